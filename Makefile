@@ -1,0 +1,85 @@
+# Front door. `make test` and `make demo` work from a fresh clone on Debian 12.
+SHELL := /bin/bash
+BUILD := $(CURDIR)/build
+JOBS ?= $(shell nproc)
+TW_DEFAULT_SERVER_URL ?= https://updates.tarnwick.example/update/
+DEV_KEY_DIR := $(BUILD)/keys
+TW_PUBLIC_KEY_FILE ?= $(DEV_KEY_DIR)/public.pem
+export WINEPREFIX := $(BUILD)/wineprefix
+export WINEDEBUG := -all
+export WINEDLLOVERRIDES := mscoree,mshtml=
+PYTEST := /usr/bin/python3 -m pytest
+FUZZ_SECONDS ?= 25
+
+.PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
+        test-fuzz test-e2e demo bench bench-codec wineprefix clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+# A development key pair, made once; the private key stays in build/.
+$(DEV_KEY_DIR)/public.pem:
+	@mkdir -p $(DEV_KEY_DIR)
+	@umask 077 && openssl ecparam -name prime256v1 -genkey -noout -out $(DEV_KEY_DIR)/private.ec.pem
+	@umask 077 && openssl pkcs8 -topk8 -nocrypt -in $(DEV_KEY_DIR)/private.ec.pem -out $(DEV_KEY_DIR)/private.pem
+	@rm -f $(DEV_KEY_DIR)/private.ec.pem
+	@openssl ec -in $(DEV_KEY_DIR)/private.pem -pubout -out $@ 2>/dev/null
+	@echo "made a development key pair in $(DEV_KEY_DIR)"
+
+build: deps build-win build-host
+
+build-win: $(TW_PUBLIC_KEY_FILE)
+	@cmake -S . -B $(BUILD)/win -DTW_TARGET=windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	    -DTW_PUBLIC_KEY_FILE=$(abspath $(TW_PUBLIC_KEY_FILE)) \
+	    -DTW_DEFAULT_SERVER_URL=$(TW_DEFAULT_SERVER_URL) >/dev/null
+	@cmake --build $(BUILD)/win -j $(JOBS)
+
+build-host:
+	@cmake -S . -B $(BUILD)/host -DTW_TARGET=host >/dev/null
+	@cmake --build $(BUILD)/host -j $(JOBS)
+
+build-sanitize:
+	@cmake -S . -B $(BUILD)/sanitize -DTW_TARGET=sanitize -DCMAKE_C_COMPILER=clang \
+	    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	@cmake --build $(BUILD)/sanitize -j $(JOBS)
+
+# One Wine prefix for all tests, created once (the first start takes ~10 s).
+wineprefix: $(WINEPREFIX)/.ready
+$(WINEPREFIX)/.ready:
+	@mkdir -p $(WINEPREFIX)
+	@wineboot -i >/dev/null 2>&1 || true
+	@wineserver -w || true
+	@touch $@
+
+test: build build-sanitize wineprefix
+	@$(MAKE) --no-print-directory test-native test-windows test-fuzz test-e2e
+
+test-native:
+	@echo "== portable unit tests (native, ASan + UBSan)"
+	@cd $(BUILD)/sanitize && ctest --output-on-failure
+
+test-windows: wineprefix
+	@echo "== unit tests under Wine"
+	@cd $(BUILD)/win && ctest --output-on-failure
+
+test-fuzz:
+	@echo "== fuzzing ($(FUZZ_SECONDS) s per target)"
+	@tools/run-fuzzers.sh $(BUILD)/sanitize $(FUZZ_SECONDS)
+
+test-e2e: wineprefix
+	@echo "== end-to-end tests under Wine"
+	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem $(PYTEST) -q tests/e2e
+
+demo: build wineprefix
+	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 tools/demo.py
+
+bench-codec: build-host
+	@$(BUILD)/host/bench/bench_codec
+
+bench: build wineprefix
+	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 bench/update_bench.py
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,27 @@
+#pragma once
+// Reading of the launcher's command line (the arguments after the program
+// name are handled here; splitting the raw line is the OS's job).
+#include <string>
+#include <vector>
+
+struct CommandLine {
+    bool headless = false;
+    bool no_install = false;
+    bool no_self_update = false;
+
+    // A "--swap TARGET PID" request; when set, nothing else of the start-up
+    // happens and the swap's result is the exit code.
+    bool swap = false;
+    std::wstring swap_target;
+    unsigned long swap_pid = 0;
+    bool swap_headless = false;   // a "--headless" after the two operands
+
+    // Files named by "--shot FILE", in order.
+    std::vector<std::wstring> shots;
+};
+
+// args[0] is the program name and is skipped, as the OS splitter returns it.
+CommandLine parse_command_line(const std::vector<std::wstring>& args);
+
+// Leading decimal digits of a process id argument; 0 when there are none.
+unsigned long parse_process_id(const std::wstring& text);

@@ -1,0 +1,114 @@
+#include "app/entry.h"
+
+#include "app/command_line.h"
+#include "app/game_launch.h"
+#include "app/log.h"
+#include "app/paths.h"
+#include "app/roads.h"
+#include "app/settings.h"
+#include "app/update_status.h"
+#include "formats/install_state.h"
+#include "update/driver.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstdio>
+
+namespace {
+
+std::vector<std::wstring> split_command_line()
+{
+    std::vector<std::wstring> args;
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return args;
+    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
+    LocalFree(argv);
+    return args;
+}
+
+// A set but empty variable reads as not set: the call then returns 0. A value
+// longer than the buffer makes the call return the needed size and leaves the
+// zeroed buffer, which is taken as the (empty) value.
+bool read_environment(const wchar_t* name, size_t buffer_size, std::wstring& value)
+{
+    std::wstring buffer(buffer_size, L'\0');
+    DWORD n = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer_size));
+    if (n == 0) return false;
+    value = buffer.c_str();
+    return true;
+}
+
+// A process that already has a console (Wine gives one to a program started
+// from a terminal) fails the attach with ERROR_ACCESS_DENIED; its console is
+// the caller's terminal, so it is used the same way.
+void attach_parent_console()
+{
+    if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED) return;
+    if (_wfreopen(L"CONOUT$", L"w", stdout)) console_attached = true;
+}
+
+bool game_is_running()
+{
+    InstallState state = read_install_state(install_dir);
+    std::string exe = state.run_exe.empty() ? "tarnwick.exe" : state.run_exe;
+    return game_running(game_exe_path(install_dir, exe));
+}
+
+}  // namespace
+
+int headless_exit_code(unsigned phase)
+{
+    return phase == PHASE_READY || phase == PHASE_LAUNCHER_UPDATE ? 0 : 1;
+}
+
+int run_headless(const std::vector<std::wstring>& shots)
+{
+    run_update();
+    unsigned phase = read_status().phase;
+    log_line("headless: done, phase %d", static_cast<int>(phase));
+    if (!shots.empty()) {
+        std::string assets = to_utf8(prepare_splash_assets());
+        for (const std::wstring& file : shots) {
+            bool ok = take_shot(assets, file, 1920, 1080, 3.0, 0.5f,
+                                "updating... 1.2 / 9.8 gb - 42 min");
+            log_line(ok ? "shot written" : "the shot failed");
+        }
+    }
+    return headless_exit_code(phase);
+}
+
+int entry()
+{
+    CommandLine cl = parse_command_line(split_command_line());
+    if (cl.swap) return swap_launcher(cl.swap_target, cl.swap_pid, cl.swap_headless);
+    headless = cl.headless;
+    no_install = cl.no_install;
+    no_self_update = cl.no_self_update;
+
+    std::wstring value;
+    if (read_environment(L"TW_UPDATE_URL", 2048, value)) server_url = value;
+    if (read_environment(L"TW_INSTALL_DIR", 520, value))
+        install_dir = value;
+    else
+        install_dir = join_path(known_folder(FOLDERID_LocalAppData), L"tarnwick");
+
+    create_folders(install_dir);
+    open_log(join_path(install_dir, L"launcher.log"));
+    if (headless) attach_parent_console();
+    log_line("tarnwick launcher v%d at %s, install %s, server %s", LAUNCHER_VERSION,
+             to_utf8(own_exe_path()).c_str(), to_utf8(install_dir).c_str(),
+             to_utf8(server_url).c_str());
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    DeleteFileW(join_path(parent_folder(own_exe_path()), L"tarnwick.new.exe").c_str());
+
+    if (!no_install && !headless && self_install()) return 0;
+    if (headless) return run_headless(cl.shots);
+    if (game_is_running()) {
+        log_line("the game is already running -- nothing to do");
+        return 0;
+    }
+    return run_windowed();
+}

@@ -1,0 +1,97 @@
+#include "app/paths.h"
+
+#include "app/settings.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <system_error>
+
+std::string to_utf8(const std::wstring& wide)
+{
+    if (wide.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                            out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring to_utf16(const std::string& utf8)
+{
+    if (utf8.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                            out.data(), n);
+    return out;
+}
+
+namespace {
+bool is_slash(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool has_drive(const std::wstring& s)
+{
+    return s.size() >= 2 && s[1] == L':' &&
+           ((s[0] >= L'A' && s[0] <= L'Z') || (s[0] >= L'a' && s[0] <= L'z'));
+}
+}
+
+std::wstring join_path(const std::wstring& a, const std::wstring& b)
+{
+    if (!b.empty() && !is_slash(b[0]) && !has_drive(b)) {
+        std::wstring out = a;
+        bool bare_drive = a.size() == 2 && has_drive(a);
+        if (!a.empty() && !bare_drive && !is_slash(a.back())) out += L'\\';
+        out += b;
+        return out;
+    }
+    return (std::filesystem::path(a) / std::filesystem::path(b)).wstring();
+}
+
+std::wstring own_exe_path()
+{
+    wchar_t buffer[520] = {};
+    DWORD n = GetModuleFileNameW(nullptr, buffer, 520);
+    return std::wstring(buffer, n < 520 ? n : 519);
+}
+
+std::wstring known_folder(const GUID& id)
+{
+    PWSTR raw = nullptr;
+    std::wstring out;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)) && raw) out = raw;
+    if (raw) CoTaskMemFree(raw);
+    return out;
+}
+
+std::wstring launcher_install_path()
+{
+    return join_path(join_path(install_dir, L"launcher"), L"tarnwick.exe");
+}
+
+std::wstring game_exe_path(const std::wstring& install_folder, const std::string& run_exe)
+{
+    std::wstring out = join_path(install_folder, to_utf16(run_exe));
+    for (wchar_t& c : out)
+        if (c == L'/') c = L'\\';
+    return out;
+}
+
+std::wstring parent_folder(const std::wstring& path)
+{
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+}
+
+bool create_folders(const std::wstring& path)
+{
+    if (path.empty()) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path), ec);
+    return std::filesystem::is_directory(std::filesystem::path(path), ec);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Path and text helpers at the OS boundary. Text inside the launcher is UTF-8;
+// paths handed to the OS are UTF-16.
+#include <string>
+
+struct _GUID;
+
+std::string to_utf8(const std::wstring& wide);
+std::wstring to_utf16(const std::string& utf8);
+
+// Filesystem path append: a relative b is joined with one '\'; an absolute b
+// (leading slash, or drive letter and ':') replaces a.
+std::wstring join_path(const std::wstring& a, const std::wstring& b);
+
+std::wstring own_exe_path();
+std::wstring known_folder(const _GUID& id);   // empty when the lookup fails
+
+// install_dir \ "launcher" \ "tarnwick.exe"
+std::wstring launcher_install_path();
+
+// The install folder joined with a manifest-style relative path, every '/'
+// turned into '\'.
+std::wstring game_exe_path(const std::wstring& install_folder, const std::string& run_exe);
+
+// The folder part of a path (everything before the last '\' or '/').
+std::wstring parent_folder(const std::wstring& path);
+
+// Creates a folder and its missing parents; true when it exists afterwards.
+bool create_folders(const std::wstring& path);

@@ -1,0 +1,23 @@
+#pragma once
+// The roads the entry dispatches to, each implemented in its own file.
+#include <string>
+
+// The normal start: splash window, update worker, game start. Exit code.
+int run_windowed();
+
+// Copies the launcher into the install folder and starts the copy there.
+// True when the installed copy was started and this process should end.
+bool self_install();
+
+// Waits for the old launcher, copies this executable over it and relaunches
+// it. 0 when the copy succeeded, 1 when it did not.
+int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless);
+
+// Renders one splash frame into a PNG file without a window. assets_dir is
+// UTF-8; the file name stays UTF-16 so names outside ASCII survive.
+bool take_shot(const std::string& assets_dir, const std::wstring& file, int width, int height,
+               double seconds, float progress, const std::string& text);
+
+// Brings the embedded splash files up to date in the cache folder and
+// returns that folder.
+std::wstring prepare_splash_assets();

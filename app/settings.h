@@ -1,0 +1,21 @@
+#pragma once
+// Process-wide settings. Written by the entry on the main thread before any
+// other thread exists; read-only afterwards, so they need no lock.
+#include <string>
+
+constexpr int LAUNCHER_VERSION = 5;
+
+// The product word: install subfolder, game executable, swap leftover,
+// shortcut and message box caption all derive from it.
+inline constexpr const char* PRODUCT_NAME = "tarnwick";
+
+extern bool headless;
+extern bool no_install;
+extern bool no_self_update;
+extern bool console_attached;
+extern std::wstring server_url;   // base URL, ends in "/update/" by default
+extern std::wstring install_dir;
+
+// The built-in default base URL and the host named in the "can't reach" text.
+const std::wstring& default_server_url();
+std::string default_server_host();

@@ -1,0 +1,69 @@
+#include "formats/install_state.h"
+
+#include "formats/relative_path.h"
+
+namespace {
+
+std::string json_quote(const std::string& s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+uint64_t leading_decimal(const std::string& s)
+{
+    uint64_t value = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') break;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string install_state_to_text(const InstallState& state)
+{
+    std::string out = "{\"version\":" + json_quote(state.version);
+    out += ",\"run\":{\"exe\":" + json_quote(state.run_exe);
+    out += ",\"args\":" + json_quote(state.run_args);
+    out += "},\"files\":{";
+    bool first = true;
+    for (const auto& [path, file] : state.files) {
+        if (!first) out += ',';
+        first = false;
+        out += json_quote(path) + ":[" + std::to_string(file.size) + ",\"" +
+               std::to_string(file.write_time) + "\"," + json_quote(file.hash) + "]";
+    }
+    out += "}}";
+    return out;
+}
+
+InstallState install_state_from_text(const std::string& text)
+{
+    InstallState state;
+    JsonValue root;
+    if (!parse_json_document(text, root)) return state;
+    state.version = json_member(root, "version").text;
+    const JsonValue& run = json_member(root, "run");
+    state.run_exe = json_member(run, "exe").text;
+    state.run_args = json_member(run, "args").text;
+    const JsonValue& files = json_member(root, "files");
+    if (files.kind != JsonValue::Object) return state;
+    for (const auto& [path, record] : files.members) {
+        // A record naming a path outside the install folder is never trusted.
+        if (!is_safe_relative_path(path)) continue;
+        InstalledFile f;
+        double size = record[0].number;
+        f.size = size >= 9.2e18 || size <= -9.2e18 || size != size ? 0 : static_cast<int64_t>(size);
+        if (record[1].kind == JsonValue::String) f.write_time = leading_decimal(record[1].text);
+        f.hash = record[2].text;
+        state.files[path] = std::move(f);
+    }
+    return state;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// What the launcher last installed: ".twinstall.json" in the install folder.
+#include "formats/json.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+struct InstalledFile {
+    int64_t size = 0;
+    uint64_t write_time = 0;   // 64-bit FILETIME: 100-ns units since 1601
+    std::string hash;          // 64 lowercase hex
+};
+
+struct InstallState {
+    std::string version;
+    std::string run_exe;
+    std::string run_args;
+    std::map<std::string, InstalledFile, JsonKeyLess> files;   // keyed by manifest path
+};
+
+// The exact one-line text of the file.
+std::string install_state_to_text(const InstallState& state);
+
+// The state a text describes; empty when it does not parse. Records whose path
+// is not a safe relative path are dropped.
+InstallState install_state_from_text(const std::string& text);
+
+// install_dir joined with ".twinstall.json"; implemented on the OS side.
+InstallState read_install_state(const std::wstring& install_dir);
+bool write_install_state(const std::wstring& install_dir, const InstallState& state);

@@ -1,0 +1,23 @@
+#include "formats/install_state.h"
+
+#include "app/paths.h"
+#include "app/whole_file.h"
+
+#include <windows.h>
+
+namespace {
+std::wstring state_file_path(const std::wstring& folder)
+{
+    return join_path(folder, L".twinstall.json");
+}
+}
+
+InstallState read_install_state(const std::wstring& folder)
+{
+    return install_state_from_text(read_whole_file(state_file_path(folder)));
+}
+
+bool write_install_state(const std::wstring& folder, const InstallState& state)
+{
+    return write_file_atomic(state_file_path(folder), install_state_to_text(state));
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The signed description of one published release: files, their pieces, the
+// game's command line and the launcher that goes with it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int64_t DEFAULT_PIECE_SIZE = 16777216;   // 16 MiB
+
+struct PieceRef {
+    std::string id;              // SHA-256 of the raw piece, 64 lowercase hex
+    int64_t transfer_size = 0;   // bytes on the server
+    bool stored = false;         // the server holds the raw bytes
+};
+
+struct ManifestFile {
+    std::string path;   // relative, '/'-separated, UTF-8
+    std::string hash;   // SHA-256 of the whole file, 64 lowercase hex
+    int64_t size = 0;
+    std::vector<PieceRef> pieces;
+};
+
+struct Manifest {
+    std::string version;
+    std::string build;
+    std::string run_exe;
+    std::string run_args;
+    int64_t piece_size = DEFAULT_PIECE_SIZE;
+    std::vector<ManifestFile> files;
+    ManifestFile launcher;
+    int32_t launcher_version = 0;
+};
+
+// Reads the (already signature-checked) body of "manifest.json". True when the
+// manifest is accepted. Besides the format rules, a manifest whose paths or ids
+// could reach outside the install folder is rejected as a whole.
+bool parse_manifest(const std::string& text, Manifest& manifest);

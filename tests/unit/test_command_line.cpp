@@ -1,0 +1,57 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+CommandLine parse(std::vector<std::wstring> args)
+{
+    args.insert(args.begin(), L"tarnwick.exe");
+    return parse_command_line(args);
+}
+}
+
+TEST(CommandLine, FlagsAreExactAndRepeatable)
+{
+    CommandLine cl = parse({L"--headless", L"--no-install", L"--headless", L"--HEADLESS"});
+    EXPECT_TRUE(cl.headless);
+    EXPECT_TRUE(cl.no_install);
+    EXPECT_FALSE(cl.no_self_update);
+    EXPECT_FALSE(cl.swap);
+}
+
+TEST(CommandLine, SwapNeedsTwoOperands)
+{
+    EXPECT_FALSE(parse({L"--swap"}).swap);
+    EXPECT_FALSE(parse({L"--swap", L"C:\\old.exe"}).swap);
+    CommandLine cl = parse({L"--swap", L"C:\\old launcher.exe", L"1234"});
+    ASSERT_TRUE(cl.swap);
+    EXPECT_EQ(cl.swap_target, L"C:\\old launcher.exe");
+    EXPECT_EQ(cl.swap_pid, 1234u);
+    EXPECT_FALSE(cl.swap_headless);
+}
+
+TEST(CommandLine, SwapHeadlessOnlyAfterOperands)
+{
+    CommandLine before = parse({L"--headless", L"--swap", L"a.exe", L"7"});
+    ASSERT_TRUE(before.swap);
+    EXPECT_FALSE(before.swap_headless);
+    CommandLine after = parse({L"--swap", L"a.exe", L"7", L"--headless"});
+    ASSERT_TRUE(after.swap);
+    EXPECT_TRUE(after.swap_headless);
+}
+
+TEST(CommandLine, ProcessIdReadsLeadingDigits)
+{
+    EXPECT_EQ(parse({L"--swap", L"a.exe", L"pid"}).swap_pid, 0u);
+    EXPECT_EQ(parse({L"--swap", L"a.exe", L"42abc"}).swap_pid, 42u);
+    EXPECT_EQ(parse_process_id(L""), 0u);
+}
+
+TEST(CommandLine, ShotsInOrderAndLastOneIgnored)
+{
+    CommandLine cl = parse({L"--headless", L"--shot", L"a.png", L"--shot", L"b.png"});
+    ASSERT_EQ(cl.shots.size(), 2u);
+    EXPECT_EQ(cl.shots[0], L"a.png");
+    EXPECT_EQ(cl.shots[1], L"b.png");
+    EXPECT_TRUE(parse({L"--headless", L"--shot"}).shots.empty());
+}

@@ -1,0 +1,65 @@
+#include "tests/windows/child_scenarios.h"
+
+#include "app/paths.h"
+#include "app/whole_file.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+void die_now(const std::wstring&)
+{
+    TerminateProcess(GetCurrentProcess(), 3);
+}
+
+// Writes argv[1] (UTF-8 text) to argv[0] with write_file_atomic and dies
+// after the ".part" file is on disk, before the move.
+int atomic_write_then_crash(int argc, wchar_t** argv)
+{
+    if (argc < 2) return 2;
+    before_atomic_move_hook = die_now;
+    write_file_atomic(argv[0], to_utf8(argv[1]));
+    return 0;   // not reached
+}
+
+}  // namespace
+
+int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
+{
+    if (name == L"atomic-crash") return atomic_write_then_crash(argc, argv);
+    return 99;
+}
+
+int run_child(const std::wstring& name, const std::wstring& args)
+{
+    std::wstring cmd = L"\"" + own_exe_path() + L"\" --child " + name + L" " + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return -1;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
+
+std::wstring make_temp_folder(const std::wstring& tag)
+{
+    static std::atomic<int> counter{0};
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring path = std::wstring(temp) + L"tw-" + tag + L"-" +
+                        std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(counter++);
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(path), ec);
+    create_folders(path);
+    return path;
+}

@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+
+// Runs a named scenario in a child process; returns its exit code.
+int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv);
+
+// Starts this test executable with "--child NAME ARGS" and waits for it;
+// returns the child's exit code, or -1 when it could not start.
+int run_child(const std::wstring& name, const std::wstring& args);
+
+// A fresh empty folder under the temporary folder, unique per call.
+std::wstring make_temp_folder(const std::wstring& tag);
