@@ -1,0 +1,22 @@
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).parent))
+from launcher import wine_env  # noqa: E402
+
+
+@pytest.fixture(scope="session", autouse=True)
+def persistent_wineserver():
+    """Keeps one wineserver alive for the session, so each start is quick."""
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False)
+    yield
+    subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
+
+
+@pytest.fixture
+def install_dir(tmp_path):
+    path = tmp_path / "install"
+    return path

@@ -1,0 +1,58 @@
+"""Running the Windows launcher and its helper programs under Wine."""
+import os
+import subprocess
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("TW_BUILD", REPO / "build"))
+WIN = BUILD / "win"
+LAUNCHER = WIN / "tarnwick.exe"
+UNIT_TESTS = WIN / "tarnwick_tests.exe"
+PUBLISH_TOOL = BUILD / "host" / "tarnwick-publish"
+PRIVATE_KEY = Path(os.environ.get("TW_PRIVATE_KEY", BUILD / "keys" / "private.pem"))
+PUBLIC_KEY = PRIVATE_KEY.with_name("public.pem")
+
+
+def winpath(path) -> str:
+    """The Windows name Wine gives a Linux path."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def wine_env(extra=None) -> dict:
+    env = dict(os.environ)
+    env.setdefault("WINEPREFIX", str(BUILD / "wineprefix"))
+    env["WINEDEBUG"] = "-all"
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    env.pop("DISPLAY", None)
+    for name in ("TW_UPDATE_URL", "TW_INSTALL_DIR", "V2_SPLASH_CAPTION", "V2_SPLASH_CAPTION_HOT",
+                 "V2_SPLASH_PILL", "V2_SPLASH_VOXELS"):
+        env.pop(name, None)
+    if extra:
+        env.update({k: str(v) for k, v in extra.items()})
+    return env
+
+
+def run_wine(exe, args=(), env=None, timeout=300, **kwargs) -> subprocess.CompletedProcess:
+    return subprocess.run(["wine", str(exe), *map(str, args)], env=wine_env(env),
+                          capture_output=True, timeout=timeout, **kwargs)
+
+
+def start_wine(exe, args=(), env=None, **kwargs) -> subprocess.Popen:
+    return subprocess.Popen(["wine", str(exe), *map(str, args)], env=wine_env(env),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+
+
+def run_launcher(install_dir, args=("--headless",), server_url=None, env=None, timeout=300):
+    """Runs the launcher with TW_INSTALL_DIR (and TW_UPDATE_URL when given)."""
+    extra = {"TW_INSTALL_DIR": winpath(install_dir)}
+    if server_url is not None:
+        extra["TW_UPDATE_URL"] = server_url
+    if env:
+        extra.update(env)
+    return run_wine(LAUNCHER, args, env=extra, timeout=timeout)
+
+
+def read_log(install_dir) -> list:
+    """The lines of launcher.log without their time stamps."""
+    text = (Path(install_dir) / "launcher.log").read_bytes().decode("utf-8", "replace")
+    return [line[13:] for line in text.split("\r\n") if line]
