@@ -5,6 +5,7 @@ set(TW_PORTABLE_SOURCES
     app/command_line.cpp
     app/log_format.cpp
     formats/json.cpp
+    update/planning_rules.cpp
 )
 
 # Unit tests that use only the portable sources above; they run natively and
@@ -13,6 +14,7 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_command_line.cpp
     tests/unit/test_json.cpp
     tests/unit/test_log_format.cpp
+    tests/unit/test_planning_rules.cpp
 )
 
 # Fuzz targets: one file each, built with libFuzzer (clang).
