@@ -1,0 +1,130 @@
+#include "update/planning.h"
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "app/update_status.h"
+#include "crypto/sha256.h"
+#include "update/install_step.h"
+#include "update/piece_assembly.h"
+#include "update/piece_download.h"
+#include "update/planning_rules.h"
+#include "update/update_folder.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <limits>
+
+namespace {
+
+DiskFacts read_disk_facts(const std::string& path)
+{
+    DiskFacts facts;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(place_of(path).c_str(), GetFileExInfoStandard, &data)) return facts;
+    facts.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
+                                      data.nFileSizeLow);
+    facts.write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                       data.ftLastWriteTime.dwLowDateTime;
+    facts.present = facts.write_time != 0;
+    return facts;
+}
+
+// Hashes a file whose record is missing or out of step with the disk. When
+// it matches, its record is refreshed so the next run can skip it.
+bool hash_matches(const ManifestFile& file, const DiskFacts& disk, InstallState& state,
+                  UpdatePlan& plan)
+{
+    ++plan.hashed_count;
+    std::string digest;
+    if (!sha256_file(place_of(file.path), digest, &update_status.stop_requested)) return false;
+    if (digest != file.hash) return false;
+    state.files[file.path] = InstalledFile{disk.size, disk.write_time, digest};
+    return true;
+}
+
+// The run's own record of what it now runs, written even when nothing
+// changed so that refreshed records reach the disk.
+bool finish_up_to_date(const Manifest& manifest, InstallState& state, const UpdatePlan& plan)
+{
+    if (state.version != manifest.version || state.run_exe != manifest.run_exe ||
+        state.run_args != manifest.run_args) {
+        state.version = manifest.version;
+        state.run_exe = manifest.run_exe;
+        state.run_args = manifest.run_args;
+    }
+    write_install_state(install_dir, state);
+    log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),
+             manifest.files.size(), plan.hashed_count);
+    return true;
+}
+
+bool enough_disk_space(const UpdatePlan& plan)
+{
+    const int64_t needed = disk_space_needed(plan);
+    int64_t free_bytes = 0;
+    if (!free_disk_bytes(free_bytes)) return true;   // unknown: the check is skipped
+    if (free_bytes >= needed) return true;
+    set_status(PHASE_FAILED, "not enough disk space: the update needs " + format_size(needed) + " free",
+               false);
+    return false;
+}
+
+}  // namespace
+
+bool free_disk_bytes(int64_t& bytes)
+{
+    // Test hook: TW_TEST_FREE_BYTES, when set, stands in for the volume's free
+    // space so that tests can provoke the refusal. Nothing sets it in use.
+    wchar_t text[32] = {};
+    DWORD n = GetEnvironmentVariableW(L"TW_TEST_FREE_BYTES", text, 32);
+    if (n > 0 && n < 32) {
+        bytes = static_cast<int64_t>(std::wcstoll(text, nullptr, 10));
+        return true;
+    }
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(install_dir.c_str(), &available, nullptr, nullptr)) return false;
+    const uint64_t max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    bytes = static_cast<int64_t>(available.QuadPart > max ? max : available.QuadPart);
+    return true;
+}
+
+bool compare_installed_files(const Manifest& manifest, InstallState& state, UpdatePlan& plan)
+{
+    set_status(PHASE_COMPARING, "checking the installed files", false);
+    update_status.bytes_done.exchange(0);
+    update_status.bytes_total.exchange(static_cast<int64_t>(manifest.files.size()));
+    for (const ManifestFile& file : manifest.files) {
+        if (update_status.stop_requested.load()) return false;
+        const DiskFacts disk = read_disk_facts(file.path);
+        auto record = state.files.find(file.path);
+        const InstalledFile* recorded = record == state.files.end() ? nullptr : &record->second;
+        FileVerdict verdict = judge_file(file, disk, recorded);
+        bool up_to_date = verdict == FileVerdict::UpToDate ||
+                          (verdict == FileVerdict::NeedsHash && hash_matches(file, disk, state, plan));
+        if (!up_to_date) plan.stale_files.push_back(&file);
+        update_status.bytes_done.fetch_add(1);
+    }
+    return true;
+}
+
+bool update_game(HttpClient& client)
+{
+    const Manifest& manifest = update_status.manifest;
+    InstallState& state = update_status.install_state;
+    UpdatePlan plan;
+    if (!compare_installed_files(manifest, state, plan)) return false;
+    plan.paths_to_remove = removable_paths(state, manifest);
+    if (plan.stale_files.empty() && plan.paths_to_remove.empty())
+        return finish_up_to_date(manifest, state, plan);
+
+    plan.jobs = build_piece_jobs(plan.stale_files, manifest.piece_size);
+    plan.download_total = download_total(plan.jobs);
+    log_line("update to %s: %zu files out of date, %zu pieces, %s to download",
+             manifest.version.c_str(), plan.stale_files.size(), plan.jobs.size(),
+             format_size(plan.download_total).c_str());
+    if (!enough_disk_space(plan)) return false;
+    if (!download_update(client, plan)) return false;
+    if (!assemble_stale_files(plan)) return false;
+    return install_update(plan);
+}
