@@ -6,6 +6,10 @@ set(TW_PORTABLE_SOURCES
     app/log_format.cpp
     formats/json.cpp
     update/planning_rules.cpp
+    formats/manifest.cpp
+    formats/install_state.cpp
+    formats/relative_path.cpp
+    net/server_paths.cpp
 )
 
 # Unit tests that use only the portable sources above; they run natively and
@@ -15,6 +19,10 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_json.cpp
     tests/unit/test_log_format.cpp
     tests/unit/test_planning_rules.cpp
+    tests/unit/test_manifest.cpp
+    tests/unit/test_install_state.cpp
+    tests/unit/test_relative_path.cpp
+    tests/unit/test_server_paths.cpp
 )
 
 # Fuzz targets: one file each, built with libFuzzer (clang).

@@ -15,12 +15,16 @@ std::string json_quote(const std::string& s)
     return out;
 }
 
+// The leading decimal digits as a number; no digits read as 0. Too many
+// digits saturate rather than wrap round to some unrelated small time.
 uint64_t leading_decimal(const std::string& s)
 {
     uint64_t value = 0;
     for (char c : s) {
         if (c < '0' || c > '9') break;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
+        uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) return UINT64_MAX;
+        value = value * 10 + digit;
     }
     return value;
 }

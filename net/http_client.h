@@ -1,0 +1,51 @@
+#pragma once
+// One WinHTTP session on the update server's base URL. `get` fetches a path
+// below it into memory, trying up to three times. After `open` nothing of the
+// client is written, so `get` may run on many threads at once: each attempt
+// uses a connection and a request handle of its own.
+#include "app/win_handles.h"
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+
+class HttpClient {
+public:
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // Splits `url` and opens the session. False (and closed) when the URL is
+    // malformed, its host exceeds 255 or its path 1023 characters, or no
+    // session can be made.
+    bool open(const std::wstring& url);
+
+    // GET of base_path + `path` (UTF-8, query included). True only when status
+    // 200 and the whole body were received. `progress` gets the size of each
+    // read; `status` receives the status of every attempt that got a response,
+    // and a 404 there ends the call at once. On false `body` must not be used.
+    bool get(const std::string& path, std::string& body, const std::function<void(size_t)>& progress = {},
+             const std::atomic<bool>* stop_flag = nullptr, int* status = nullptr);
+
+    void close();
+
+    bool is_open() const { return static_cast<bool>(session_); }
+    const std::wstring& host() const { return host_; }
+    const std::wstring& base_path() const { return base_path_; }
+    unsigned short port() const { return port_; }
+    bool secure() const { return secure_; }
+
+private:
+    enum class Attempt { Ok, Failed, NotFound };
+    Attempt attempt(const std::wstring& request_path, std::string& body,
+                    const std::function<void(size_t)>& progress, const std::atomic<bool>* stop_flag,
+                    int* status) const;
+
+    WinHttpHandle session_;
+    std::wstring host_;
+    std::wstring base_path_;
+    unsigned short port_ = 0;
+    bool secure_ = false;
+};

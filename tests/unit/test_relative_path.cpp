@@ -1,0 +1,55 @@
+#include "formats/relative_path.h"
+
+#include <gtest/gtest.h>
+
+TEST(RelativePath, PlainRelativePathsAreSafe)
+{
+    for (const char* p : {"a", "game.exe", "data/pak/01.pak", "a/.b/c", "name with spaces.txt",
+                          "\xc3\xa9t\xc3\xa9/\xe6\x97\xa5.dat"})
+        EXPECT_TRUE(is_safe_relative_path(p)) << p;
+}
+
+TEST(RelativePath, AnythingThatCouldLeaveTheFolderIsRefused)
+{
+    for (const char* p : {"", "/abs", "\\abs", "C:/x", "c:x", "C:\\x", "\\\\server\\share\\x", "//server/share",
+                          "a//b", "a/", "./a", "a/./b", "a/.", "..", "../x", "a/../../x", "a/..",
+                          "a\\b", "a:stream", "x/y:z"})
+        EXPECT_FALSE(is_safe_relative_path(p)) << p;
+}
+
+TEST(RelativePath, ControlCharactersAreRefused)
+{
+    EXPECT_FALSE(is_safe_relative_path(std::string("a\0b", 3)));
+    EXPECT_FALSE(is_safe_relative_path("a\nb"));
+    EXPECT_FALSE(is_safe_relative_path("a\x1f"));
+    EXPECT_FALSE(is_safe_relative_path("a\x7f"));
+    EXPECT_TRUE(is_safe_relative_path("a\x80"));   // UTF-8 continuation bytes are ordinary
+}
+
+TEST(RelativePath, RunExeMayUseEitherSlashButStaysInside)
+{
+    for (const char* p : {"tarnwick.exe", "bin/game.exe", "bin\\game.exe", "./game.exe", "bin\\./game.exe"})
+        EXPECT_TRUE(is_safe_run_exe(p)) << p;
+    for (const char* p : {"", "/game.exe", "\\game.exe", "C:\\game.exe", "c:game.exe", "\\\\host\\s\\g.exe",
+                          "..\\game.exe", "../game.exe", "bin\\..\\..\\game.exe", "bin/../game.exe",
+                          "bin//game.exe", "bin\\"})
+        EXPECT_FALSE(is_safe_run_exe(p)) << p;
+    EXPECT_FALSE(is_safe_run_exe("game\t.exe"));
+}
+
+TEST(RelativePath, PieceIdsAreExactly64LowercaseHexDigits)
+{
+    const std::string good = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+    EXPECT_TRUE(is_piece_id(good));
+    EXPECT_FALSE(is_piece_id(good.substr(1)));
+    EXPECT_FALSE(is_piece_id(good + "0"));
+    EXPECT_FALSE(is_piece_id(""));
+    std::string upper = good;
+    upper[10] = 'A';
+    EXPECT_FALSE(is_piece_id(upper));
+    for (char c : {'g', '/', '.', ' ', '\0'}) {
+        std::string bad = good;
+        bad[63] = c;
+        EXPECT_FALSE(is_piece_id(bad)) << int(c);
+    }
+}
