@@ -1,0 +1,60 @@
+// A stand-in for the game in end-to-end and unit tests.
+//
+//   fake_game.exe [--out FILE] [--sleep MS] [--until-gone FILE] [--exit CODE] [anything else]
+//
+// Writes its full command line and its current folder (UTF-8, one per line)
+// to FILE (or to the file named by FAKE_GAME_OUT), then waits MS milliseconds
+// and/or while FILE of --until-gone exists (at most two minutes), then exits
+// with CODE (default 0). Unknown arguments are ignored, as the real game's are
+// by the launcher.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::string utf8(const std::wstring& w)
+{
+    if (w.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+void write_report(const std::wstring& path)
+{
+    wchar_t cwd[1024] = {};
+    GetCurrentDirectoryW(1024, cwd);
+    std::string text = utf8(GetCommandLineW()) + "\n" + utf8(cwd) + "\n";
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    if (!f) return;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::wstring out, until_gone;
+    DWORD sleep_ms = 0;
+    int code = 0;
+    wchar_t env[1024] = {};
+    if (GetEnvironmentVariableW(L"FAKE_GAME_OUT", env, 1024) > 0) out = env;
+    for (int i = 1; i + 1 < argc; ++i) {
+        std::wstring a = argv[i];
+        if (a == L"--out") out = argv[++i];
+        else if (a == L"--sleep") sleep_ms = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
+        else if (a == L"--until-gone") until_gone = argv[++i];
+        else if (a == L"--exit") code = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
+    }
+    if (!out.empty()) write_report(out);
+    if (sleep_ms) Sleep(sleep_ms);
+    for (int waited = 0; !until_gone.empty() && exists(until_gone) && waited < 120000; waited += 50) Sleep(50);
+    return code;
+}

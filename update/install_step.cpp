@@ -1,0 +1,287 @@
+#include "update/install_step.h"
+
+#include "app/game_launch.h"
+#include "app/log.h"
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/update_status.h"
+#include "app/whole_file.h"
+#include "app/win_handles.h"
+#include "formats/install_state.h"
+#include "formats/relative_path.h"
+#include "update/crash_point.h"
+#include "update/journal.h"
+#include "update/update_folder.h"
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD MOVE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+const char* const WAIT_MESSAGE = "close tarnwick to finish the update";
+const char* const WRITE_FAILED = "could not write to the install folder";
+const char* const ROLLED_BACK = "the update could not be installed -- the game was left as it was";
+
+enum class PlaceStatus { missing, present, unknown };
+
+PlaceStatus status_of(const std::wstring& place)
+{
+    if (GetFileAttributesW(place.c_str()) != INVALID_FILE_ATTRIBUTES) return PlaceStatus::present;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY)
+        return PlaceStatus::missing;
+    return PlaceStatus::unknown;
+}
+
+// Deletes a folder and everything below it. Links inside are removed, never
+// followed. True when nothing is left at the path. `point` names the test
+// crash point passed after each deleted entry (null: none).
+bool remove_tree(const std::wstring& folder, const char* point)
+{
+    WIN32_FIND_DATAW entry;
+    FileHandle find(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
+                                     FindExSearchNameMatch, nullptr, 0));
+    if (find) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = join_path(folder, name);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            bool is_folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            bool is_link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (is_folder && !is_link) remove_tree(path, point);
+            else if (is_folder) RemoveDirectoryW(path.c_str());
+            else DeleteFileW(path.c_str());
+            if (point) crash_point(point);
+        } while (FindNextFileW(find.get(), &entry));
+    }
+    find.reset();
+    RemoveDirectoryW(folder.c_str());
+    return status_of(folder) == PlaceStatus::missing;
+}
+
+// Upper-cased full path, for comparing places the way the file system does.
+std::wstring place_key(const std::string& relative)
+{
+    std::wstring place = place_of(relative);
+    if (!place.empty())
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, place.data(), static_cast<int>(place.size()),
+                      place.data(), static_cast<int>(place.size()), nullptr, nullptr, 0);
+    return place;
+}
+
+// The recorded paths the install really removes. A recorded path whose place
+// is also the place of a manifest file (a rename that only changes letter
+// case) is left on disk: moving it aside would take the manifest's file with
+// it. Its record is dropped all the same.
+std::vector<std::string> paths_to_move_away(const UpdatePlan& plan, const Manifest& manifest)
+{
+    if (plan.paths_to_remove.empty()) return {};
+    std::set<std::wstring> kept;
+    for (const ManifestFile& f : manifest.files) kept.insert(place_key(f.path));
+    std::vector<std::string> out;
+    for (const std::string& path : plan.paths_to_remove)
+        if (!kept.count(place_key(path))) out.push_back(path);
+    return out;
+}
+
+bool any_game_running(const std::vector<std::wstring>& exes)
+{
+    for (const std::wstring& exe : exes)
+        if (game_running(exe)) return true;
+    return false;
+}
+
+// Waits while the game runs, once a second. False when a stop was requested.
+// Both the new release's executable and the installed one are watched: a
+// release that renames its executable must still wait for the running game.
+bool wait_for_game(const Manifest& manifest, const InstallState& state)
+{
+    auto exe_of = [](const std::string& run_exe) {
+        return game_exe_path(install_dir, run_exe.empty() ? "tarnwick.exe" : run_exe);
+    };
+    std::vector<std::wstring> exes = {exe_of(manifest.run_exe)};
+    if (!state.run_exe.empty() && exe_of(state.run_exe) != exes[0]) exes.push_back(exe_of(state.run_exe));
+
+    if (any_game_running(exes)) {
+        while (!update_status.stop_requested) {
+            set_status(PHASE_WAITING_FOR_GAME, WAIT_MESSAGE, false);
+            Sleep(1000);
+            if (!any_game_running(exes)) break;
+        }
+    }
+    return !update_status.stop_requested;
+}
+
+bool move_to_old(const std::string& path, DWORD& error)
+{
+    error = 0;
+    std::wstring place = place_of(path);
+    switch (status_of(place)) {
+    case PlaceStatus::missing:
+        return true;
+    case PlaceStatus::unknown:
+        // Something may be there that we cannot see: moving the new file over
+        // it would destroy it without a saved copy, so this counts as a failure.
+        error = GetLastError();
+        return false;
+    case PlaceStatus::present:
+        break;
+    }
+    std::wstring copy = old_path_of(path);
+    create_folders(parent_folder(copy));
+    if (MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS)) return true;
+    error = GetLastError();
+    return false;
+}
+
+void record_installed(InstallState& state, const ManifestFile& file)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    InstalledFile record;
+    if (GetFileAttributesExW(place_of(file.path).c_str(), GetFileExInfoStandard, &data)) {
+        record.size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        record.write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                            data.ftLastWriteTime.dwLowDateTime;
+    }
+    record.hash = file.hash;
+    state.files[file.path] = record;
+}
+
+bool roll_back(InstallState& state)
+{
+    replay_journal();
+    state = read_install_state(install_dir);
+    set_status(PHASE_FAILED, ROLLED_BACK, false);
+    return false;
+}
+
+bool fail_to_write()
+{
+    set_status(PHASE_FAILED, WRITE_FAILED, false);
+    return false;
+}
+
+bool put_stale_files_in_place(const UpdatePlan& plan, InstallState& state)
+{
+    for (const ManifestFile* file : plan.stale_files) {
+        std::wstring place = place_of(file->path);
+        create_folders(parent_folder(place));
+        DWORD error = 0;
+        bool moved = move_to_old(file->path, error);
+        if (moved) {
+            crash_point("moved-aside");
+            moved = MoveFileExW(stage_path_of(file->path).c_str(), place.c_str(), MOVE_FLAGS) != 0;
+            if (!moved) error = GetLastError();
+        }
+        if (!moved) {
+            log_line("could not put %s in place (error %lu)", file->path.c_str(), error);
+            return false;
+        }
+        crash_point("moved-in");
+        record_installed(state, *file);
+    }
+    return true;
+}
+
+bool move_removed_paths_aside(const std::vector<std::string>& paths)
+{
+    for (const std::string& path : paths) {
+        if (!::move_aside(path)) return false;
+        crash_point("moved-aside");
+    }
+    return true;
+}
+
+// The journal's deletion is the commit point. Once it is gone no later run
+// undoes the install, so the state file is written only after it: written
+// before, a crash in between would let the next run's replay restore the old
+// files under the new release's records, and files the new release dropped
+// would come back with no record left to remove them by. Written after, the
+// worst case is the old state file beside the new files, which the next
+// planning settles by hashing them (and removes the dropped paths it still
+// has records of).
+bool commit(const Manifest& manifest, InstallState& state)
+{
+    if (!DeleteFileW(journal_path().c_str())) return false;
+    crash_point("journal-deleted");
+    state.version = manifest.version;
+    state.run_exe = manifest.run_exe;
+    state.run_args = manifest.run_args;
+    write_install_state(install_dir, state);
+    crash_point("state-written");
+    std::wstring folder = update_folder();
+    if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+        remove_tree(folder, "update-folder-removing");
+    log_line("updated to %s", manifest.version.c_str());
+    return true;
+}
+
+}  // namespace
+
+bool move_aside(const std::string& path)
+{
+    DWORD error = 0;
+    return move_to_old(path, error);
+}
+
+bool install_update(const UpdatePlan& plan)
+{
+    const Manifest& manifest = update_status.manifest;
+    InstallState& state = update_status.install_state;
+    if (!wait_for_game(manifest, state)) return false;
+    set_status(PHASE_INSTALLING, "installing", false);
+
+    std::vector<StalePath> stale;
+    for (const ManifestFile* file : plan.stale_files) {
+        // A place whose status cannot be read is flagged as existing: a replay
+        // then never deletes what it cannot vouch for.
+        stale.push_back({file->path, status_of(place_of(file->path)) != PlaceStatus::missing});
+    }
+    std::vector<std::string> removals = paths_to_move_away(plan, manifest);
+
+    // No journal exists here (the run replayed it first), so nothing in "old"
+    // is needed; a copy left there by an earlier run would otherwise be
+    // "restored" over a file this install never touched if it is cut off.
+    if (!remove_tree(old_folder(), nullptr)) return fail_to_write();
+    create_folders(old_folder());
+    if (!write_file_atomic(journal_path(), journal_text(stale, removals))) return fail_to_write();
+    crash_point("journal-written");
+
+    if (!put_stale_files_in_place(plan, state) || !move_removed_paths_aside(removals))
+        return roll_back(state);
+    for (const std::string& path : plan.paths_to_remove) state.files.erase(path);
+    if (!commit(manifest, state)) return roll_back(state);
+    return true;
+}
+
+void replay_journal()
+{
+    std::string text = read_whole_file(journal_path());
+    if (text.empty()) return;
+    log_line("journal found: an update was cut off -- putting the old files back");
+    int restored = 0;
+    for (const JournalEntry& entry : parse_journal(text)) {
+        // The journal lies in the install folder like any user file; a line
+        // naming anything but a plain relative path is not ours to act on.
+        if (!is_safe_relative_path(entry.path)) continue;
+        std::wstring place = place_of(entry.path);
+        if (entry.flag == '1') {
+            std::wstring copy = old_path_of(entry.path);
+            if (status_of(copy) != PlaceStatus::present) continue;
+            create_folders(parent_folder(place));
+            MoveFileExW(copy.c_str(), place.c_str(), MOVE_FLAGS);
+            ++restored;
+            crash_point("restored");
+        } else {
+            DeleteFileW(place.c_str());
+        }
+    }
+    DeleteFileW(journal_path().c_str());
+    log_line("rolled back (%d files restored)", restored);
+}

@@ -1,0 +1,21 @@
+#pragma once
+// Puts the assembled files of an update into the install folder under the
+// journal, and undoes an install that was cut off.
+#include "update/update_plan.h"
+
+#include <string>
+
+// The install step of an update: waits for the game to close, writes the
+// journal, moves every stale file into place (its old copy aside first),
+// removes the paths the manifest dropped, then commits. True when committed;
+// false after a stop request (nothing touched) or a failure (phase 8, the
+// install folder restored).
+bool install_update(const UpdatePlan& plan);
+
+// Undoes an install that a journal says was under way: puts every saved copy
+// back and deletes the files at paths that were new. No journal: nothing.
+void replay_journal();
+
+// Moves the installed file (or folder) at a relative path into the update
+// folder's "old". True when it was moved or nothing was there.
+bool move_aside(const std::string& path);
