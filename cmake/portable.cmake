@@ -10,6 +10,7 @@ set(TW_PORTABLE_SOURCES
     formats/install_state.cpp
     formats/relative_path.cpp
     net/server_paths.cpp
+    update/journal.cpp
 )
 
 # Unit tests that use only the portable sources above; they run natively and
@@ -23,9 +24,11 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_install_state.cpp
     tests/unit/test_relative_path.cpp
     tests/unit/test_server_paths.cpp
+    tests/unit/test_journal.cpp
 )
 
 # Fuzz targets: one file each, built with libFuzzer (clang).
 set(TW_FUZZ_TARGETS
     fuzz/fuzz_json.cpp
+    fuzz/fuzz_journal.cpp
 )
