@@ -20,3 +20,4 @@ def persistent_wineserver():
 def install_dir(tmp_path):
     path = tmp_path / "install"
     return path
+from server_fixtures import *  # noqa: E402,F401,F403  (update_server fixture)
