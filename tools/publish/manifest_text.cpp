@@ -6,13 +6,21 @@ namespace {
 
 std::string file_entry(const PublishedFile& file)
 {
-    std::string text = "{\"p\":" + json_string(file.path) + ",\"h\":" + json_string(file.hash) +
-                       ",\"s\":" + std::to_string(file.size) + ",\"c\":[";
+    std::string text = "{\"p\":";
+    text += json_string(file.path);
+    text += ",\"h\":";
+    text += json_string(file.hash);
+    text += ",\"s\":";
+    text += std::to_string(file.size);
+    text += ",\"c\":[";
     for (size_t i = 0; i < file.pieces.size(); ++i) {
         const PublishedPiece& piece = file.pieces[i];
         if (i > 0) text += ",";
-        text += "[" + json_string(piece.id) + "," + std::to_string(piece.transfer_size) + "," +
-                (piece.stored ? "1" : "0") + "]";
+        text += "[";
+        text += json_string(piece.id);
+        text += ",";
+        text += std::to_string(piece.transfer_size);
+        text += piece.stored ? ",1]" : ",0]";
     }
     return text + "]";
 }
