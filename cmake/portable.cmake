@@ -5,12 +5,19 @@ set(TW_PORTABLE_SOURCES
     app/command_line.cpp
     app/log_format.cpp
     formats/json.cpp
-    update/planning_rules.cpp
     formats/manifest.cpp
     formats/install_state.cpp
     formats/relative_path.cpp
     net/server_paths.cpp
+    update/planning_rules.cpp
     update/journal.cpp
+    splash/splash_layout.cpp
+    splash/capsule_bar.cpp
+    splash/pixel_font.cpp
+    splash/frame_scaler.cpp
+    splash/frame_source.cpp
+    splash/window_placement.cpp
+    splash/cross_fade.cpp
 )
 
 # Unit tests that use only the portable sources above; they run natively and
@@ -19,16 +26,44 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_command_line.cpp
     tests/unit/test_json.cpp
     tests/unit/test_log_format.cpp
-    tests/unit/test_planning_rules.cpp
     tests/unit/test_manifest.cpp
     tests/unit/test_install_state.cpp
     tests/unit/test_relative_path.cpp
     tests/unit/test_server_paths.cpp
+    tests/unit/test_planning_rules.cpp
     tests/unit/test_journal.cpp
+    tests/unit/test_splash_layout.cpp
+    tests/unit/test_capsule_bar.cpp
+    tests/unit/test_pixel_font.cpp
+    tests/unit/test_frame_scaler.cpp
+    tests/unit/test_frame_source.cpp
+    tests/unit/test_window_placement.cpp
+    tests/unit/test_cross_fade.cpp
 )
 
 # Fuzz targets: one file each, built with libFuzzer (clang).
 set(TW_FUZZ_TARGETS
     fuzz/fuzz_json.cpp
     fuzz/fuzz_journal.cpp
+)
+
+# Compressed pieces: decoder (launcher) and its tests.
+list(APPEND TW_PORTABLE_SOURCES
+    formats/crc32.cpp
+    formats/piece_codec.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_piece_codec.cpp
+)
+list(APPEND TW_FUZZ_TARGETS
+    fuzz/fuzz_piece_decoder.cpp
+)
+# Native-only tests that also need studio-side code (the piece encoder); they
+# join the sanitize build's portable_tests.
+list(APPEND TW_HOST_TESTS
+    tests/host/test_piece_roundtrip.cpp
+)
+list(APPEND TW_PORTABLE_TEST_EXTRA_SOURCES
+    tools/publish/piece_encoder.cpp
+    ${TW_HOST_TESTS}
 )
