@@ -235,12 +235,21 @@ def test_republishing_writes_only_new_pieces(published, keys, tmp_path):
     src, out, launcher = published
     src = Path(shutil.copytree(src, tmp_path / "src"))
     out = Path(shutil.copytree(out, tmp_path / "out"))
+    # Temporary files of a killed run are cleared; a live run's are not.
+    (out / "chunks" / "ab").mkdir(exist_ok=True)
+    dead = out / "chunks" / "ab" / "abcd.tmp-999999999-3"
+    live = out / f"manifest.json.tmp-{os.getpid()}-0"
+    dead.write_bytes(b"half")
+    live.write_bytes(b"busy")
     before = chunk_stats(out)
+    del before[dead.name]
     manifest_before = (out / "manifest.json").read_bytes()
 
     assert publish_sample(src, out, keys, launcher).returncode == 0
     assert chunk_stats(out) == before
     assert (out / "manifest.json").read_bytes() == manifest_before
+    assert not dead.exists() and live.exists()
+    live.unlink()
 
     # Change the middle piece of one file: exactly one new piece appears.
     data = bytearray(GAME["data/nested/deep/random.bin"])

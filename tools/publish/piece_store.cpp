@@ -44,3 +44,12 @@ bool store_piece(const std::string& out, const std::string& id, std::string_view
     }
     return write_file_replacing(piece_path(out, id), body, error);
 }
+
+void remove_stale_temp_files_below(const std::string& out)
+{
+    remove_stale_temp_files(out);
+    static const char DIGITS[] = "0123456789abcdef";
+    for (int hi = 0; hi < 16; ++hi)
+        for (int lo = 0; lo < 16; ++lo)
+            remove_stale_temp_files(out + "/chunks/" + DIGITS[hi] + DIGITS[lo]);
+}

@@ -16,6 +16,9 @@ std::string piece_path(const std::string& out, const std::string& id);
 bool find_existing_piece(const std::string& out, const std::string& id, uint64_t raw_size,
                          PublishedPiece& piece);
 
+// Removes what killed runs left behind in OUT and its piece folders.
+void remove_stale_temp_files_below(const std::string& out);
+
 // Writes the body under the piece's name (temporary name, then rename).
 bool store_piece(const std::string& out, const std::string& id, std::string_view body,
                  std::string& error);

@@ -4,6 +4,7 @@
 #include "tools/publish/manifest_signature.h"
 #include "tools/publish/manifest_text.h"
 #include "tools/publish/piece_publisher.h"
+#include "tools/publish/piece_store.h"
 #include "tools/publish/progress_meter.h"
 #include "tools/publish/source_tree.h"
 #include "tools/publish/staged_file.h"
@@ -143,6 +144,7 @@ bool make_out_folder(const std::string& out, std::string& error)
         error = "cannot create " + out + "/chunks: " + ec.message();
         return false;
     }
+    remove_stale_temp_files_below(out);
     return true;
 }
 

@@ -2,19 +2,25 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+const char TEMP_MARK[] = ".tmp-";
 
 // Unique within the process; the process id makes it unique across runs that
 // publish into the same folder at once.
 std::string temp_name_for(const std::string& final_path)
 {
     static std::atomic<unsigned long> counter{0};
-    return final_path + ".tmp-" + std::to_string(::getpid()) + "-" +
+    return final_path + TEMP_MARK + std::to_string(::getpid()) + "-" +
            std::to_string(counter.fetch_add(1));
 }
 
@@ -30,7 +36,33 @@ bool write_all(int fd, const char* data, size_t size)
     return true;
 }
 
+// The process id in a temporary name made by temp_name_for, or 0.
+pid_t temp_name_owner(const std::string& name)
+{
+    size_t mark = name.rfind(TEMP_MARK);
+    if (mark == std::string::npos) return 0;
+    const char* digits = name.c_str() + mark + sizeof TEMP_MARK - 1;
+    char* end = nullptr;
+    long pid = std::strtol(digits, &end, 10);
+    return end != digits && *end == '-' && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
 }  // namespace
+
+void remove_stale_temp_files(const std::string& folder)
+{
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    if (!dir) return;
+    while (dirent* entry = ::readdir(dir.get())) {
+        pid_t owner = temp_name_owner(entry->d_name);
+        if (owner != 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+    }
+}
 
 std::string errno_message(const std::string& what, const std::string& path)
 {

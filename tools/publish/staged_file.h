@@ -38,6 +38,10 @@ private:
 bool write_file_replacing(const std::string& final_path, std::string_view bytes,
                           std::string& error);
 
+// Removes temporary files left in `folder` by runs that were killed before
+// they could clean up (their process no longer exists).
+void remove_stale_temp_files(const std::string& folder);
+
 // Flushes a folder's entries (the renames into it) to disk.
 bool sync_folder(const std::string& folder, std::string& error);
 
