@@ -1,0 +1,352 @@
+// The journaled install and its replay, on real files in a temporary install
+// folder.
+#include "update/install_step.h"
+
+#include "app/game_launch.h"
+#include "app/log.h"
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/update_status.h"
+#include "app/whole_file.h"
+#include "app/win_handles.h"
+#include "formats/install_state.h"
+#include "tests/windows/child_scenarios.h"
+#include "update/update_folder.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace {
+
+const std::string HASH_A(64, 'a');
+const std::string HASH_B(64, 'b');
+const std::string HASH_C(64, 'c');
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void put(const std::wstring& path, const std::string& bytes)
+{
+    create_folders(parent_folder(path));
+    ASSERT_TRUE(write_file_atomic(path, bytes));
+}
+
+std::string content(const std::wstring& path) { return read_whole_file(path); }
+
+ManifestFile manifest_file(const std::string& path, const std::string& hash, const std::string& bytes)
+{
+    ManifestFile f;
+    f.path = path;
+    f.hash = hash;
+    f.size = static_cast<int64_t>(bytes.size());
+    return f;
+}
+
+class InstallStep : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        reset_update_status();
+        install_dir = make_temp_folder(L"install");
+        log_path = join_path(make_temp_folder(L"install-log"), L"test.log");
+        open_log(log_path);
+    }
+    void TearDown() override { open_log(join_path(parent_folder(log_path), L"after.log")); }
+
+    std::string log_text() { return content(log_path); }
+
+    // Release "1": keep.txt, change.txt and gone.txt installed and recorded.
+    void install_release_one()
+    {
+        put(place_of("keep.txt"), "keep");
+        put(place_of("change.txt"), "change v1");
+        put(place_of("gone.txt"), "gone v1");
+        InstallState state;
+        state.version = "1";
+        state.run_exe = "game.exe";
+        state.files["keep.txt"] = {4, 1, HASH_A};
+        state.files["change.txt"] = {9, 1, HASH_A};
+        state.files["gone.txt"] = {7, 1, HASH_A};
+        ASSERT_TRUE(write_install_state(install_dir, state));
+        update_status.install_state = state;
+    }
+
+    // Release "2": keep.txt as it was, change.txt and sub/new.dat staged,
+    // gone.txt dropped.
+    UpdatePlan stage_release_two()
+    {
+        Manifest& m = update_status.manifest;
+        m.version = "2";
+        m.run_exe = "game.exe";
+        m.run_args = "--two";
+        m.files = {manifest_file("keep.txt", HASH_A, "keep"), manifest_file("change.txt", HASH_B, "change v2"),
+                   manifest_file("sub/new.dat", HASH_C, "new v2")};
+        put(stage_path_of("change.txt"), "change v2");
+        put(stage_path_of("sub/new.dat"), "new v2");
+        UpdatePlan plan;
+        plan.stale_files = {&m.files[1], &m.files[2]};
+        plan.paths_to_remove = {"gone.txt"};
+        return plan;
+    }
+
+    std::wstring log_path;
+};
+
+TEST_F(InstallStep, ReplayRestoresSavedCopiesAndDeletesNewPaths)
+{
+    put(place_of("a/b.txt"), "new b");
+    put(old_path_of("a/b.txt"), "old b");
+    put(place_of("new.dat"), "new file");
+    put(place_of("kept.txt"), "never moved aside");
+    put(old_path_of("c.txt"), "old c");   // c.txt itself was moved aside and is missing
+    std::wstring outside = join_path(parent_folder(install_dir), L"outside-" + std::to_wstring(GetCurrentProcessId()));
+    put(outside, "not ours");
+    put(journal_path(), "1 a/b.txt\n0 new.dat\n1 \n1 kept.txt\n0 ../" + to_utf8(outside.substr(outside.rfind(L'\\') + 1)) +
+                            "\n0 " + to_utf8(outside) + "\n1 c.txt");
+
+    replay_journal();
+
+    EXPECT_EQ(content(place_of("a/b.txt")), "old b");
+    EXPECT_FALSE(exists(old_path_of("a/b.txt")));
+    EXPECT_FALSE(exists(place_of("new.dat")));
+    EXPECT_EQ(content(place_of("kept.txt")), "never moved aside");
+    EXPECT_EQ(content(place_of("c.txt")), "old c");   // last line without a line feed
+    EXPECT_EQ(content(outside), "not ours");          // only plain relative paths are acted on
+    EXPECT_FALSE(exists(journal_path()));
+    std::string log = log_text();
+    EXPECT_NE(log.find("journal found: an update was cut off -- putting the old files back"), std::string::npos);
+    EXPECT_NE(log.find("rolled back (2 files restored)"), std::string::npos) << log;
+    DeleteFileW(outside.c_str());
+}
+
+TEST_F(InstallStep, ReplayWithoutJournalOrWithAnEmptyOneDoesNothing)
+{
+    put(place_of("x.txt"), "x");
+    replay_journal();
+    put(journal_path(), "");
+    replay_journal();
+    EXPECT_TRUE(exists(journal_path()));   // an empty journal is left where it is
+    EXPECT_EQ(log_text().find("journal found"), std::string::npos);
+
+    // A second replay of the same journal changes nothing more: a crash in
+    // the middle of a replay is undone by replaying again.
+    put(place_of("a.txt"), "new a");
+    put(old_path_of("a.txt"), "old a");
+    put(journal_path(), "1 a.txt\n0 n.txt\n");
+    replay_journal();
+    put(journal_path(), "1 a.txt\n0 n.txt\n");
+    replay_journal();
+    EXPECT_EQ(content(place_of("a.txt")), "old a");
+    EXPECT_NE(log_text().find("rolled back (0 files restored)"), std::string::npos);
+}
+
+TEST_F(InstallStep, SuccessfulInstallCommitsAndLeavesNoUpdateFolder)
+{
+    install_release_one();
+    UpdatePlan plan = stage_release_two();
+    put(old_path_of("sub/new.dat"), "stale copy from an earlier run");
+    put(pieces_folder() + L"\\0123", "cached piece");
+
+    ASSERT_TRUE(install_update(plan));
+
+    EXPECT_EQ(content(place_of("keep.txt")), "keep");
+    EXPECT_EQ(content(place_of("change.txt")), "change v2");
+    EXPECT_EQ(content(place_of("sub/new.dat")), "new v2");
+    EXPECT_FALSE(exists(place_of("gone.txt")));
+    EXPECT_FALSE(exists(update_folder()));
+    EXPECT_EQ(read_status().phase, PHASE_INSTALLING);
+    EXPECT_EQ(read_status().message, "installing");
+
+    InstallState on_disk = read_install_state(install_dir);
+    EXPECT_EQ(on_disk.version, "2");
+    EXPECT_EQ(on_disk.run_args, "--two");
+    EXPECT_EQ(on_disk.files.count("gone.txt"), 0u);
+    ASSERT_EQ(on_disk.files.count("sub/new.dat"), 1u);
+    const InstalledFile& rec = on_disk.files["sub/new.dat"];
+    EXPECT_EQ(rec.size, 6);
+    EXPECT_EQ(rec.hash, HASH_C);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExW(place_of("sub/new.dat").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(rec.write_time, (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                  data.ftLastWriteTime.dwLowDateTime);
+    EXPECT_EQ(on_disk.files["keep.txt"].hash, HASH_A);   // untouched records stay
+    EXPECT_NE(log_text().find("updated to 2"), std::string::npos);
+}
+
+TEST_F(InstallStep, LockedFileRollsEverythingBack)
+{
+    install_release_one();
+    Manifest& m = update_status.manifest;
+    m.version = "2";
+    m.files = {manifest_file("a.txt", HASH_B, "a v2"), manifest_file("change.txt", HASH_B, "change v2"),
+               manifest_file("z.txt", HASH_B, "z v2")};
+    put(place_of("a.txt"), "a v1");
+    put(stage_path_of("a.txt"), "a v2");
+    put(stage_path_of("change.txt"), "change v2");
+    put(stage_path_of("z.txt"), "z v2");
+    UpdatePlan plan;
+    plan.stale_files = {&m.files[0], &m.files[1], &m.files[2]};
+    plan.paths_to_remove = {"gone.txt", "keep.txt"};
+    update_status.install_state.files["a.txt"] = {0, 0, HASH_B};   // in memory only
+
+    FileHandle lock(CreateFileW(place_of("change.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(lock);
+    EXPECT_FALSE(install_update(plan));
+    lock.reset();
+
+    EXPECT_EQ(content(place_of("a.txt")), "a v1");
+    EXPECT_EQ(content(place_of("change.txt")), "change v1");
+    EXPECT_FALSE(exists(place_of("z.txt")));
+    EXPECT_EQ(content(place_of("gone.txt")), "gone v1");
+    EXPECT_FALSE(exists(journal_path()));
+    EXPECT_TRUE(exists(stage_path_of("z.txt")));   // the cached work stays for the next run
+    StatusSnapshot s = read_status();
+    EXPECT_EQ(s.phase, PHASE_FAILED);
+    EXPECT_EQ(s.message, "the update could not be installed -- the game was left as it was");
+    // The in-memory state is the file's again.
+    EXPECT_EQ(update_status.install_state.version, "1");
+    EXPECT_EQ(update_status.install_state.files.count("a.txt"), 0u);
+    EXPECT_EQ(update_status.install_state.files.count("gone.txt"), 1u);
+    std::string log = log_text();
+    EXPECT_NE(log.find("could not put change.txt in place (error 32)"), std::string::npos) << log;
+    EXPECT_NE(log.find("rolled back (1 files restored)"), std::string::npos) << log;
+}
+
+TEST_F(InstallStep, RemovalOnlyInstallDropsRecordOfAlreadyDeletedFile)
+{
+    install_release_one();
+    DeleteFileW(place_of("gone.txt").c_str());
+    Manifest& m = update_status.manifest;
+    m.version = "1b";
+    m.files = {manifest_file("keep.txt", HASH_A, "keep"), manifest_file("change.txt", HASH_A, "change v1")};
+    UpdatePlan plan;
+    plan.paths_to_remove = {"gone.txt"};
+
+    ASSERT_TRUE(install_update(plan));
+    InstallState on_disk = read_install_state(install_dir);
+    EXPECT_EQ(on_disk.version, "1b");
+    EXPECT_EQ(on_disk.files.count("gone.txt"), 0u);
+    EXPECT_EQ(on_disk.files.count("keep.txt"), 1u);
+    EXPECT_FALSE(exists(update_folder()));
+}
+
+TEST_F(InstallStep, RenameThatOnlyChangesCaseKeepsTheFile)
+{
+    // Recorded as "Data.pak", listed as "data.pak" with the same bytes: the
+    // planning finds the file current and asks to remove the old spelling,
+    // which on a case-insensitive file system is the same file.
+    put(place_of("Data.pak"), "pak");
+    update_status.install_state.files["Data.pak"] = {3, 1, HASH_A};
+    Manifest& m = update_status.manifest;
+    m.version = "2";
+    m.files = {manifest_file("data.pak", HASH_A, "pak")};
+    UpdatePlan plan;
+    plan.paths_to_remove = {"Data.pak"};
+
+    ASSERT_TRUE(install_update(plan));
+    EXPECT_EQ(content(place_of("data.pak")), "pak");
+    EXPECT_EQ(read_install_state(install_dir).files.count("Data.pak"), 0u);
+}
+
+TEST_F(InstallStep, UnwritableJournalFailsBeforeTouchingAnything)
+{
+    install_release_one();
+    UpdatePlan plan = stage_release_two();
+    create_folders(journal_path());   // a folder where the journal goes: the move over it fails
+
+    EXPECT_FALSE(install_update(plan));
+    EXPECT_EQ(read_status().phase, PHASE_FAILED);
+    EXPECT_EQ(read_status().message, "could not write to the install folder");
+    EXPECT_EQ(content(place_of("change.txt")), "change v1");
+    EXPECT_EQ(content(place_of("gone.txt")), "gone v1");
+    EXPECT_FALSE(exists(place_of("sub/new.dat")));
+}
+
+TEST_F(InstallStep, MoveAsideOfNothingSucceedsAndReplacesAnOlderCopy)
+{
+    EXPECT_TRUE(move_aside("no/such/file.txt"));
+    EXPECT_FALSE(exists(old_path_of("no/such/file.txt")));
+    put(place_of("f.txt"), "current");
+    put(old_path_of("f.txt"), "older");
+    EXPECT_TRUE(move_aside("f.txt"));
+    EXPECT_FALSE(exists(place_of("f.txt")));
+    EXPECT_EQ(content(old_path_of("f.txt")), "current");
+}
+
+class InstallWaitsForGame : public InstallStep {
+protected:
+    // A copy of the fake game as the install's game.exe, running until the
+    // marker file is deleted.
+    KernelHandle start_fake_game(const std::wstring& marker)
+    {
+        std::wstring fake = join_path(parent_folder(own_exe_path()), L"fake_game.exe");
+        std::wstring exe = place_of("game.exe");
+        EXPECT_TRUE(CopyFileW(fake.c_str(), exe.c_str(), FALSE));
+        put(marker, "x");
+        std::wstring cmd = L"\"" + exe + L"\" --until-gone \"" + marker + L"\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        EXPECT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        KernelHandle thread(pi.hThread);
+        for (int i = 0; i < 100 && !game_running_now(); ++i) Sleep(50);
+        return KernelHandle(pi.hProcess);
+    }
+    bool game_running_now() { return game_running(place_of("game.exe")); }
+};
+
+TEST_F(InstallWaitsForGame, WaitsWhileTheGameRunsThenInstalls)
+{
+    install_release_one();
+    UpdatePlan plan = stage_release_two();
+    std::wstring marker = join_path(parent_folder(log_path), L"game-runs");
+    KernelHandle game = start_fake_game(marker);
+    ASSERT_TRUE(game_running_now());
+
+    std::thread closer([&] {
+        Sleep(2300);
+        DeleteFileW(marker.c_str());
+    });
+    ASSERT_TRUE(install_update(plan));
+    closer.join();
+    WaitForSingleObject(game.get(), 10000);
+
+    std::string log = log_text();
+    size_t waits = 0;
+    for (size_t at = log.find("[7] close tarnwick to finish the update"); at != std::string::npos;
+         at = log.find("[7] close tarnwick to finish the update", at + 1))
+        ++waits;
+    EXPECT_GE(waits, 2u);
+    EXPECT_LE(waits, 4u);
+    EXPECT_LT(log.find("[7]"), log.find("[4] installing"));
+    EXPECT_EQ(content(place_of("change.txt")), "change v2");
+}
+
+TEST_F(InstallWaitsForGame, StopWhileWaitingTouchesNothing)
+{
+    install_release_one();
+    UpdatePlan plan = stage_release_two();
+    std::wstring marker = join_path(parent_folder(log_path), L"game-runs");
+    KernelHandle game = start_fake_game(marker);
+
+    std::thread stopper([] {
+        Sleep(1200);
+        update_status.stop_requested = true;
+    });
+    EXPECT_FALSE(install_update(plan));
+    stopper.join();
+    DeleteFileW(marker.c_str());
+    WaitForSingleObject(game.get(), 10000);
+
+    EXPECT_EQ(read_status().phase, PHASE_WAITING_FOR_GAME);
+    EXPECT_FALSE(exists(journal_path()));
+    EXPECT_EQ(content(place_of("change.txt")), "change v1");
+    EXPECT_TRUE(exists(stage_path_of("change.txt")));
+}
+
+}  // namespace
