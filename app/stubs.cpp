@@ -4,8 +4,3 @@
 int run_windowed() { return 1; }
 bool self_install() { return false; }
 int swap_launcher(const std::wstring&, unsigned long, bool) { return 1; }
-bool take_shot(const std::string&, const std::wstring&, int, int, double, float, const std::string&)
-{
-    return false;
-}
-std::wstring prepare_splash_assets() { return {}; }

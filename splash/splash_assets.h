@@ -1,0 +1,37 @@
+#pragma once
+// The splash's files: the embedded set is written into a cache folder under
+// the user's temporary folder (prepare_splash_assets in app/roads.h), and
+// load_splash_assets turns a folder's files into the renderer's window-size
+// pictures and layout. GDI+ must be running on the calling thread.
+#include "splash/splash_renderer.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// temp \ "tarnwick-cache"; empty when the temporary folder is unknown.
+std::wstring splash_cache_folder();
+
+// Fills the renderer for a width x height window. False when no background
+// or no back buffer could be made; the renderer is then released.
+bool load_splash_assets(SplashRenderer& renderer, const std::string& assets_dir, int width,
+                        int height);
+
+// Frees every picture, context, bitmap, the decoder, its frame source and the
+// scaling pool; shown_frame becomes -1 and frame_pixels empty.
+void release_splash_assets(SplashRenderer& renderer);
+
+// What bringing one cached file up to date did.
+enum class CacheWrite { unchanged, rewritten, failed };
+
+// Leaves path alone when it holds exactly bytes; otherwise replaces it with
+// write_file_atomic.
+CacheWrite refresh_cached_file(const std::wstring& path, std::string_view bytes);
+
+// Still pictures of a folder: names beginning with "bg_" and ending in
+// ".jpg", ".jpeg" or ".png" (case-insensitive), sorted by path.
+std::vector<std::wstring> list_still_pictures(const std::wstring& folder);
+
+// Media Foundation, started once per process; false (and one line on the
+// standard error stream) when it does not start.
+bool media_foundation_ready();

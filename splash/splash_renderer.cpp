@@ -1,0 +1,296 @@
+#include "splash/splash_renderer.h"
+
+#include "splash/capsule_bar.h"
+#include "splash/cross_fade.h"
+#include "splash/frame_scaler.h"
+#include "splash/frame_source.h"
+#include "splash/gdiplus_api.h"
+#include "splash/pixel_font.h"
+#include "splash/splash_fonts.h"
+#include "splash/video_decoder.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+using namespace Gdiplus;
+
+namespace {
+
+constexpr uint32_t STATUS_TEXT_COLOUR = 0xFF60E060;
+
+const wchar_t CREDIT_LINE[] =
+    L"Powered by NVIDIA\u00AE DLSS   \u00B7   Map data \u00A9 OpenStreetMap contributors (ODbL)"
+    L"   \u00B7   Contains modified Copernicus Sentinel data 2023\u20132024   \u00B7   "
+    L"Canopy height \u00A9 Meta & World Resources Institute (CC BY 4.0)   \u00B7   "
+    L"Full credits in license.txt";
+
+float clamp01(float v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
+
+void copy_picture(const DibSection& from, DibSection& to)
+{
+    size_t count = static_cast<size_t>(to.width()) * to.height();
+    if (from.width() == to.width() && from.height() == to.height())
+        std::memcpy(to.pixels(), from.pixels(), count * 4);
+}
+
+// The frame wanted now; with only a decoder it follows the clock and loops.
+int64_t wanted_video_frame(const SplashRenderer& r, double seconds, int64_t video_frame)
+{
+    if (r.frame_source) {
+        if (video_frame >= 0) return video_frame;
+        return static_cast<int64_t>(seconds * r.frame_source->fps());
+    }
+    if (r.decoder->frame_count < 1) return 0;
+    return static_cast<int64_t>(seconds * r.decoder->frames_per_second()) % r.decoder->frame_count;
+}
+
+void fetch_video_frame(SplashRenderer& r, int64_t n)
+{
+    if (n == r.shown_frame) return;
+    bool fresh = false;
+    if (r.frame_source) {
+        fresh = r.frame_source->fetch_frame(n, r.frame_pixels);
+        if (fresh) {
+            r.frame_width = r.frame_source->width();
+            r.frame_height = r.frame_source->height();
+        }
+    } else if (r.decoder) {
+        fresh = read_frame(*r.decoder, n, r.frame_pixels);
+        if (fresh) {
+            r.frame_width = r.decoder->width;
+            r.frame_height = r.decoder->height;
+        }
+    }
+    if (fresh) r.shown_frame = n;
+}
+
+void draw_video_background(SplashRenderer& r, double seconds, int64_t video_frame)
+{
+    DibSection& back = *r.back_buffer;
+    fetch_video_frame(r, wanted_video_frame(r, seconds, video_frame));
+    const size_t frame_bytes = static_cast<size_t>(r.frame_width) * r.frame_height * 4;
+    bool have_frame = r.shown_frame >= 0 && !r.frame_pixels.empty() && r.frame_pixels.size() >= frame_bytes &&
+                      r.frame_width > 0 && r.frame_height > 0;
+    GdiFlush();
+    if (!have_frame) {
+        if (r.poster)
+            copy_picture(*r.poster, back);
+        else
+            PatBlt(back.dc(), 0, 0, back.width(), back.height(), BLACKNESS);
+    } else if (r.frame_width == back.width() && r.frame_height == back.height()) {
+        std::memcpy(back.pixels(), r.frame_pixels.data(), frame_bytes);
+    } else {
+        PixelBuffer view = back.view();
+        scale_frame_cover(reinterpret_cast<const uint32_t*>(r.frame_pixels.data()), r.frame_width,
+                          r.frame_height, view, r.scale_pool.get());
+    }
+    if (r.title_overlay) {
+        BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        AlphaBlend(back.dc(), r.title_x, r.title_y, r.title_w, r.title_h, r.title_overlay->dc(), 0, 0,
+                   r.title_w, r.title_h, blend);
+    }
+}
+
+void draw_background(SplashRenderer& r, double seconds, int64_t video_frame)
+{
+    bool video = r.decoder || r.frame_source;
+    int n = static_cast<int>(r.pictures.size());
+    PictureCycle cycle = picture_cycle(seconds, n, static_cast<bool>(r.decoder));
+    if (!video) {
+        GdiFlush();
+        if (cycle.index >= 0 && cycle.index < n) copy_picture(*r.pictures[cycle.index], *r.back_buffer);
+    } else {
+        draw_video_background(r, seconds, video_frame);
+    }
+    if (!r.decoder && n > 1 && cycle.alpha > 0 && cycle.next >= 0 && cycle.next < n) {
+        PixelBuffer dst = r.back_buffer->view();
+        PixelBuffer src = r.pictures[cycle.next]->view();
+        blend_constant_alpha(dst, src, cycle.alpha);
+    }
+}
+
+void draw_credit_line(Graphics& g, int W, int H)
+{
+    float s = std::max(0.0125f * H, 10.0f);
+    FontFamilyChoice family = text_font_family();
+    Font font(family.get(), s, FontStyleRegular, UnitPixel);
+    if (font.GetLastStatus() != Ok) return;
+    StringFormat format;
+    format.SetAlignment(StringAlignmentCenter);
+    format.SetLineAlignment(StringAlignmentFar);
+    g.SetTextRenderingHint(TextRenderingHintAntiAliasGridFit);
+    SolidBrush shadow(Color(0x96000000));
+    SolidBrush ink(Color(0xBEEBEBEB));
+    g.DrawString(CREDIT_LINE, -1, &font, RectF(s + 1, 1, W - 2 * s, H - 0.9f * s), &format, &shadow);
+    g.DrawString(CREDIT_LINE, -1, &font, RectF(s, 0, W - 2 * s, H - 0.9f * s), &format, &ink);
+}
+
+struct CubeColours {
+    uint32_t top, front_top, front_bottom, side, edge;
+};
+constexpr CubeColours FILLED_CUBE{0xFFFFE9A8, 0xFFF9C966, 0xFFD69838, 0xFFA87226, 0x46000000};
+constexpr CubeColours CURRENT_CUBE{0xFFFFFFFF, 0xFFF4F4F4, 0xFFD6D6DA, 0xFFB2B2BA, 0x46000000};
+constexpr CubeColours EMPTY_CUBE{0x46FFFFFF, 0x96101319, 0xA5080A0E, 0x78282E38, 0x5AFFFFFF};
+
+void draw_cube(Graphics& g, float x, float y, float e, float f, const CubeColours& c)
+{
+    Pen edge(Color(c.edge), std::max(0.03f * e, 1.0f));
+    PointF top[] = {{x, y}, {x + f, y - f}, {x + e + f, y - f}, {x + e, y}};
+    PointF side[] = {{x + e, y}, {x + e + f, y - f}, {x + e + f, y + e - f}, {x + e, y + e}};
+    SolidBrush top_brush(Color(c.top));
+    SolidBrush side_brush(Color(c.side));
+    g.FillPolygon(&top_brush, top, 4);
+    g.DrawPolygon(&edge, top, 4);
+    g.FillPolygon(&side_brush, side, 4);
+    g.DrawPolygon(&edge, side, 4);
+    LinearGradientBrush front(PointF(x, y), PointF(x, y + e), Color(c.front_top), Color(c.front_bottom));
+    front.SetWrapMode(WrapModeTileFlipXY);
+    g.FillRectangle(&front, RectF(x, y, e, e));
+    g.DrawRectangle(&edge, RectF(x, y, e, e));
+}
+
+// Ten cubes in a bobbing row; returns the top of the status text and its
+// cell size through y and z.
+void draw_voxel_bar(Graphics& g, const SplashRenderer& r, double seconds, float progress,
+                    float& text_x, float& text_y, float& z, size_t text_length)
+{
+    float d = r.bar_w / 10, e = 0.9f * d, f = 0.32f * e;
+    float top = r.bar_y + f + static_cast<float>(std::sin(1.3 * seconds)) * 0.004f * r.height;
+    int filled = static_cast<int>(std::lround(clamp01(progress) * 9));
+    filled = std::clamp(filled, 0, 9);
+    g.SetSmoothingMode(SmoothingModeAntiAlias);
+    g.SetPixelOffsetMode(PixelOffsetModeHalf);
+    for (int i = 0; i < 10; ++i) {
+        const CubeColours& c = i < filled ? FILLED_CUBE : (i == filled ? CURRENT_CUBE : EMPTY_CUBE);
+        draw_cube(g, r.bar_x + i * d, top, e, f, c);
+    }
+    z = 0.75f * 0.17f * d;
+    text_x = r.bar_x + (9 * d + e + f) / 2 - (6.0f * text_length - 1) * z / 2;
+    text_y = top + e + 3 * 0.17f * d;
+}
+
+void add_pill(GraphicsPath& path, float x, float y, float w, float h)
+{
+    path.AddArc(x, y, h, h, 90, 180);
+    path.AddArc(x + std::max(h, w) - h, y, h, h, 270, 180);
+    path.CloseFigure();
+}
+
+void draw_pill_bar(Graphics& g, const SplashRenderer& r, float progress)
+{
+    g.SetSmoothingMode(SmoothingModeAntiAlias);
+    GraphicsPath body;
+    add_pill(body, r.bar_x, r.bar_y, r.bar_w, r.bar_h);
+    SolidBrush body_brush(Color(0x96080A0E));
+    g.FillPath(&body_brush, &body);
+    Pen outline(Color(0x6EFFD76A), std::max(0.12f * r.bar_h, 1.0f));
+    g.DrawPath(&outline, &body);
+
+    GraphicsPath fill;
+    add_pill(fill, r.bar_x, r.bar_y, std::max(clamp01(progress) * r.bar_w, r.bar_h), r.bar_h);
+    LinearGradientBrush gold(PointF(0, r.bar_y), PointF(0, r.bar_y + r.bar_h), Color(0xFFFFE6A8),
+                             Color(0xFFB8862E));
+    Color stops[] = {Color(0xFFFFEEC2), Color(0xFFF0C060), Color(0xFFAB7D31)};
+    REAL positions[] = {0.0f, 0.45f, 1.0f};
+    gold.SetInterpolationColors(stops, positions, 3);
+    gold.SetWrapMode(WrapModeTileFlipXY);
+    g.FillPath(&gold, &fill);
+}
+
+void draw_status_text(DibSection& back, const std::string& text, float x, float y, float z)
+{
+    if (text.empty()) return;
+    PixelBuffer view = back.view();
+    draw_pixel_text(view, text, x, y, z, STATUS_TEXT_COLOUR);
+}
+
+}  // namespace
+
+DibSection::~DibSection()
+{
+    if (dc_ && previous_) SelectObject(dc_.get(), previous_);
+}
+
+bool DibSection::create(int width, int height)
+{
+    if (width < 1 || height < 1) return false;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;   // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC screen = GetDC(nullptr);
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    MemoryDc dc(CreateCompatibleDC(screen));
+    ReleaseDC(nullptr, screen);
+    GdiObject owned(bitmap);
+    if (!bitmap || !bits || !dc) return false;
+    previous_ = SelectObject(dc.get(), bitmap);
+    bitmap_ = std::move(owned);
+    dc_ = std::move(dc);
+    pixels_ = static_cast<uint32_t*>(bits);
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+SplashRenderer::SplashRenderer() = default;
+SplashRenderer::~SplashRenderer()
+{
+    frame_source.reset();   // joins the decode thread first
+}
+
+BarStyle splash_bar_style()
+{
+    static const BarStyle style = [] {
+        if (std::getenv("V2_SPLASH_PILL")) return BarStyle::pill;
+        if (std::getenv("V2_SPLASH_VOXELS")) return BarStyle::voxels;
+        return BarStyle::capsule;
+    }();
+    return style;
+}
+
+void start_video_workers(SplashRenderer& r)
+{
+    if (r.decoder) {
+        r.frame_source.reset();
+        r.frame_source = std::make_unique<VideoFrameSource>(
+            make_frame_producer(std::move(*r.decoder)),
+            [] { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL); });
+        r.decoder.reset();
+    }
+    if (!r.scale_pool) r.scale_pool = std::make_unique<ScalePool>(default_scale_threads());
+}
+
+void render_splash_frame(SplashRenderer& r, double seconds, float progress, int64_t video_frame,
+                         const std::string& text)
+{
+    if (!r.back_buffer) return;
+    DibSection& back = *r.back_buffer;
+    draw_background(r, seconds, video_frame);
+
+    BarStyle style = splash_bar_style();
+    if (style == BarStyle::capsule && !back.pixels()) style = BarStyle::voxels;
+    float x = 0, y = 0, z = 0;
+    {
+        Graphics g(back.dc());
+        draw_credit_line(g, r.width, r.height);
+        if (style == BarStyle::pill) draw_pill_bar(g, r, progress);
+        if (style == BarStyle::voxels) draw_voxel_bar(g, r, seconds, progress, x, y, z, text.size());
+        g.Flush(FlushIntentionSync);
+    }
+    GdiFlush();
+    if (style == BarStyle::voxels) {
+        draw_status_text(back, text, x, y, z);
+    } else if (style == BarStyle::capsule) {
+        PixelBuffer view = back.view();
+        BarRect bar = r.bar();
+        shade_capsule_bar(view, bar, seconds, progress);
+        capsule_text_origin(bar, text.size(), x, y, z);
+        draw_status_text(back, text, x, y, z);
+    }
+}

@@ -1,0 +1,87 @@
+#pragma once
+// The splash thread's drawing state and the two drawing operations: one
+// frame of the splash picture into the back buffer, and the self-drawn
+// caption bar over its top.
+#include "app/win_handles.h"
+#include "splash/pixel_buffer.h"
+#include "splash/splash_layout.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct VideoDecoder;
+class VideoFrameSource;
+class ScalePool;
+
+// A 32-bit top-down DIB section selected into its own memory device context.
+// The context's previous bitmap is put back before either is deleted.
+class DibSection {
+public:
+    DibSection() = default;
+    ~DibSection();
+    DibSection(const DibSection&) = delete;
+    DibSection& operator=(const DibSection&) = delete;
+
+    // A width x height section against the screen's device context.
+    bool create(int width, int height);
+    HDC dc() const { return dc_.get(); }
+    HBITMAP bitmap() const { return static_cast<HBITMAP>(bitmap_.get()); }
+    uint32_t* pixels() const { return pixels_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    PixelBuffer view() const { return {pixels_, width_, height_, width_}; }
+
+private:
+    GdiObject bitmap_;
+    MemoryDc dc_;
+    HGDIOBJ previous_ = nullptr;
+    uint32_t* pixels_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+struct SplashRenderer {
+    SplashRenderer();
+    ~SplashRenderer();
+    SplashRenderer(const SplashRenderer&) = delete;
+    SplashRenderer& operator=(const SplashRenderer&) = delete;
+
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<std::unique_ptr<DibSection>> pictures;   // window-size stills, without video
+    std::unique_ptr<DibSection> back_buffer;
+    float bar_x = 0, bar_y = 0, bar_w = 0, bar_h = 0;
+    std::unique_ptr<VideoDecoder> decoder;               // until a frame source takes it
+    std::unique_ptr<VideoFrameSource> frame_source;
+    std::unique_ptr<ScalePool> scale_pool;
+    std::vector<uint8_t> frame_pixels;                   // current video frame, BGRX top-down
+    int32_t frame_width = 0;                             // size of the frame in frame_pixels
+    int32_t frame_height = 0;
+    int64_t shown_frame = -1;
+    std::unique_ptr<DibSection> poster;
+    std::unique_ptr<DibSection> title_overlay;           // premultiplied alpha
+    int32_t title_x = 0, title_y = 0, title_w = 0, title_h = 0;
+
+    BarRect bar() const { return {bar_x, bar_y, bar_w, bar_h}; }
+};
+
+// Moves the decoder into a new frame source (replacing an older one) and
+// makes the scaling pool when there is none.
+void start_video_workers(SplashRenderer& renderer);
+
+// One frame into the back buffer: background, credit line, progress bar and
+// status text. video_frame < 0 derives the frame from the time.
+void render_splash_frame(SplashRenderer& renderer, double seconds, float progress,
+                         int64_t video_frame, const std::string& text);
+
+// The caption bar over the top caption_height rows of dc. hover_button and
+// pressed_button: 0 minimise, 1 maximise/restore, 2 close, -1 none.
+void draw_caption(HDC dc, int width, int caption_height, float dpi_scale, int hover_button,
+                  int pressed_button, bool maximized, const std::wstring& title, HICON small_icon);
+
+// The progress bar style, from "V2_SPLASH_PILL" / "V2_SPLASH_VOXELS" (read
+// once per process; set means the variable exists).
+enum class BarStyle { capsule, voxels, pill };
+BarStyle splash_bar_style();

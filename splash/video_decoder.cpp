@@ -1,0 +1,211 @@
+#include "splash/video_decoder.h"
+
+#include "app/paths.h"
+
+#include <mfapi.h>
+#include <mfidl.h>
+#include <mfreadwrite.h>
+#include <mferror.h>
+#include <propvarutil.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD FIRST_VIDEO = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_STREAM);
+
+// A reader that keeps answering without a sample and without the end of the
+// stream would spin for ever; a few hundred empty reads in a row are taken as
+// a failed read instead.
+constexpr int MAX_EMPTY_READS = 500;
+
+void split_pair(UINT64 value, int32_t& high, int32_t& low)
+{
+    high = static_cast<int32_t>(static_cast<uint32_t>(value >> 32));
+    low = static_cast<int32_t>(static_cast<uint32_t>(value & 0xFFFFFFFFu));
+}
+
+bool set_rgb32_output(IMFSourceReader* reader)
+{
+    ComPtr<IMFMediaType> type;
+    if (FAILED(MFCreateMediaType(type.out()))) return false;
+    if (FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video))) return false;
+    if (FAILED(type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32))) return false;
+    return SUCCEEDED(reader->SetCurrentMediaType(FIRST_VIDEO, nullptr, type.get()));
+}
+
+int32_t output_stride(IMFSourceReader* reader, int32_t width)
+{
+    int32_t stride = width * 4;
+    ComPtr<IMFMediaType> current;
+    if (FAILED(reader->GetCurrentMediaType(FIRST_VIDEO, current.out()))) return stride;
+    UINT32 value = 0;
+    if (SUCCEEDED(current->GetUINT32(MF_MT_DEFAULT_STRIDE, &value)))
+        return static_cast<int32_t>(value);
+    LONG computed = 0;
+    if (SUCCEEDED(MFGetStrideForBitmapInfoHeader(22 /* D3DFMT_X8R8G8B8 */, width, &computed)))
+        stride = computed;
+    return stride;
+}
+
+int64_t duration_frames(IMFSourceReader* reader, FrameRate rate)
+{
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    int64_t frames = 0;
+    if (SUCCEEDED(reader->GetPresentationAttribute(static_cast<DWORD>(MF_SOURCE_READER_MEDIASOURCE),
+                                                   MF_PD_DURATION, &value)) &&
+        value.vt == VT_UI8)
+        frames = frames_in_duration(value.uhVal.QuadPart, rate);
+    PropVariantClear(&value);
+    return frames;
+}
+
+class DecoderProducer final : public FrameProducer {
+public:
+    explicit DecoderProducer(VideoDecoder&& decoder) : decoder_(std::move(decoder)) {}
+    ~DecoderProducer() override { close_video(decoder_); }
+
+    bool has_reader() const override { return static_cast<bool>(decoder_.reader); }
+    int64_t frame_count() const override { return decoder_.frame_count; }
+    double frame_rate() const override { return decoder_.frames_per_second(); }
+    int width() const override { return decoder_.width; }
+    int height() const override { return decoder_.height; }
+    bool decode_frame(int64_t f, std::vector<uint8_t>& pixels) override
+    {
+        return read_frame(decoder_, f, pixels);
+    }
+
+private:
+    VideoDecoder decoder_;
+};
+
+}  // namespace
+
+bool open_video(VideoDecoder& d, const std::string& path)
+{
+    close_video(d);
+    ComPtr<IMFAttributes> attributes;
+    if (FAILED(MFCreateAttributes(attributes.out(), 4))) return false;
+    attributes->SetUINT32(MF_SOURCE_READER_ENABLE_ADVANCED_VIDEO_PROCESSING, 1);
+    attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, 1);
+
+    ComPtr<IMFSourceReader> reader;
+    std::wstring wide = to_utf16(path);
+    if (FAILED(MFCreateSourceReaderFromURL(wide.c_str(), attributes.get(), reader.out())))
+        return false;
+    reader->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
+    reader->SetStreamSelection(FIRST_VIDEO, TRUE);
+
+    ComPtr<IMFMediaType> native;
+    if (FAILED(reader->GetNativeMediaType(FIRST_VIDEO, 0, native.out()))) return false;
+    UINT64 pair = 0;
+    int32_t width = 0, height = 0;
+    if (SUCCEEDED(native->GetUINT64(MF_MT_FRAME_SIZE, &pair))) split_pair(pair, width, height);
+    int32_t num = 0, den = 0;
+    if (SUCCEEDED(native->GetUINT64(MF_MT_FRAME_RATE, &pair))) split_pair(pair, num, den);
+    FrameRate rate = normalised_frame_rate(num, den);
+    if (width < 1 || height < 1) return false;
+
+    // Under Wine this step fails (MF_E_INVALIDMEDIATYPE): its source reader
+    // offers no colour conversion to RGB32, so the splash goes without video.
+    if (!set_rgb32_output(reader.get())) return false;
+
+    d.width = width;
+    d.height = height;
+    d.fps_num = rate.num;
+    d.fps_den = rate.den;
+    d.stride = output_stride(reader.get(), width);
+    d.frame_count = duration_frames(reader.get(), rate);
+    d.reader = std::move(reader);
+    d.path = path;
+    d.last_frame = -1;
+    return true;
+}
+
+void close_video(VideoDecoder& d)
+{
+    d.reader.reset();
+    d.path.clear();
+    d.width = 0;
+    d.height = 0;
+    d.frame_count = 0;
+    d.last_frame = -1;
+}
+
+bool convert_sample(const VideoDecoder& d, IMFSample* sample, std::vector<uint8_t>& pixels)
+{
+    if (!sample || d.width < 1 || d.height < 1) return false;
+    ComPtr<IMFMediaBuffer> buffer;
+    if (FAILED(sample->ConvertToContiguousBuffer(buffer.out()))) return false;
+    const size_t row_bytes = static_cast<size_t>(d.width) * 4;
+    pixels.resize(row_bytes * static_cast<size_t>(d.height));
+
+    ComPtr<IMF2DBuffer> buffer2d;
+    if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer, reinterpret_cast<void**>(buffer2d.out())))) {
+        BYTE* scan0 = nullptr;
+        LONG pitch = 0;
+        if (SUCCEEDED(buffer2d->Lock2D(&scan0, &pitch))) {
+            for (int32_t row = 0; row < d.height; ++row)
+                std::memcpy(pixels.data() + row * row_bytes, scan0 + static_cast<ptrdiff_t>(row) * pitch,
+                            row_bytes);
+            buffer2d->Unlock2D();
+            return true;
+        }
+    }
+
+    BYTE* data = nullptr;
+    DWORD max_length = 0, length = 0;
+    if (FAILED(buffer->Lock(&data, &max_length, &length))) return false;
+    const size_t step = static_cast<size_t>(std::llabs(d.stride));
+    // A stride shorter than a row would read past the last row's end.
+    bool fits = step >= row_bytes && length >= step * static_cast<size_t>(d.height);
+    if (fits) {
+        BYTE* first = d.stride < 0 ? data + (d.height - 1) * step : data;
+        for (int32_t row = 0; row < d.height; ++row)
+            std::memcpy(pixels.data() + row * row_bytes, first + static_cast<ptrdiff_t>(row) * d.stride,
+                        row_bytes);
+    }
+    buffer->Unlock();
+    return fits;
+}
+
+bool read_frame(VideoDecoder& d, int64_t n, std::vector<uint8_t>& pixels)
+{
+    if (!d.reader || n < 0 || (d.frame_count > 0 && n >= d.frame_count)) return false;
+    if (needs_seek(d.last_frame, n)) {
+        PROPVARIANT position;
+        PropVariantInit(&position);
+        position.vt = VT_I8;
+        position.hVal.QuadPart = frame_time(n, d.rate());
+        HRESULT hr = d.reader->SetCurrentPosition(GUID_NULL, position);
+        PropVariantClear(&position);
+        if (FAILED(hr)) return false;
+        d.last_frame = -1;
+    }
+    for (int empty = 0; empty < MAX_EMPTY_READS;) {
+        DWORD stream = 0, flags = 0;
+        LONGLONG time = 0;
+        ComPtr<IMFSample> sample;
+        if (FAILED(d.reader->ReadSample(FIRST_VIDEO, 0, &stream, &flags, &time, sample.out())))
+            return false;
+        if (flags & MF_SOURCE_READERF_ENDOFSTREAM) {
+            d.last_frame = -1;
+            return false;
+        }
+        if (!sample) {
+            ++empty;
+            continue;
+        }
+        empty = 0;
+        d.last_frame = frame_at_time(time, d.rate());
+        if (d.last_frame >= n) return convert_sample(d, sample.get(), pixels);
+    }
+    return false;
+}
+
+std::unique_ptr<FrameProducer> make_frame_producer(VideoDecoder&& decoder)
+{
+    return std::make_unique<DecoderProducer>(std::move(decoder));
+}
