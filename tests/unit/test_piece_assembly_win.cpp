@@ -1,0 +1,126 @@
+// Building files from the piece cache, under Wine, in a temporary install
+// folder.
+#include <windows.h>
+
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/update_status.h"
+#include "app/whole_file.h"
+#include "crypto/sha256.h"
+#include "tests/windows/child_scenarios.h"
+#include "update/piece_assembly.h"
+#include "update/update_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* EMPTY_SHA256 = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class PieceAssembly : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved_ = install_dir;
+        install_dir = make_temp_folder(L"assembly");
+        create_folders(pieces_folder());
+        reset_update_status();
+    }
+    void TearDown() override { install_dir = saved_; }
+
+    // Puts a piece into the cache and returns its PieceRef.
+    PieceRef cache(const std::string& bytes)
+    {
+        PieceRef ref{sha256_bytes(bytes.data(), bytes.size()), static_cast<int64_t>(bytes.size()), true};
+        EXPECT_TRUE(write_file_atomic(piece_cache_path(ref.id), bytes));
+        return ref;
+    }
+
+    ManifestFile file(const std::string& path, const std::string& content, std::vector<PieceRef> pieces)
+    {
+        ManifestFile f;
+        f.path = path;
+        f.hash = sha256_bytes(content.data(), content.size());
+        f.size = static_cast<int64_t>(content.size());
+        f.pieces = std::move(pieces);
+        return f;
+    }
+
+    std::wstring saved_;
+};
+
+TEST_F(PieceAssembly, EmptyFileWithoutPiecesChecksItsHash)
+{
+    ManifestFile empty = file("e/empty.txt", "", {});
+    ASSERT_EQ(empty.hash, EMPTY_SHA256);
+    std::wstring dest = stage_path_of(empty.path);
+    EXPECT_TRUE(assemble_file(empty, dest));
+    EXPECT_TRUE(exists(dest));
+    EXPECT_EQ(read_whole_file(dest), "");
+
+    ManifestFile wrong = empty;
+    wrong.hash = std::string(64, 'a');
+    std::wstring other = stage_path_of("e/wrong.txt");
+    EXPECT_FALSE(assemble_file(wrong, other));
+    EXPECT_FALSE(exists(other));
+    EXPECT_FALSE(exists(other + L".part"));
+}
+
+TEST_F(PieceAssembly, MissingPieceFailsAndKeepsAnEarlierStagedCopy)
+{
+    PieceRef a = cache("first piece|");
+    PieceRef b{std::string(64, 'b'), 10, true};   // never cached
+    ManifestFile f = file("data/x.bin", "first piece|0123456789", {a, b});
+    std::wstring dest = stage_path_of(f.path);
+    ASSERT_TRUE(create_folders(parent_folder(dest)));
+    ASSERT_TRUE(write_file_atomic(dest, "earlier stage copy"));
+
+    EXPECT_FALSE(assemble_file(f, dest));
+    EXPECT_FALSE(exists(dest + L".part"));
+    EXPECT_EQ(read_whole_file(dest), "earlier stage copy");
+}
+
+TEST_F(PieceAssembly, WrongContentFailsWithoutTouchingDest)
+{
+    PieceRef a = cache("some bytes");
+    ManifestFile f = file("x.bin", "other bytes", {a});
+    std::wstring dest = stage_path_of(f.path);
+    EXPECT_FALSE(assemble_file(f, dest));
+    EXPECT_FALSE(exists(dest));
+    EXPECT_FALSE(exists(dest + L".part"));
+}
+
+TEST_F(PieceAssembly, RepeatedAndSharedPiecesComeFromOneCachedCopy)
+{
+    PieceRef zeros = cache(std::string(4096, '\0'));
+    PieceRef tail = cache("tail");
+    ManifestFile twice = file("a/twice.bin", std::string(8192, '\0') + "tail", {zeros, zeros, tail});
+    ManifestFile shared = file("b/shared.bin", std::string(4096, '\0'), {zeros});
+
+    ASSERT_TRUE(assemble_file(twice, stage_path_of(twice.path)));
+    ASSERT_TRUE(assemble_file(shared, stage_path_of(shared.path)));
+    EXPECT_EQ(read_whole_file(stage_path_of(twice.path)), std::string(8192, '\0') + "tail");
+    EXPECT_EQ(read_whole_file(stage_path_of(shared.path)), std::string(4096, '\0'));
+    EXPECT_TRUE(exists(piece_cache_path(zeros.id)));   // assembly never consumes the cache
+}
+
+TEST_F(PieceAssembly, StepReportsTheFirstFileThatDoesNotCheckOut)
+{
+    PieceRef a = cache("alpha");
+    ManifestFile good = file("good.txt", "alpha", {a});
+    ManifestFile bad = file("dir/bad.txt", "beta", {PieceRef{std::string(64, 'c'), 4, true}});
+    UpdatePlan plan;
+    plan.stale_files = {&good, &bad};
+
+    EXPECT_FALSE(assemble_stale_files(plan));
+    StatusSnapshot s = read_status();
+    EXPECT_EQ(s.phase, PHASE_FAILED);
+    EXPECT_EQ(s.message, "a downloaded file did not check out: dir/bad.txt");
+    EXPECT_EQ(update_status.bytes_done.load(), 1);
+    EXPECT_EQ(update_status.bytes_total.load(), 2);
+    EXPECT_EQ(read_whole_file(stage_path_of("good.txt")), "alpha");
+}
+
+}  // namespace
