@@ -308,6 +308,11 @@ def test_failed_runs_leave_the_release_alone(old_release, keys, tmp_path):
     result = publish(src, out, tmp_path / "missing.pem")
     assert result.returncode == 1 and b"missing.pem" in result.stderr
 
+    other_curve = tmp_path / "ed25519.pem"
+    subprocess.run(["openssl", "genpkey", "-algorithm", "ED25519", "-out", other_curve], check=True)
+    result = publish(src, out, other_curve)
+    assert result.returncode == 1 and b"P-256" in result.stderr
+
     result = publish(src, out, key, exe="nothere.exe")
     assert result.returncode == 1 and b"nothere.exe" in result.stderr
 

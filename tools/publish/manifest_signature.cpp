@@ -18,6 +18,8 @@ bool is_p256(EVP_PKEY* key)
            std::strcmp(group, "prime256v1") == 0;
 }
 
+int refuse_passphrase(char*, int, int, void*) { return -1; }
+
 bool load_key(const std::string& pem_path, bool is_private, PkeyPtr& key, std::string& error)
 {
     std::string pem;
@@ -27,10 +29,12 @@ bool load_key(const std::string& pem_path, bool is_private, PkeyPtr& key, std::s
         error = "out of memory reading " + pem_path;
         return false;
     }
-    key.reset(is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+    // No passphrase callback that could stop and ask on the terminal: an
+    // encrypted key simply does not read.
+    key.reset(is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, refuse_passphrase, nullptr)
                          : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
     if (!key) {
-        error = pem_path + (is_private ? " holds no readable private key (PEM)"
+        error = pem_path + (is_private ? " holds no readable private key (unencrypted PEM)"
                                        : " holds no readable public key (PEM \"PUBLIC KEY\")");
         return false;
     }
