@@ -1,0 +1,245 @@
+// The WinHTTP client. HttpClient.* need no server; HttpLive.* run only when
+// TW_TEST_SERVER_URL names a test update server (tests/e2e/test_http_client.py
+// starts one, sets its faults, and checks its request log afterwards).
+#include "crypto/sha256.h"
+#include "formats/piece_codec.h"
+#include "net/http_client.h"
+#include "net/server_paths.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string env(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// The content the test server holds in "pattern-<n>.bin" and friends.
+std::string pattern(size_t n)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + 3) % 251);
+    return s;
+}
+
+unsigned long elapsed_ms(ULONGLONG since) { return static_cast<unsigned long>(GetTickCount64() - since); }
+
+class HttpLive : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        url_ = env("TW_TEST_SERVER_URL");
+        if (url_.empty()) GTEST_SKIP() << "TW_TEST_SERVER_URL is not set";
+        ASSERT_TRUE(client_.open(widen(url_)));
+    }
+    std::string url_;
+    HttpClient client_;
+};
+
+}  // namespace
+
+TEST(HttpClient, OpenSplitsTheBaseUrl)
+{
+    HttpClient c;
+    EXPECT_FALSE(c.is_open());
+    ASSERT_TRUE(c.open(L"http://127.0.0.1:8080/update"));
+    EXPECT_TRUE(c.is_open());
+    EXPECT_EQ(c.host(), L"127.0.0.1");
+    EXPECT_EQ(c.port(), 8080);
+    EXPECT_EQ(c.base_path(), L"/update/");
+    EXPECT_FALSE(c.secure());
+
+    ASSERT_TRUE(c.open(L"https://updates.example.com"));
+    EXPECT_EQ(c.host(), L"updates.example.com");
+    EXPECT_EQ(c.port(), 443);
+    EXPECT_EQ(c.base_path(), L"/");
+    EXPECT_TRUE(c.secure());
+
+    ASSERT_TRUE(c.open(L"http://h/a/b/"));
+    EXPECT_EQ(c.port(), 80);
+    EXPECT_EQ(c.base_path(), L"/a/b/");
+    c.close();
+    EXPECT_FALSE(c.is_open());
+}
+
+TEST(HttpClient, OverlongHostOrPathFailsOpen)
+{
+    HttpClient c;
+    EXPECT_TRUE(c.open(L"http://" + std::wstring(255, L'h') + L"/update/"));
+    EXPECT_FALSE(c.open(L"http://" + std::wstring(256, L'h') + L"/update/"));
+    EXPECT_FALSE(c.is_open());
+    EXPECT_TRUE(c.open(L"http://h/" + std::wstring(1022, L'p')));   // 1,023 with the slash
+    EXPECT_FALSE(c.open(L"http://h/" + std::wstring(1023, L'p')));
+    EXPECT_FALSE(c.is_open());
+}
+
+TEST(HttpClient, MalformedUrlsFailOpen)
+{
+    HttpClient c;
+    EXPECT_FALSE(c.open(L""));
+    EXPECT_FALSE(c.open(L"update/"));
+    EXPECT_FALSE(c.open(L"ftp://h/update/"));
+    EXPECT_FALSE(c.is_open());
+    std::string body = "x";
+    EXPECT_FALSE(c.get("manifest.json", body));   // a closed client fetches nothing
+}
+
+TEST_F(HttpLive, NotFoundWithStatusEndsAfterOneAttempt)
+{
+    std::string body;
+    int status = 0;
+    ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(client_.get("missing-a.bin", body, {}, nullptr, &status));
+    EXPECT_EQ(status, 404);
+    EXPECT_LT(elapsed_ms(start), 350u);   // no retry pause
+}
+
+TEST_F(HttpLive, NotFoundWithoutStatusIsTriedThreeTimes)
+{
+    std::string body;
+    ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(client_.get("missing-b.bin", body));
+    EXPECT_GE(elapsed_ms(start), 2350u);   // 400 + 800 + 1,200 ms of pauses
+}
+
+TEST_F(HttpLive, DroppedConnectionsAreRetried)
+{
+    std::string body;
+    ASSERT_TRUE(client_.get("flaky.bin", body));
+    EXPECT_EQ(body, pattern(1000));
+}
+
+TEST_F(HttpLive, ZeroLengthBodySucceeds)
+{
+    std::string body = "left over";
+    size_t reported = 0;
+    int status = 0;
+    ASSERT_TRUE(client_.get("empty.bin", body, [&](size_t n) { reported += n; }, nullptr, &status));
+    EXPECT_TRUE(body.empty());
+    EXPECT_EQ(reported, 0u);
+    EXPECT_EQ(status, 200);
+}
+
+TEST_F(HttpLive, OtherStatusesAreRetried)
+{
+    std::string body;
+    int status = 0;
+    ASSERT_TRUE(client_.get("error.bin", body, {}, nullptr, &status));   // 500 twice, then served
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(body, pattern(10));
+    EXPECT_FALSE(client_.get("not-modified.bin", body, {}, nullptr, &status));   // 304 always
+    EXPECT_EQ(status, 304);
+}
+
+TEST_F(HttpLive, BaseUrlWithOrWithoutTrailingSlash)
+{
+    std::string with_slash = url_.back() == '/' ? url_ : url_ + "/";
+    std::string without = with_slash.substr(0, with_slash.size() - 1);
+    std::string body;
+    HttpClient a, b;
+    ASSERT_TRUE(a.open(widen(with_slash)));
+    ASSERT_TRUE(b.open(widen(without)));
+    EXPECT_EQ(a.base_path(), b.base_path());
+    ASSERT_TRUE(a.get(manifest_request_path("same.bin", 1), body));
+    EXPECT_EQ(body, pattern(20));
+    ASSERT_TRUE(b.get(manifest_request_path("same.bin", 2), body));
+    EXPECT_EQ(body, pattern(20));
+}
+
+TEST_F(HttpLive, StopFlagSetMeansNoRequest)
+{
+    std::atomic<bool> stop{true};
+    std::string body;
+    int status = 0;
+    EXPECT_FALSE(client_.get("stopped.bin", body, {}, &stop, &status));
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(HttpLive, StopDuringRetryPauseEndsWithoutAnotherRequest)
+{
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        Sleep(200);   // the first attempt's 500 arrives at once; the pause is 400 ms
+        stop = true;
+    });
+    std::string body;
+    ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(client_.get("always-500.bin", body, {}, &stop));
+    stopper.join();
+    EXPECT_LT(elapsed_ms(start), 1000u);
+}
+
+TEST_F(HttpLive, ProgressCountsEveryByte)
+{
+    std::string body;
+    size_t reported = 0;
+    int calls = 0;
+    ASSERT_TRUE(client_.get("large.bin", body, [&](size_t n) { reported += n; ++calls; }));
+    EXPECT_EQ(body.size(), 3u << 20);
+    EXPECT_EQ(reported, body.size());
+    EXPECT_GE(calls, 1);
+    EXPECT_TRUE(body == pattern(3u << 20));
+}
+
+TEST_F(HttpLive, BodyCutShortFails)
+{
+    std::string body;
+    EXPECT_FALSE(client_.get("cut.bin", body));   // Content-Length 2000, 500 bytes sent
+}
+
+TEST_F(HttpLive, SlowAnswerWithinTimeoutsSucceeds)
+{
+    std::string body;
+    ASSERT_TRUE(client_.get("slow.bin", body));
+    EXPECT_EQ(body, pattern(30));
+}
+
+TEST_F(HttpLive, TwelveThreadsShareOneSession)
+{
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 12; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 4; ++round) {
+                size_t n = 1000 + static_cast<size_t>(t) * 50000;
+                std::string body;
+                if (!client_.get("pattern-" + std::to_string(n) + ".bin", body) || body != pattern(n)) ++failures;
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+// A piece written by the publishing tool, fetched by its server path and
+// decoded: its raw bytes must hash to its id.
+TEST_F(HttpLive, PublishedPieceDecodesToItsId)
+{
+    std::string id = env("TW_TEST_PIECE_ID");
+    if (id.empty()) GTEST_SKIP() << "no published piece named";
+    size_t raw_size = std::strtoull(env("TW_TEST_PIECE_RAW_SIZE").c_str(), nullptr, 10);
+    bool stored = env("TW_TEST_PIECE_STORED") == "1";
+    std::string body;
+    int status = 0;
+    ASSERT_TRUE(client_.get(piece_request_path(id), body, {}, nullptr, &status)) << status;
+    std::string raw;
+    if (stored) {
+        raw = body;
+    } else {
+        raw.resize(raw_size);
+        ASSERT_TRUE(decompress_piece(reinterpret_cast<const uint8_t*>(body.data()), body.size(),
+                                     reinterpret_cast<uint8_t*>(raw.data()), raw.size()));
+    }
+    EXPECT_EQ(raw.size(), raw_size);
+    EXPECT_EQ(sha256_bytes(raw.data(), raw.size()), id);
+}
