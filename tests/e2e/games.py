@@ -60,8 +60,8 @@ def piece_ids(manifest, path=None) -> list:
     """The piece ids of one file (or of all files, in manifest order)."""
     ids = []
     for entry in manifest["files"]:
-        if path is None or entry["path"] == path:
-            ids += [piece["id"] for piece in entry["pieces"]]
+        if path is None or entry["p"] == path:
+            ids += [piece[0] for piece in entry["c"]]
     return ids
 
 

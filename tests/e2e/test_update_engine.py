@@ -103,7 +103,7 @@ def test_first_install_then_up_to_date_without_hashing(install_dir, update_serve
     assert not (install_dir / UPDATE_FOLDER).exists()
     log = read_log(install_dir)
     assert "manifest 1.0.0 (build b-1.0.0), 4 files, launcher v0 (this is v5)" in log
-    pieces = stale_pieces(manifest, [f["path"] for f in manifest["files"]])
+    pieces = stale_pieces(manifest, [f["p"] for f in manifest["files"]])
     assert f"update to 1.0.0: 4 files out of date, {len(pieces)} pieces, 0 MB to download" in log
     assert "[3] downloading the update (0 MB)" in log
     assert log.index("[2] checking the installed files") < log.index("[4] installing")
@@ -182,6 +182,7 @@ def test_touched_file_is_hashed_once_then_skipped(install_dir, update_server, re
     release.publish(base_game())
     assert run(install_dir, update_server).returncode == 0
     touch_later(install_dir / "data" / "random.bin")
+    update_server.clear_log()
 
     assert run(install_dir, update_server).returncode == 0
     assert "up to date: 1.0.0 (4 files, 1 of them hashed)" in read_log(install_dir)
@@ -369,7 +370,7 @@ def test_connection_dropped_twice_then_served(install_dir, update_server, releas
 
 def piece_entry(manifest, path, k):
     for entry in manifest["files"]:
-        if entry["path"] == path:
+        if entry["p"] == path:
             return entry["c"][k]
     raise KeyError(path)
 
