@@ -20,8 +20,10 @@ private:
     const Gdiplus::FontFamily* family_ = nullptr;
 };
 
-// "Segoe UI", else "Tahoma", "Arial", else the generic sans-serif family.
-// The name is looked up once per process; GDI+ must be running.
+// "Segoe UI", else "Tahoma", "Arial", "Liberation Sans", "DejaVu Sans",
+// "Microsoft Sans Serif", else GDI+'s generic sans-serif family, else any
+// installed family. The name is looked up once per process; GDI+ must be
+// running.
 FontFamilyChoice text_font_family();
 
 // "Segoe Fluent Icons", else "Segoe MDL2 Assets"; empty when neither exists
