@@ -1,6 +1,7 @@
 """Running the Windows launcher and its helper programs under Wine."""
 import os
 import subprocess
+import tempfile
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -33,13 +34,27 @@ def wine_env(extra=None) -> dict:
 
 
 def run_wine(exe, args=(), env=None, timeout=300, **kwargs) -> subprocess.CompletedProcess:
-    return subprocess.run(["wine", str(exe), *map(str, args)], env=wine_env(env),
-                          capture_output=True, timeout=timeout, **kwargs)
+    """Runs a Windows program to its end. Output goes through temporary files,
+    not pipes: Wine's own long-lived helpers may inherit the handles, and a
+    pipe would then never report its end."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.run(["wine", str(exe), *map(str, args)], env=wine_env(env),
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                              timeout=timeout, **kwargs)
+        out.seek(0)
+        err.seek(0)
+        proc.stdout = out.read()
+        proc.stderr = err.read()
+        return proc
 
 
 def start_wine(exe, args=(), env=None, **kwargs) -> subprocess.Popen:
-    return subprocess.Popen(["wine", str(exe), *map(str, args)], env=wine_env(env),
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+    """Starts a Windows program and returns at once; output is discarded
+    unless the caller passes stdout/stderr."""
+    kwargs.setdefault("stdin", subprocess.DEVNULL)
+    kwargs.setdefault("stdout", subprocess.DEVNULL)
+    kwargs.setdefault("stderr", subprocess.DEVNULL)
+    return subprocess.Popen(["wine", str(exe), *map(str, args)], env=wine_env(env), **kwargs)
 
 
 def run_launcher(install_dir, args=("--headless",), server_url=None, env=None, timeout=300):

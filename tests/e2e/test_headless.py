@@ -48,7 +48,7 @@ def test_shot_in_last_place_renders_nothing(install_dir, tmp_path):
     result = run_launcher(install_dir, args=("--headless", "--shot"), server_url=UNREACHABLE)
     assert result.returncode == 1
     log = read_log(install_dir)
-    assert not any("shot" in line and "headless" not in line for line in log)
+    assert "shot written" not in log and "the shot failed" not in log
 
 
 def test_headless_echoes_lines_on_the_terminal(install_dir):
@@ -70,6 +70,10 @@ def test_headless_echoes_lines_on_the_terminal(install_dir):
             break
         output += chunk
     os.waitpid(pid, 0)
-    plain = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", output).decode("utf-8", "replace")
+    # Wine's console draws on the terminal with escape sequences: a cursor
+    # move right stands for blanks, the others carry no text.
+    text = output.decode("utf-8", "replace")
+    text = re.sub(r"\x1b\[(\d*)C", lambda m: " " * int(m.group(1) or 1), text)
+    plain = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
     assert "tarnwick launcher v5" in plain
     assert "headless: done, phase" in plain
