@@ -115,3 +115,189 @@ TEST_F(SplashPicture, TextFallsBackToAnInstalledFamily)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SplashPicture, StillsCrossFadeAfterSixSeconds)
+{
+    write_picture(L"bg_1.png", 0xFFFF0000);
+    write_picture(L"bg_2.png", 0xFF0000FF);
+    write_picture(L"bg_3.png", 0xFF00FF00);
+    ASSERT_TRUE(load_splash_assets(renderer_, dir(), 640, 360));
+    ASSERT_EQ(renderer_.pictures.size(), 3u);
+
+    // A corner lies outside the darkening ellipse and away from the bar.
+    render_splash_frame(renderer_, 1.0, 0.0f, -1, "");
+    EXPECT_GT(red(at(2, 2)), 250);
+    EXPECT_LT(blue(at(2, 2)), 5);
+
+    // At 6.6 s the second picture is half blended over the first.
+    render_splash_frame(renderer_, 6.6, 0.0f, -1, "");
+    EXPECT_NEAR(red(at(2, 2)), 128, 3);
+    EXPECT_NEAR(blue(at(2, 2)), 127, 3);
+
+    // The third turn shows the third picture alone.
+    render_splash_frame(renderer_, 2 * 7.2 + 1.0, 0.0f, -1, "");
+    EXPECT_GT(green(at(2, 2)), 250);
+}
+
+TEST_F(SplashPicture, VideoThatDoesNotOpenFallsBackToStillsWithoutTitle)
+{
+    std::FILE* f = _wfopen((folder_ / L"bg_video.mp4").wstring().c_str(), L"wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a video at all", f);
+    std::fclose(f);
+    write_picture(L"title.png", 0xFFFFFFFF);
+    write_picture(L"bg_1.jpg.png", 0xFF204060);
+
+    ASSERT_TRUE(load_splash_assets(renderer_, dir(), 1920, 1080));
+    EXPECT_EQ(renderer_.decoder, nullptr);
+    EXPECT_EQ(renderer_.title_overlay, nullptr);
+    EXPECT_EQ(renderer_.poster, nullptr);
+    ASSERT_EQ(renderer_.pictures.size(), 1u);
+    // The layout still follows the video file's presence.
+    EXPECT_FLOAT_EQ(renderer_.bar_w, 288.0f);
+    EXPECT_FLOAT_EQ(renderer_.bar_x, 816.0f);
+    EXPECT_NEAR(renderer_.bar_y, 661.2375f, 1e-3);
+    EXPECT_NEAR(renderer_.bar_h, 30.24f, 1e-3);
+
+    // Only the picture shows (no white title in the middle of it).
+    render_splash_frame(renderer_, 0.5, 0.0f, -1, "");
+    EXPECT_LT(brightness(at(960, 300)), 3 * 0x70);
+    release_splash_assets(renderer_);
+
+    // Without stills the dark fill stands in.
+    fs::remove(folder_ / L"bg_1.jpg.png");
+    ASSERT_TRUE(load_splash_assets(renderer_, dir(), 800, 600));
+    ASSERT_EQ(renderer_.pictures.size(), 1u);
+    EXPECT_EQ(renderer_.pictures[0]->pixels()[0], DARK);
+}
+
+TEST_F(SplashPicture, TitleOpaquePartIsScaledToThirtyPercentAndBarSitsBelowIt)
+{
+    // 800 x 200 with opaque columns 100..699: 600 px become 576 px.
+    Gdiplus::Bitmap title(800, 200, PixelFormat32bppARGB);
+    {
+        Gdiplus::Graphics g(&title);
+        g.Clear(Gdiplus::Color(0, 0, 0, 0));
+        Gdiplus::SolidBrush white{Gdiplus::Color(0xFFFFFFFF)};
+        g.FillRectangle(&white, 100, 50, 600, 100);
+    }
+    CLSID png{};
+    UINT count = 0, bytes = 0;
+    Gdiplus::GetImageEncodersSize(&count, &bytes);
+    std::string storage(bytes, '\0');
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(storage.data());
+    Gdiplus::GetImageEncoders(count, bytes, codecs);
+    for (UINT i = 0; i < count; ++i)
+        if (std::wcscmp(codecs[i].MimeType, L"image/png") == 0) png = codecs[i].Clsid;
+    ASSERT_EQ(title.Save((folder_ / L"title.png").wstring().c_str(), &png, nullptr), Gdiplus::Ok);
+
+    ASSERT_TRUE(load_splash_assets(renderer_, dir(), 1920, 1080));
+    // k = 0.96: th = 192, ty = 444, bar below at 444 + 192 + 48.6.
+    EXPECT_NEAR(renderer_.bar_y, 684.6f, 0.01f);
+    render_splash_frame(renderer_, 0.0, 0.0f, -1, "");
+    // Opaque part spans 960 +- 288 horizontally, rows 444 + 48 .. 444 + 144.
+    EXPECT_GT(brightness(at(960 - 280, 540)), 700);
+    EXPECT_GT(brightness(at(960 + 280, 540)), 700);
+    EXPECT_LT(brightness(at(960 - 300, 540)), 100);
+    EXPECT_LT(brightness(at(960 + 300, 540)), 100);
+}
+
+TEST_F(SplashPicture, VoxelAndPillStylesAreSelectedOncePerProcess)
+{
+    // The test process runs without either variable.
+    if (std::getenv("V2_SPLASH_PILL") || std::getenv("V2_SPLASH_VOXELS")) GTEST_SKIP();
+    EXPECT_EQ(splash_bar_style(), BarStyle::capsule);
+    _putenv_s("V2_SPLASH_PILL", "1");
+    EXPECT_EQ(splash_bar_style(), BarStyle::capsule);
+    _putenv_s("V2_SPLASH_PILL", "");
+}
+
+// The caption of the screenshot mode, read back from the written PNG.
+class ShotCaption : public SplashPicture {
+protected:
+    void TearDown() override
+    {
+        _putenv_s("V2_SPLASH_CAPTION", "");
+        _putenv_s("V2_SPLASH_CAPTION_HOT", "");
+        SplashPicture::TearDown();
+    }
+    std::unique_ptr<Gdiplus::Bitmap> shot(const char* scale, const char* hot = nullptr)
+    {
+        _putenv_s("V2_SPLASH_CAPTION", scale);
+        _putenv_s("V2_SPLASH_CAPTION_HOT", hot ? hot : "");
+        std::wstring file = (folder_ / L"shot \u00e9.png").wstring();
+        EXPECT_TRUE(take_shot(dir(), file, 1920, 1080, 3.0, 0.5f, "x"));
+        auto bitmap = std::make_unique<Gdiplus::Bitmap>(file.c_str());
+        EXPECT_EQ(bitmap->GetWidth(), 1920u);
+        EXPECT_EQ(bitmap->GetHeight(), 1080u);
+        return bitmap;
+    }
+    static uint32_t pixel(Gdiplus::Bitmap& b, int x, int y)
+    {
+        Gdiplus::Color c;
+        b.GetPixel(x, y, &c);
+        return c.GetValue();
+    }
+    // Rows from the top that are caption-white at x (the accent colour is
+    // off in a fresh prefix).
+    static int white_rows(Gdiplus::Bitmap& b, int x)
+    {
+        int rows = 0;
+        while (rows < 200 && pixel(b, x, rows) == 0xFFFFFFFF) ++rows;
+        return rows;
+    }
+    static int non_white_in(Gdiplus::Bitmap& b, int x0, int y0, int size)
+    {
+        int n = 0;
+        for (int y = y0; y < y0 + size; ++y)
+            for (int x = x0; x < x0 + size; ++x)
+                if (pixel(b, x, y) != 0xFFFFFFFF) ++n;
+        return n;
+    }
+};
+
+TEST_F(ShotCaption, ScaleTwoDraws62RowsWith32PixelIcon)
+{
+    auto b = shot("2");
+    EXPECT_EQ(white_rows(*b, 700), 62);
+    // The icon at x = 20, centred: (62 - 32) / 2 = 15; nothing beyond it.
+    EXPECT_GT(non_white_in(*b, 20, 15, 32), 400);
+    EXPECT_EQ(non_white_in(*b, 0, 0, 20), 0);
+    EXPECT_EQ(non_white_in(*b, 20, 48, 12), 0);
+    // No button is hot: the close button stays white apart from its glyph.
+    EXPECT_EQ(pixel(*b, 1920 - 5, 5), 0xFFFFFFFFu);
+}
+
+TEST_F(ShotCaption, ScaleBelowOneIsRaisedToOne)
+{
+    auto b = shot("0.5");
+    EXPECT_EQ(white_rows(*b, 700), 31);
+    EXPECT_GT(non_white_in(*b, 10, 7, 16), 100);
+    EXPECT_EQ(non_white_in(*b, 10, 24, 7), 0);
+}
+
+TEST_F(ShotCaption, HotCloseButtonTurnsRed)
+{
+    auto b = shot("1", "2");
+    EXPECT_EQ(pixel(*b, 1920 - 3, 3), 0xFFC42B1Cu);
+    EXPECT_EQ(pixel(*b, 1920 - 46 - 3, 3), 0xFFFFFFFFu);   // maximise stays white
+}
+
+TEST_F(ShotCaption, NotSetMeansNoCaption)
+{
+    _putenv_s("V2_SPLASH_CAPTION", "");
+    std::wstring file = (folder_ / L"plain.png").wstring();
+    ASSERT_TRUE(take_shot(dir(), file, 1920, 1080, 3.0, 0.5f, ""));
+    Gdiplus::Bitmap b(file.c_str());
+    EXPECT_EQ(pixel(b, 700, 0), DARK);
+}
+
+TEST_F(ShotCaption, UnwritableFileIsAFailedShot)
+{
+    std::wstring file = (folder_ / L"missing-folder" / L"x.png").wstring();
+    EXPECT_FALSE(take_shot(dir(), file, 1920, 1080, 3.0, 0.5f, ""));
+}
+
+}  // namespace
