@@ -1,0 +1,88 @@
+// The piece cache side of the download, under Wine, without a server: a
+// client that never opened fails every fetch with no response.
+#include <windows.h>
+
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/update_status.h"
+#include "app/whole_file.h"
+#include "crypto/sha256.h"
+#include "net/http_client.h"
+#include "tests/windows/child_scenarios.h"
+#include "update/piece_download.h"
+#include "update/update_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PieceDownload : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved_ = install_dir;
+        install_dir = make_temp_folder(L"download");
+        reset_update_status();
+    }
+    void TearDown() override
+    {
+        reset_update_status();
+        install_dir = saved_;
+    }
+
+    PieceJob job_for(const std::string& raw, int64_t transfer)
+    {
+        return {sha256_bytes(raw.data(), raw.size()), transfer, static_cast<int64_t>(raw.size()), false};
+    }
+
+    HttpClient offline_;
+    std::wstring saved_;
+};
+
+TEST_F(PieceDownload, EmptyListSucceedsAndMakesTheCacheFolder)
+{
+    EXPECT_TRUE(download_pieces(offline_, {}));
+    EXPECT_NE(GetFileAttributesW(pieces_folder().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(PieceDownload, VerifiedCachedPiecesCountTheirTransferSizeOnce)
+{
+    PieceJob a = job_for(std::string(3000, 'a'), 700);
+    PieceJob b = job_for("bbbb", 4);
+    ASSERT_TRUE(create_folders(pieces_folder()));
+    ASSERT_TRUE(write_file_atomic(piece_cache_path(a.id), std::string(3000, 'a')));
+    ASSERT_TRUE(write_file_atomic(piece_cache_path(b.id), "bbbb"));
+
+    EXPECT_TRUE(download_pieces(offline_, {a, b, a}));   // a repeated id is taken once
+    EXPECT_EQ(update_status.bytes_done.load(), 704);
+}
+
+TEST_F(PieceDownload, CachedCopyOfTheRightSizeButWrongBytesIsFetchedAgain)
+{
+    PieceJob a = job_for("right bytes", 11);
+    ASSERT_TRUE(create_folders(pieces_folder()));
+    ASSERT_TRUE(write_file_atomic(piece_cache_path(a.id), "wrong bytes"));
+    UpdatePlan plan;
+    plan.jobs = {a};
+    plan.download_total = 11;
+
+    EXPECT_FALSE(download_update(offline_, plan));   // the fetch has no server to reach
+    StatusSnapshot s = read_status();
+    EXPECT_EQ(s.phase, PHASE_FAILED);
+    EXPECT_EQ(s.message, "the download failed -- check the connection and open the launcher again");
+    EXPECT_EQ(update_status.bytes_done.load(), 0);
+    EXPECT_EQ(update_status.bytes_total.load(), 11);
+    EXPECT_EQ(read_whole_file(piece_cache_path(a.id)), "wrong bytes");
+}
+
+TEST_F(PieceDownload, StopRequestFailsTheStepWithStopped)
+{
+    update_status.stop_requested = true;
+    UpdatePlan plan;
+    EXPECT_FALSE(download_update(offline_, plan));
+    StatusSnapshot s = read_status();
+    EXPECT_EQ(s.phase, PHASE_FAILED);
+    EXPECT_EQ(s.message, "stopped");
+}
+
+}  // namespace
