@@ -17,6 +17,9 @@ bool segments_ok(const std::string& path, IsSeparator is_separator, bool allow_d
         std::string segment = path.substr(start, i - start);
         if (segment.empty() || segment == "..") return false;
         if (segment == "." && !allow_dot) return false;
+        // Windows drops a segment's trailing dots and spaces, so "x." names the
+        // file "x" and "..." turns into "..": such names alias other paths.
+        if (segment != "." && (segment.back() == '.' || segment.back() == ' ')) return false;
         start = i + 1;
     }
     return true;

@@ -209,7 +209,7 @@ TEST(Manifest, FilePathsThatCouldLeaveTheInstallFolderRejectTheWholeManifest)
 {
     EXPECT_TRUE(accepts(with_file(file_at("data/pak01.bin"))));
     for (const char* bad : {"", "/etc/passwd", "\\\\windows", "C:/x", "c:x", "a//b", "a/", "./a", "a/./b",
-                            "..", "../x", "a/../../x", "a\\\\b", "a\\u0001b", "a\\nb", "a:ads"})
+                            "..", "../x", "a/../../x", "a\\\\b", "a\\u0001b", "a\\nb", "a:ads", "a/...", "x."})
         EXPECT_FALSE(accepts(with_file(file_at(bad)))) << bad;
     // One bad entry among good ones is enough.
     EXPECT_FALSE(accepts("{\"format\":1,\"run\":{\"exe\":\"g.exe\"},\"files\":[" + file_at("ok") + "," +

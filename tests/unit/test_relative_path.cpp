@@ -17,6 +17,19 @@ TEST(RelativePath, AnythingThatCouldLeaveTheFolderIsRefused)
         EXPECT_FALSE(is_safe_relative_path(p)) << p;
 }
 
+TEST(RelativePath, NamesWindowsWouldRewriteAreRefused)
+{
+    // Trailing dots and spaces are stripped by Windows: "a." is the file "a",
+    // "..." becomes a ".." segment, ".. " the folder itself.
+    for (const char* p : {"a.", "dir./x", "...", "a/.../b", ".. ", "a/.. /b", "x ", "dir /x", ". ./x"})
+        EXPECT_FALSE(is_safe_relative_path(p)) << p;
+    for (const char* p : {".hidden", "a/.b", " lead", "a.b", "a/b.c/d"})
+        EXPECT_TRUE(is_safe_relative_path(p)) << p;
+    EXPECT_FALSE(is_safe_run_exe("...\\game.exe"));
+    EXPECT_FALSE(is_safe_run_exe("game.exe."));
+    EXPECT_FALSE(is_safe_run_exe("bin /game.exe"));
+}
+
 TEST(RelativePath, ControlCharactersAreRefused)
 {
     EXPECT_FALSE(is_safe_relative_path(std::string("a\0b", 3)));
