@@ -1,0 +1,119 @@
+"""The main job end to end on this machine: publish a sample game, serve it on
+127.0.0.1, let the headless launcher (under Wine) install it, publish a second
+release that changes a few files, and let the launcher update to it."""
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+from launcher import PRIVATE_KEY, PUBLISH_TOOL, BUILD, run_launcher, read_log, wine_env  # noqa: E402
+from update_server import UpdateServer  # noqa: E402
+
+WORK = BUILD / "demo"
+PIECE = 4 * 1024 * 1024
+
+
+def sample_game(folder: Path, release: int):
+    """A few dozen files, tens of MB: text, structured binary, incompressible."""
+    rng = random.Random(7)
+    words = b"forest granite dome ridge river canopy tahoe pine meadow snow lake trail ".split()
+    files = {}
+    for i in range(12):
+        lines = (b" ".join(rng.choice(words) for _ in range(12)) for _ in range(9000 + i * 500))
+        files[f"data/text/region_{i:02d}.txt"] = b"\n".join(lines)
+    for i in range(10):
+        rec = bytes(rng.randrange(8) for _ in range(64))
+        files[f"data/meshes/tile_{i:02d}.mesh"] = b"".join(
+            rec[:60] + (k * 2654435761 % 2**32).to_bytes(4, "little") for k in range(40000))
+    for i in range(6):
+        files[f"data/textures/atlas_{i}.dds"] = random.Random(100 + i).randbytes(3 * 1024 * 1024 + i * 77777)
+    files["tarnwick.exe"] = b"MZ" + random.Random(1).randbytes(2 * 1024 * 1024)
+    files["config/default.ini"] = b"[video]\nwidth=1920\nheight=1080\n"
+    files["readme.txt"] = b"tarnwick sample game, release %d\n" % release
+    if release == 2:
+        files["data/text/region_03.txt"] += b"\nnew trail notes\n"
+        files["data/textures/atlas_2.dds"] = random.Random(999).randbytes(3 * 1024 * 1024)
+        files["config/default.ini"] = b"[video]\nwidth=2560\nheight=1440\n"
+        files["data/audio/ambience.ogg"] = random.Random(5).randbytes(1500000)
+        del files["data/meshes/tile_09.mesh"]
+    if folder.exists():
+        shutil.rmtree(folder)
+    for rel, data in files.items():
+        path = folder / rel
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+    return files
+
+
+def publish(src: Path, out: Path, version: str):
+    subprocess.run([str(PUBLISH_TOOL), "publish", str(src), str(out), "--key", str(PRIVATE_KEY),
+                    "--version", version, "--build", f"demo-{version}", "--exe", "tarnwick.exe",
+                    "--piece", str(PIECE)], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    return json.loads((out / "manifest.json").read_text())
+
+
+def mb(n):
+    return f"{n / 1e6:.1f} MB"
+
+
+def run_once(title, server, install):
+    server.clear_log()
+    started = time.monotonic()
+    result = run_launcher(install, server_url=server.url)
+    seconds = time.monotonic() - started
+    pieces = [p for p, _ in server.requests if p.startswith("/update/chunks/")]
+    fetched = sum((server.root / p[len("/update/"):]).stat().st_size for p in pieces)
+    print(f"\n== {title}: exit code {result.returncode} after {seconds:.1f} s")
+    print(f"   fetched {len(pieces)} pieces, {mb(fetched)} over the wire")
+    for line in read_log(install):
+        if line.startswith(("manifest ", "update to ", "up to date", "updated to", "[8]", "[6]",
+                            "headless: done", "journal", "rolled back", "piece ")):
+            print("   log:", line)
+    return result.returncode
+
+
+def main():
+    for tool in (PUBLISH_TOOL, BUILD / "win" / "tarnwick.exe", PRIVATE_KEY):
+        if not Path(tool).exists():
+            sys.exit(f"missing {tool}: run 'make build' first")
+    if WORK.exists():
+        shutil.rmtree(WORK)
+    server_root = WORK / "server"
+    install = WORK / "install"
+    subprocess.run(["wineserver", "-p"], env=wine_env(), check=False)
+
+    files = sample_game(WORK / "release1", 1)
+    m1 = publish(WORK / "release1", server_root, "1.0.0")
+    print(f"published release 1.0.0: {len(files)} files, {mb(sum(map(len, files.values())))}, "
+          f"{sum(len(f['c']) for f in m1['files'])} pieces, signed with {PRIVATE_KEY}")
+    with UpdateServer(server_root) as server:
+        print(f"serving {server_root} at {server.url}")
+        codes = [run_once("first run: install into an empty folder", server, install)]
+        files2 = sample_game(WORK / "release2", 2)
+        publish(WORK / "release2", server_root, "1.1.0")
+        print("\npublished release 1.1.0: 4 files changed, 1 added, 1 removed")
+        codes.append(run_once("second run: update 1.0.0 -> 1.1.0", server, install))
+        codes.append(run_once("third run: nothing to do", server, install))
+
+    installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
+                 for p in install.rglob("*") if p.is_file()}
+    game = {k: v for k, v in installed.items() if k not in ("launcher.log", ".twinstall.json")}
+    same = game == files2
+    state = json.loads((install / ".twinstall.json").read_text())
+    print(f"\nfinal state: version {state['version']}, {len(state['files'])} files recorded, "
+          f"install folder {'matches' if same else 'DIFFERS FROM'} release 1.1.0 byte for byte, "
+          f"update folder {'left behind' if (install / '.twupdate').exists() else 'removed'}")
+    subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
+    if codes != [0, 0, 0] or not same:
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
