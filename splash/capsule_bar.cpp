@@ -99,7 +99,8 @@ struct Shading {
     BarRect bar;
     GlintClock clock;
     bool fill_on;
-    float reach;       // beyond this signed distance a pixel is left as it is
+    float reach;        // beyond this signed distance a pixel is left as it is
+    float shadow_only;  // from here to reach only the shadow applies
     float glint_band;  // |sd| below this may carry the glint
     float seg_lo, seg_hi;
     float fill_lo, fill_hi;
@@ -142,6 +143,16 @@ uint32_t shade_pixel(const Shading& s, const ColumnTerms& t, int j, float x, flo
     const float sd = std::sqrt(t.dx_body[j] * t.dx_body[j] + dy2) - g.r;
     if (sd >= s.reach)
         return pixel | 0xFF000000u;
+    if (sd >= s.shadow_only) {
+        // Outside the body, the fill and the glint band: only the shadow
+        // darkens the pixel, which works on the bytes directly.
+        const float fall = clamp01(1.0f - sd / g.A);
+        const float keep = 1.0f - std::min(fall * fall * 0.42f, 1.0f);
+        const auto scale = [keep](uint32_t v) {
+            return static_cast<uint32_t>(static_cast<float>(v & 0xFF) * keep + 0.5f);
+        };
+        return 0xFF000000u | scale(pixel >> 16) << 16 | scale(pixel >> 8) << 8 | scale(pixel);
+    }
 
     constexpr float k255 = 1.0f / 255.0f;
     Rgb c{static_cast<float>((pixel >> 16) & 0xFF) * k255,
@@ -248,6 +259,7 @@ void shade_capsule_bar(PixelBuffer& buf, const BarRect& bar, double seconds, flo
         static_cast<float>(safe_seconds * 0.25 - std::floor(safe_seconds * 0.25));
     s.glint_band = 2.4f * g.E + 1.0f;
     s.reach = std::max({g.A, s.glint_band, 0.5f});
+    s.shadow_only = std::max(s.glint_band, 0.5f);
     s.seg_lo = std::min(g.xl, g.xr);
     s.seg_hi = std::max(g.xl, g.xr);
     s.fill_lo = g.f0 + g.fr;
