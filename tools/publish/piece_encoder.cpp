@@ -16,10 +16,10 @@ using namespace xpress_huffman;
 // "nice" length (the match found is still extended as far as it goes).
 constexpr unsigned kHashBits = 16;
 constexpr size_t kWindowSlots = 65536;  // > kMaxOffset, power of two
-constexpr unsigned kMaxChain = 96;
+constexpr unsigned kMaxChain = 32;
 constexpr size_t kGoodLength = 8;      // a previous match this long quarters the search
-constexpr size_t kMaxLazy = 32;        // a previous match this long is taken without looking further
-constexpr size_t kNiceLength = 192;
+constexpr size_t kMaxLazy = 16;        // a previous match this long is taken without looking further
+constexpr size_t kNiceLength = 128;
 constexpr size_t kTooFar = 4096;       // a 3-byte match further back costs more than three literals
 constexpr size_t kMaxInsertRun = 1024; // positions hashed at the end of a very long match
 
