@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -20,6 +21,22 @@ struct DecodeLog {
     int attempts = 0;
     std::atomic<bool> ready{true};  // false: every decode fails
     std::atomic<bool> reader{true};
+    // Decides attempt by attempt (counted from 0) whether a decode succeeds,
+    // so failure runs do not depend on how fast the test thread is.
+    std::function<bool(int attempt)> plan;
+    // While held, a decode waits (the decode thread is then known to be
+    // inside its first round).
+    bool held = false;
+    std::condition_variable gate;
+
+    void release()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            held = false;
+        }
+        gate.notify_all();
+    }
 
     std::vector<int64_t> frames()
     {
@@ -45,9 +62,10 @@ public:
     int height() const override { return 1; }
     bool decode_frame(int64_t f, std::vector<uint8_t>& pixels) override
     {
-        std::lock_guard<std::mutex> lock(log_->mutex);
-        ++log_->attempts;
-        if (!log_->ready)
+        std::unique_lock<std::mutex> lock(log_->mutex);
+        const int attempt = log_->attempts++;
+        log_->gate.wait(lock, [this] { return !log_->held; });
+        if (!log_->ready || (log_->plan && !log_->plan(attempt)))
             return false;
         pixels.assign(8, 0);
         std::memcpy(pixels.data(), &f, sizeof f);
@@ -140,11 +158,12 @@ TEST(VideoFrameSource, JumpsWhenAtMostSixtyFramesBehind)
 TEST(VideoFrameSource, AFreshDecoderJumpsStraightToTheWantedFrame)
 {
     auto log = std::make_shared<DecodeLog>();
-    log->ready = false;
+    log->held = true;
+    log->plan = [](int attempt) { return attempt > 0; };  // frame 0 fails
     auto source = make_source(log, 100000);
-    source->request_frame(500);
     ASSERT_TRUE(wait_for([&] { return log->attempt_count() >= 1; }));
-    log->ready = true;
+    source->request_frame(500);
+    log->release();
     EXPECT_EQ(settle(*log, 7), range(500, 507));
 }
 
@@ -181,8 +200,10 @@ TEST(VideoFrameSource, OneFrameVideoShowsThatFrameForEveryNumber)
 TEST(VideoFrameSource, SlotChoice)
 {
     auto log = std::make_shared<DecodeLog>();
-    log->ready = false;
+    log->held = true;
+    log->plan = [](int attempt) { return attempt > 0; };
     auto source = make_source(log, 100000);
+    ASSERT_TRUE(wait_for([&] { return log->attempt_count() >= 1; }));
     std::vector<uint8_t> pixels{1, 2, 3};
 
     // Nothing decoded yet: nothing to show, pixels untouched.
@@ -190,9 +211,8 @@ TEST(VideoFrameSource, SlotChoice)
     EXPECT_EQ(pixels, (std::vector<uint8_t>{1, 2, 3}));
 
     source->request_frame(100);
-    ASSERT_TRUE(wait_for([&] { return log->attempt_count() >= 1; }));
-    log->ready = true;
-    settle(*log, 7);  // slots hold 100..106
+    log->release();
+    EXPECT_EQ(settle(*log, 7), range(100, 107));
 
     // Only later frames and nothing shown yet: the earliest of them.
     EXPECT_TRUE(source->fetch_frame(50, pixels));
@@ -240,21 +260,17 @@ TEST(VideoFrameSource, NoReaderCountsAsFailure)
 
 TEST(VideoFrameSource, SuccessResetsTheFailureCount)
 {
-    // Fail about 40 times, succeed, then fail 45 more: 85 failures in all,
-    // but never 51 in a row, so the thread is still alive.
+    // 40 failures, 7 frames, then 45 failures once more work is asked for:
+    // 85 failures in all but never 51 in a row, so the thread carries on.
     auto log = std::make_shared<DecodeLog>();
-    log->ready = false;
+    log->plan = [](int attempt) { return (attempt >= 40 && attempt < 47) || attempt >= 92; };
     auto source = make_source(log, 100);
-    ASSERT_TRUE(wait_for([&] { return log->attempt_count() >= 40; }));
-    log->ready = true;
-    settle(*log, 7);
-    log->ready = false;
-    const int base = log->attempt_count();
-    source->request_frame(20);  // the decoder has work again and fails
-    ASSERT_TRUE(wait_for([&] { return log->attempt_count() >= base + 45; }));
+    EXPECT_EQ(settle(*log, 7), range(0, 7));
+    source->request_frame(20);  // jumps to 20, fails 45 times, then goes on
+    ASSERT_TRUE(wait_for([&] { return log->frames().size() >= 8; }));
     EXPECT_FALSE(source->decode_thread_ended());
-    log->ready = true;
-    ASSERT_TRUE(wait_for([&] { return log->frames().size() > 7; }));
+    EXPECT_EQ(log->frames()[7], 20);
+    EXPECT_EQ(log->attempt_count() >= 93, true);
 }
 
 TEST(VideoFrameSource, RunsTheStartHookOnTheDecodeThread)
