@@ -1,0 +1,426 @@
+"""Update benchmark: the launcher's install, up-to-date check, small update and
+memory, each beside a baseline or a target, on a loopback server.
+
+    TW_BUILD=build TW_PRIVATE_KEY=build/keys/private.pem python3 bench/update_bench.py
+
+1. First install of a 1 GiB game (16 MiB pieces) under Wine, against
+   (a) a bare WinHTTP program fetching the same pieces over 12 threads under
+   the same Wine, and (b) curl over 12 parallel connections plus sha256sum.
+2. Up-to-date check of an installed 10,000-file game (second run).
+3. Update that changes about 5% of the pieces: bytes fetched against the
+   bytes of the changed pieces.
+4. The launcher's peak working set during the install.
+
+The games are generated and published once into $TW_BUILD/bench-data.
+Everything is served by one sendfile-based server (bench/static_server.py),
+the same for the launcher and both baselines.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+REPO = HERE.parent
+sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+
+import bench_data  # noqa: E402
+from launcher import BUILD, LAUNCHER, PRIVATE_KEY, PUBLISH_TOOL, winpath, wine_env  # noqa: E402
+from static_server import StaticServer  # noqa: E402
+
+BASELINE_EXE = BUILD / "win" / "winhttp_baseline.exe"
+DATA = BUILD / "bench-data"
+MIB = 1 << 20
+
+INSTALL_RATIO_TARGET = 1.3
+UP_TO_DATE_TARGET = 2.0
+MEMORY_TARGET = 12 * 2 * 16 * MIB + 64 * MIB
+
+
+def say(text=""):
+    print(text, flush=True)
+
+
+def figure(label, value, note=""):
+    say("  %-46s %s%s" % (label + ":", value, ("   " + note) if note else ""))
+
+
+def verdict(ok):
+    return "[meets target]" if ok else "[MISSES target]"
+
+
+# ---------------------------------------------------------------- processes
+
+class PeakMemory:
+    """Samples the peak working set of the Linux process that runs a Windows
+    program under Wine: the Popen child itself (wine execs the loader in
+    place) or, failing that, a descendant or any process whose command line
+    names the program and whose environment carries our install folder."""
+
+    def __init__(self, proc, exe_name, marker):
+        self.proc = proc
+        self.exe_name = exe_name.encode()
+        self.marker = marker.encode()
+        self.peak_hwm = 0
+        self.peak_rss = 0
+        self.pid = None
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def start(self):
+        self._thread.start()
+        return self
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join()
+
+    def _matches(self, pid):
+        try:
+            if self.exe_name not in Path("/proc/%d/cmdline" % pid).read_bytes():
+                return False
+            return self.marker in Path("/proc/%d/environ" % pid).read_bytes()
+        except OSError:
+            return False
+
+    def _find(self):
+        if self._matches(self.proc.pid):
+            return self.proc.pid
+        for entry in os.listdir("/proc"):
+            if entry.isdigit() and self._matches(int(entry)):
+                return int(entry)
+        return None
+
+    def _sample(self, pid):
+        try:
+            text = Path("/proc/%d/status" % pid).read_text()
+        except OSError:
+            return
+        for line in text.splitlines():
+            if line.startswith("VmHWM:"):
+                self.peak_hwm = max(self.peak_hwm, int(line.split()[1]) * 1024)
+            elif line.startswith("VmRSS:"):
+                self.peak_rss = max(self.peak_rss, int(line.split()[1]) * 1024)
+
+    def _run(self):
+        while not self._stop.is_set():
+            if self.pid is None:
+                self.pid = self._find()
+            if self.pid is not None:
+                self._sample(self.pid)
+            self._stop.wait(0.02)
+
+
+def run_timed(command, env=None, timeout=600, memory=None):
+    """Runs a command to its end; (seconds, returncode, stdout bytes, peak memory).
+    Output goes through files: Wine's helpers may inherit pipe handles."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        start = time.monotonic()
+        proc = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        watch = PeakMemory(proc, *memory).start() if memory else None
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()     # our own child only
+            proc.wait()
+        seconds = time.monotonic() - start
+        if watch:
+            watch.stop()
+        out.seek(0)
+        err.seek(0)
+        return seconds, proc.returncode, out.read() + err.read(), watch
+
+
+def run_launcher(install_dir, url, timeout=600, watch_memory=False):
+    install = winpath(install_dir)
+    env = wine_env({"TW_INSTALL_DIR": install, "TW_UPDATE_URL": url})
+    memory = ("tarnwick.exe", "TW_INSTALL_DIR=" + install) if watch_memory else None
+    return run_timed(["wine", str(LAUNCHER), "--headless"], env=env, timeout=timeout, memory=memory)
+
+
+# ---------------------------------------------------------------- launcher log
+
+LOG_LINE = re.compile(r"^(\d\d):(\d\d):(\d\d)\.(\d\d\d) (.*)$")
+
+
+def log_lines(install_dir):
+    """[(seconds of the day, text)] of launcher.log."""
+    path = Path(install_dir) / "launcher.log"
+    if not path.exists():
+        return []
+    lines = []
+    for raw in path.read_bytes().decode("utf-8", "replace").splitlines():
+        m = LOG_LINE.match(raw)
+        if m:
+            h, mi, s, ms, text = m.groups()
+            lines.append((int(h) * 3600 + int(mi) * 60 + int(s) + int(ms) / 1000, text))
+    return lines
+
+
+def print_timeline(install_dir, lines_before):
+    lines = log_lines(install_dir)[lines_before:]
+    if not lines:
+        say("    (launcher.log is empty)")
+        return
+    t0 = lines[0][0]
+    for t, text in lines:
+        if (text.startswith("[") or text.startswith("update to") or text.startswith("up to date")
+                or text.startswith("updated to") or "failed" in text or text.startswith("manifest")):
+            say("    +%7.3f s  %s" % (t - t0, text[:110]))
+
+
+def show_failure(install_dir, output):
+    say("    launcher output: %s" % output.decode("utf-8", "replace").strip()[-400:])
+    for _, text in log_lines(install_dir)[-12:]:
+        say("    log: %s" % text[:140])
+
+
+def check_installed(install_dir, man):
+    """Names of manifest files missing or of the wrong size in the install."""
+    wrong = []
+    for entry in man["files"]:
+        path = Path(install_dir) / entry["p"]
+        if not path.is_file() or path.stat().st_size != int(entry["s"]):
+            wrong.append(entry["p"])
+    return wrong
+
+
+# ---------------------------------------------------------------- baselines
+
+def winhttp_baseline(url, list_file):
+    seconds, code, output, _ = run_timed(
+        ["wine", str(BASELINE_EXE), url, winpath(list_file)], env=wine_env(), timeout=600)
+    m = re.search(rb"bytes (\d+) seconds ([\d.]+) failures (\d+)", output)
+    if code != 0 or not m:
+        return seconds, None, None, output
+    return seconds, int(m.group(1)), float(m.group(2)), output
+
+
+def curl_baseline(url, paths, work):
+    """Fetches every path with curl over 12 parallel connections into files,
+    then hashes them with sha256sum: (seconds fetching, seconds hashing, bytes)."""
+    if work.exists():
+        shutil.rmtree(work)
+    work.mkdir(parents=True)
+    config = work / "curl.cfg"
+    with open(config, "w") as f:
+        for i, path in enumerate(paths):
+            f.write('url = "%s%s"\noutput = "%s/p%04d"\n' % (url, path, work, i))
+    start = time.monotonic()
+    fetched = subprocess.run(["curl", "--parallel", "--parallel-max", "12", "--fail", "-sS", "-K", str(config)],
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+    fetch_seconds = time.monotonic() - start
+    files = sorted(str(p) for p in work.glob("p*"))
+    start = time.monotonic()
+    hashed = subprocess.run(["sha256sum", *files], stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+    hash_seconds = time.monotonic() - start
+    size = sum(os.path.getsize(p) for p in files)
+    shutil.rmtree(work)
+    ok = fetched.returncode == 0 and hashed.returncode == 0 and len(files) == len(paths)
+    if not ok:
+        say("    curl: %s" % fetched.stderr.decode(errors="replace")[-300:])
+    return fetch_seconds, hash_seconds, size, ok
+
+
+# ---------------------------------------------------------------- sections
+
+def section_install(server, data, results):
+    say("\n== 1. first install of a 1 GiB game (16 MiB pieces), 12 connections")
+    man = bench_data.manifest(data["big-out1"])
+    pieces = bench_data.pieces(man)
+    total_raw = sum(int(f["s"]) for f in man["files"])
+    transfer = sum(size for size, _ in pieces.values())
+    stored = sum(1 for _, s in pieces.values() if s)
+    figure("game", "%d files, %.0f MiB raw, %d pieces (%d stored raw), %.0f MiB on the server"
+           % (len(man["files"]), total_raw / MIB, len(pieces), stored, transfer / MIB))
+    url = server.url("big1")
+    paths = [bench_data.piece_path(pid) for pid, _ in sorted(pieces.items(), key=lambda kv: -kv[1][0])]
+    list_file = DATA / "big1-pieces.txt"
+    list_file.write_text("\n".join(paths) + "\n")
+
+    seconds, size, inner, output = winhttp_baseline(url, list_file)
+    if size is None:
+        say("  baseline (a) FAILED: %s" % output.decode(errors="replace")[-300:])
+    else:
+        figure("baseline (a) WinHTTP, 12 threads, Wine", "%.2f s wall (%.2f s inside, %.0f MiB/s)"
+               % (seconds, inner, size / MIB / max(inner, 1e-9)))
+        results["baseline_a"] = seconds
+
+    fetch_s, hash_s, size, ok = curl_baseline(url, paths, DATA / "curl-work")
+    if ok:
+        figure("baseline (b) curl x12 + sha256sum", "%.2f s (fetch %.2f s, %.0f MiB/s; hash %.2f s)"
+               % (fetch_s + hash_s, fetch_s, size / MIB / max(fetch_s, 1e-9), hash_s))
+        results["baseline_b"] = fetch_s + hash_s
+
+    install = DATA / "big-install"
+    if install.exists():
+        shutil.rmtree(install)
+    server.clear_log()
+    seconds, code, output, watch = run_launcher(install, url, watch_memory=True)
+    fetched = server.bytes_sent("chunks/")
+    if code != 0:
+        say("  launcher install FAILED (exit %s after %.1f s)" % (code, seconds))
+        show_failure(install, output)
+        return False
+    wrong = check_installed(install, man)
+    if wrong:
+        say("  launcher install incomplete: %d files wrong, e.g. %s" % (len(wrong), wrong[0]))
+        return False
+    figure("launcher first install", "%.2f s wall (exit 0, %.0f MiB fetched, %.0f MiB/s of raw game)"
+           % (seconds, fetched / MIB, total_raw / MIB / seconds))
+    print_timeline(install, 0)
+    results["install"] = seconds
+    if "baseline_a" in results:
+        ratio = seconds / results["baseline_a"]
+        figure("ratio launcher / baseline (a) WinHTTP", "%.2fx" % ratio,
+               "target <= %.1fx %s" % (INSTALL_RATIO_TARGET, verdict(ratio <= INSTALL_RATIO_TARGET)))
+    if "baseline_b" in results:
+        figure("ratio launcher / baseline (b) curl+sha256sum", "%.2fx" % (seconds / results["baseline_b"]))
+    if watch and watch.pid:
+        peak = max(watch.peak_hwm, watch.peak_rss)
+        results["memory"] = peak
+    return True
+
+
+def section_memory(results):
+    say("\n== 4. launcher peak memory during the install")
+    if "memory" not in results:
+        say("  not measured (the install did not run or its process was not found)")
+        return
+    peak = results["memory"]
+    figure("peak working set (VmHWM of the Wine process)", "%.0f MiB" % (peak / MIB),
+           "target <= %d MiB %s" % (MEMORY_TARGET // MIB, verdict(peak <= MEMORY_TARGET)))
+
+
+def section_update(server, data, results):
+    say("\n== 3. update changing ~5% of the pieces, spread over a few large files")
+    install = DATA / "big-install"
+    if not (install / ".twinstall.json").exists():
+        say("  skipped: the 1 GiB game is not installed")
+        return
+    old = bench_data.pieces(bench_data.manifest(data["big-out1"]))
+    man = bench_data.manifest(data["big-out2"])
+    new = bench_data.pieces(man)
+    changed = {pid: v for pid, v in new.items() if pid not in old}
+    changed_bytes = sum(size for size, _ in changed.values())
+    figure("changed pieces", "%d of %d (%.1f%%), %.1f MiB on the server"
+           % (len(changed), len(new), 100.0 * len(changed) / len(new), changed_bytes / MIB))
+    before = len(log_lines(install))
+    server.clear_log()
+    seconds, code, output, _ = run_launcher(install, server.url("big2"))
+    fetched = server.bytes_sent("chunks/")
+    requests = sum(1 for path, _, _ in server.log if "/chunks/" in path)
+    if code != 0:
+        say("  launcher update FAILED (exit %s after %.1f s)" % (code, seconds))
+        show_failure(install, output)
+        return
+    wrong = check_installed(install, man)
+    figure("launcher bytes downloaded (pieces)", "%d bytes = %.1f MiB in %d requests"
+           % (fetched, fetched / MIB, requests))
+    figure("bytes of the changed pieces alone", "%d bytes = %.1f MiB" % (changed_bytes, changed_bytes / MIB))
+    figure("downloaded / changed", "%.3f" % (fetched / changed_bytes if changed_bytes else 0.0),
+           "(1.000 = only the changed pieces)")
+    figure("update wall time", "%.2f s%s" % (seconds, "" if not wrong else "  (%d files wrong!)" % len(wrong)))
+    print_timeline(install, before)
+
+
+def section_up_to_date(server, data, results):
+    say("\n== 2. up-to-date check over 10,000 small files (second run, no hashing)")
+    install = DATA / "small-install"
+    url = server.url("small")
+    man = bench_data.manifest(data["small-out"])
+    seconds, code, output, _ = run_launcher(install, url)
+    if code != 0:
+        say("  first run FAILED (exit %s after %.1f s)" % (code, seconds))
+        show_failure(install, output)
+        return
+    figure("first run (install or check)", "%.2f s, %d files" % (seconds, len(man["files"])))
+    before = len(log_lines(install))
+    seconds, code, output, _ = run_launcher(install, url)
+    if code != 0:
+        say("  second run FAILED (exit %s after %.1f s)" % (code, seconds))
+        show_failure(install, output)
+        return
+    lines = log_lines(install)[before:]
+    up = [text for _, text in lines if text.startswith("up to date")]
+    inner = lines[-1][0] - lines[0][0] if len(lines) >= 2 else None
+    figure("second run wall time", "%.2f s" % seconds,
+           "target < %.0f s %s" % (UP_TO_DATE_TARGET, verdict(seconds < UP_TO_DATE_TARGET)))
+    if inner is not None:
+        figure("  of which between first and last log line", "%.2f s" % inner)
+    figure("launcher says", up[-1] if up else "(no 'up to date' line!)")
+    results["up_to_date"] = seconds
+
+
+# ---------------------------------------------------------------- main
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--skip", default="", help="comma list of sections to skip: install,update,small")
+    args = parser.parse_args()
+    skip = set(filter(None, args.skip.split(",")))
+
+    for need in (LAUNCHER, BASELINE_EXE, PUBLISH_TOOL, PRIVATE_KEY):
+        if not Path(need).exists():
+            say("missing %s -- run `make build` first" % need)
+            return 2
+    if not shutil.which("curl"):
+        say("curl is missing -- run `make deps`")
+        return 2
+    started = time.monotonic()
+    say("update benchmark (build %s)" % BUILD)
+    DATA.mkdir(parents=True, exist_ok=True)
+    data = bench_data.ensure(DATA, PUBLISH_TOOL, PRIVATE_KEY, say=lambda t: say("  " + t))
+
+    # One wineserver for the whole run that goes away by itself 30 s after the
+    # last Wine program ends, and the prefix's services started up front, so no
+    # measurement pays for them.
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-p30"], env=wine_env(), check=False, **quiet)
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), check=False, timeout=120, **quiet)
+
+    server = StaticServer({"big1": data["big-out1"], "big2": data["big-out2"],
+                           "small": data["small-out"]}).start()
+    results = {}
+    try:
+        say("server: http://127.0.0.1:%d/ (sendfile, keep-alive, a thread per connection; every run uses it)"
+            % server.port)
+        installed = False
+        if "install" not in skip:
+            installed = section_install(server, data, results)
+        if "small" not in skip:
+            section_up_to_date(server, data, results)
+        if "update" not in skip and installed:
+            section_update(server, data, results)
+        if "install" not in skip:
+            section_memory(results)
+    finally:
+        server.stop()
+
+    say("\n== summary")
+    if "install" in results and "baseline_a" in results:
+        r = results["install"] / results["baseline_a"]
+        figure("install / WinHTTP baseline", "%.2fx (<= %.1fx)  %s" % (r, INSTALL_RATIO_TARGET,
+                                                                    verdict(r <= INSTALL_RATIO_TARGET)))
+    if "install" in results and "baseline_b" in results:
+        figure("install / curl+sha256sum baseline", "%.2fx" % (results["install"] / results["baseline_b"]))
+    if "up_to_date" in results:
+        figure("up-to-date check, 10,000 files", "%.2f s (< %.0f s)  %s" % (
+            results["up_to_date"], UP_TO_DATE_TARGET, verdict(results["up_to_date"] < UP_TO_DATE_TARGET)))
+    if "memory" in results:
+        figure("peak memory during install", "%.0f MiB (<= %d MiB)  %s" % (
+            results["memory"] / MIB, MEMORY_TARGET // MIB, verdict(results["memory"] <= MEMORY_TARGET)))
+    say("  (machine load: %s; total %.0f s)" % (" ".join(Path("/proc/loadavg").read_text().split()[:3]),
+                                                time.monotonic() - started))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
