@@ -9,7 +9,6 @@ bytes of body sent, so a run can count what a client downloaded.
     server.stop()
 """
 import os
-import socket
 import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote
