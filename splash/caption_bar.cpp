@@ -5,6 +5,7 @@
 #include "splash/splash_renderer.h"
 
 #include <cmath>
+#include <memory>
 
 using namespace Gdiplus;
 
@@ -116,12 +117,9 @@ void draw_title(Graphics& g, const std::wstring& title, const RectF& area, float
     g.DrawString(title.c_str(), static_cast<INT>(title.size()), &font, area, &format, &brush);
 }
 
-}  // namespace
-
-void draw_caption(HDC dc, int width, int caption_height, float dpi_scale, int hover_button,
-                  int pressed_button, bool maximized, const std::wstring& title, HICON small_icon)
+void paint_caption(HDC dc, int width, int caption_height, float dpi_scale, int hover_button,
+                   int pressed_button, bool maximized, const std::wstring& title, HICON small_icon)
 {
-    if (caption_height < 1 || !dc) return;
     const uint32_t background = caption_background();
     const bool dark = is_dark(background);
     const Color ink(dark ? 0xFFFFFFFF : 0xFF000000);
@@ -166,4 +164,51 @@ void draw_caption(HDC dc, int width, int caption_height, float dpi_scale, int ho
     float title_right = static_cast<float>(width - 3 * b);
     RectF title_area(static_cast<REAL>(title_x), 0, std::max(0.0f, title_right - title_x), h);
     draw_title(g, title, title_area, dpi_scale, ink);
+}
+
+// Everything the caption's pixels depend on. The icon is known by its handle:
+// a caller that destroys an icon and loads a different picture under the
+// same handle value would see the old picture until something else changes.
+struct CaptionKey {
+    int width = 0, height = 0;
+    float dpi_scale = 0;
+    int hover = -2, pressed = -2;
+    bool maximized = false;
+    std::wstring title;
+    HICON icon = nullptr;
+    bool operator==(const CaptionKey&) const = default;
+};
+
+// The caption changes only on hover, press, resize or a new title, yet GDI+
+// text on a device context costs milliseconds per frame (far more under
+// Wine), so each drawing thread keeps its last caption as an opaque strip and
+// copies it while nothing changed.
+struct CaptionCache {
+    CaptionKey key;
+    std::unique_ptr<DibSection> strip;
+};
+
+}  // namespace
+
+void draw_caption(HDC dc, int width, int caption_height, float dpi_scale, int hover_button,
+                  int pressed_button, bool maximized, const std::wstring& title, HICON small_icon)
+{
+    if (caption_height < 1 || width < 1 || !dc) return;
+    thread_local CaptionCache cache;
+    CaptionKey key{width, caption_height, dpi_scale, hover_button, pressed_button, maximized, title, small_icon};
+    if (!cache.strip || !(cache.key == key)) {
+        cache.strip.reset();
+        auto strip = std::make_unique<DibSection>();
+        if (!strip->create(width, caption_height)) {
+            paint_caption(dc, width, caption_height, dpi_scale, hover_button, pressed_button, maximized, title,
+                          small_icon);
+            return;
+        }
+        paint_caption(strip->dc(), width, caption_height, dpi_scale, hover_button, pressed_button, maximized,
+                      title, small_icon);
+        GdiFlush();
+        cache.strip = std::move(strip);
+        cache.key = std::move(key);
+    }
+    BitBlt(dc, 0, 0, width, caption_height, cache.strip->dc(), 0, 0, SRCCOPY);
 }

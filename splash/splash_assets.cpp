@@ -342,6 +342,8 @@ void release_splash_assets(SplashRenderer& r)
     r.pictures.clear();
     r.poster.reset();
     r.title_overlay.reset();
+    r.credit_overlay.reset();
+    r.credit_y = 0;
     r.back_buffer.reset();
     r.frame_pixels.clear();
     r.frame_width = 0;

@@ -110,20 +110,76 @@ void draw_background(SplashRenderer& r, double seconds, int64_t video_frame)
     }
 }
 
-void draw_credit_line(Graphics& g, int W, int H)
+// Draws the credit line (shadow, then text) into g, whose origin is the
+// window's top-left moved up by y0.
+bool draw_credit_text(Graphics& g, const Font& font, float s, int W, int H, float y0)
 {
-    float s = std::max(0.0125f * H, 10.0f);
-    FontFamilyChoice family = text_font_family();
-    Font font(family.get(), s, FontStyleRegular, UnitPixel);
-    if (font.GetLastStatus() != Ok) return;
     StringFormat format;
     format.SetAlignment(StringAlignmentCenter);
     format.SetLineAlignment(StringAlignmentFar);
     g.SetTextRenderingHint(TextRenderingHintAntiAliasGridFit);
     SolidBrush shadow(Color(0x96000000));
     SolidBrush ink(Color(0xBEEBEBEB));
-    g.DrawString(CREDIT_LINE, -1, &font, RectF(s + 1, 1, W - 2 * s, H - 0.9f * s), &format, &shadow);
-    g.DrawString(CREDIT_LINE, -1, &font, RectF(s, 0, W - 2 * s, H - 0.9f * s), &format, &ink);
+    g.DrawString(CREDIT_LINE, -1, &font, RectF(s + 1, 1 - y0, W - 2 * s, H - 0.9f * s), &format, &shadow);
+    return g.DrawString(CREDIT_LINE, -1, &font, RectF(s, -y0, W - 2 * s, H - 0.9f * s), &format, &ink) == Ok;
+}
+
+// The band of the window the credit line covers, drawn once with GDI+ into
+// premultiplied ARGB and kept as a DIB section for AlphaBlend.
+void make_credit_overlay(SplashRenderer& r)
+{
+    const int W = r.width, H = r.height;
+    float s = std::max(0.0125f * H, 10.0f);
+    FontFamilyChoice family = text_font_family();
+    if (!family) return;
+    Font font(family.get(), s, FontStyleRegular, UnitPixel);
+    if (font.GetLastStatus() != Ok) return;
+
+    StringFormat format;
+    format.SetAlignment(StringAlignmentCenter);
+    SizeF size;
+    {
+        Bitmap probe(1, 1, PixelFormat32bppPARGB);
+        Graphics measure(&probe);
+        measure.SetTextRenderingHint(TextRenderingHintAntiAliasGridFit);
+        if (measure.MeasureString(CREDIT_LINE, -1, &font, SizeF(W - 2 * s, static_cast<REAL>(H)), &format,
+                                  &size) != Ok)
+            return;
+    }
+    // Text bottom at H - 0.9 s, plus room for the shadow's one-pixel offset
+    // and the anti-aliasing fringe.
+    int top = std::max(0, static_cast<int>(std::floor(H - 0.9f * s - size.Height)) - 4);
+    int band = H - top;
+    if (band < 1) return;
+    Bitmap layer(W, band, PixelFormat32bppPARGB);
+    if (layer.GetLastStatus() != Ok) return;
+    {
+        Graphics g(&layer);
+        g.Clear(Color(0, 0, 0, 0));
+        if (!draw_credit_text(g, font, s, W, H, static_cast<float>(top))) return;
+    }
+    auto overlay = std::make_unique<DibSection>();
+    if (!overlay->create(W, band)) return;
+    Rect all(0, 0, W, band);
+    BitmapData data{};
+    if (layer.LockBits(&all, ImageLockModeRead, PixelFormat32bppPARGB, &data) != Ok) return;
+    for (int y = 0; y < band; ++y)
+        std::memcpy(overlay->pixels() + static_cast<size_t>(y) * W,
+                    static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
+                    static_cast<size_t>(W) * 4);
+    layer.UnlockBits(&data);
+    r.credit_overlay = std::move(overlay);
+    r.credit_y = top;
+}
+
+void draw_credit_line(SplashRenderer& r)
+{
+    if (!r.credit_overlay) make_credit_overlay(r);
+    if (!r.credit_overlay) return;
+    const DibSection& credit = *r.credit_overlay;
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    AlphaBlend(r.back_buffer->dc(), 0, r.credit_y, credit.width(), credit.height(), credit.dc(), 0, 0,
+               credit.width(), credit.height(), blend);
 }
 
 struct CubeColours {
@@ -275,10 +331,10 @@ void render_splash_frame(SplashRenderer& r, double seconds, float progress, int6
 
     BarStyle style = splash_bar_style();
     if (style == BarStyle::capsule && !back.pixels()) style = BarStyle::voxels;
+    draw_credit_line(r);
     float x = 0, y = 0, z = 0;
-    {
+    if (style != BarStyle::capsule) {
         Graphics g(back.dc());
-        draw_credit_line(g, r.width, r.height);
         if (style == BarStyle::pill) draw_pill_bar(g, r, progress);
         if (style == BarStyle::voxels) draw_voxel_bar(g, r, seconds, progress, x, y, z, text.size());
         g.Flush(FlushIntentionSync);

@@ -63,6 +63,11 @@ struct SplashRenderer {
     std::unique_ptr<DibSection> poster;
     std::unique_ptr<DibSection> title_overlay;           // premultiplied alpha
     int32_t title_x = 0, title_y = 0, title_w = 0, title_h = 0;
+    // The credit line never changes for a window size: it is drawn once into
+    // a premultiplied-alpha band (at credit_y) and blended per frame, which
+    // keeps GDI+ text layout out of the frame time.
+    std::unique_ptr<DibSection> credit_overlay;
+    int32_t credit_y = 0;
 
     BarRect bar() const { return {bar_x, bar_y, bar_w, bar_h}; }
 };

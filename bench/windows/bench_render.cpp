@@ -1,0 +1,125 @@
+// Times one splash frame (render_splash_frame + draw_caption) with the
+// capsule bar, over the plain dark background and over a 1280 x 720 video
+// frame that the parallel scaler covers the window with, at the default
+// window size and at the large size the windowed run asks for.
+#include "app/paths.h"
+#include "splash/frame_scaler.h"
+#include "splash/frame_source.h"
+#include "splash/gdiplus_api.h"
+#include "splash/splash_assets.h"
+#include "splash/splash_renderer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Synthetic 1280 x 720 frames: a gradient that shifts with the frame number,
+// so every fetched frame is new pixels.
+class GradientFrames final : public FrameProducer {
+public:
+    bool has_reader() const override { return true; }
+    int64_t frame_count() const override { return 120; }
+    double frame_rate() const override { return 30.0; }
+    int width() const override { return 1280; }
+    int height() const override { return 720; }
+    bool decode_frame(int64_t f, std::vector<uint8_t>& pixels) override
+    {
+        pixels.resize(1280u * 720 * 4);
+        for (int y = 0; y < 720; ++y)
+            for (int x = 0; x < 1280; ++x) {
+                uint8_t* p = &pixels[(static_cast<size_t>(y) * 1280 + x) * 4];
+                p[0] = static_cast<uint8_t>(x + f);
+                p[1] = static_cast<uint8_t>(y);
+                p[2] = static_cast<uint8_t>(x ^ y);
+                p[3] = 0;
+            }
+        return true;
+    }
+};
+
+struct Figures {
+    double median_ms;
+    double mean_ms;
+};
+
+template <typename Frame>
+Figures time_frames(int count, Frame frame)
+{
+    std::vector<double> ms;
+    frame(-1);   // warm-up: fonts, caches, first fetch
+    for (int i = 0; i < count; ++i) {
+        auto start = std::chrono::steady_clock::now();
+        frame(i);
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    double sum = 0;
+    for (double v : ms) sum += v;
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], sum / ms.size()};
+}
+
+void draw_full_frame(SplashRenderer& r, double seconds, int64_t video_frame)
+{
+    render_splash_frame(r, seconds, 0.5f, video_frame, "updating... 1.2 / 9.8 gb - 42 min");
+    draw_caption(r.back_buffer->dc(), r.width, 31, 1.0f, -1, -1, false, L"tarnwick v1.8", nullptr);
+}
+
+void bench_size(const std::string& empty_folder, int W, int H, int count)
+{
+    SplashRenderer r;
+    if (!load_splash_assets(r, empty_folder, W, H)) {
+        std::printf("%dx%d: the assets did not load\n", W, H);
+        return;
+    }
+    Figures dark = time_frames(count, [&](int i) { draw_full_frame(r, 3.0 + i / 60.0, -1); });
+    std::printf("%4dx%-4d dark background, capsule bar : median %6.2f ms  mean %6.2f ms\n", W, H,
+                dark.median_ms, dark.mean_ms);
+
+    // The video path: a frame source with a synthetic producer; each frame
+    // number is new, so every frame is fetched and scaled.
+    r.frame_source = std::make_unique<VideoFrameSource>(std::make_unique<GradientFrames>());
+    r.scale_pool = std::make_unique<ScalePool>(default_scale_threads());
+    int64_t next = 0;
+    Figures video = time_frames(count, [&](int) {
+        while (!r.frame_source->request_frame(next)) std::this_thread::yield();
+        draw_full_frame(r, 3.0, next);
+        ++next;
+    });
+    std::printf("%4dx%-4d 1280x720 frame scaled (%d threads) : median %6.2f ms  mean %6.2f ms\n", W, H,
+                r.scale_pool->size(), video.median_ms, video.mean_ms);
+
+    // The scaler alone, for comparison.
+    GradientFrames frames;
+    std::vector<uint8_t> pixels;
+    frames.decode_frame(0, pixels);
+    PixelBuffer view = r.back_buffer->view();
+    Figures scale = time_frames(count, [&](int) {
+        scale_frame_cover(reinterpret_cast<const uint32_t*>(pixels.data()), 1280, 720, view, r.scale_pool.get());
+    });
+    std::printf("%4dx%-4d scaler alone                  : median %6.2f ms  mean %6.2f ms\n", W, H,
+                scale.median_ms, scale.mean_ms);
+    release_splash_assets(r);
+}
+
+}  // namespace
+
+int wmain()
+{
+    GdiplusSession gdiplus;
+    if (!gdiplus.ok()) return 1;
+    fs::path folder = fs::temp_directory_path() / "tw-bench-render-empty";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    std::string dir = to_utf8(folder.wstring());
+    bench_size(dir, 1920, 1080, 60);
+    bench_size(dir, 3820, 1990, 40);
+    fs::remove_all(folder, ec);
+    return 0;
+}
