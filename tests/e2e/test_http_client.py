@@ -177,5 +177,6 @@ def test_published_piece_fetched_and_decoded(live_run):
     if not live_run["piece"]:
         pytest.skip("the publishing tool is not built in %s" % BUILD)
     passed(live_run, "HttpLive.PublishedPieceDecodesToItsId")
+    passed(live_run, "HttpLive.PublishedManifestVerifiesWithTheBuiltInKey")
     pid = live_run["piece"]["id"]
     assert times(live_run, "chunks/%s/%s" % (pid[:2], pid)) != []

@@ -2,6 +2,7 @@
 // TW_TEST_SERVER_URL names a test update server (tests/e2e/test_http_client.py
 // starts one, sets its faults, and checks its request log afterwards).
 #include "crypto/sha256.h"
+#include "crypto/signature.h"
 #include "formats/piece_codec.h"
 #include "net/http_client.h"
 #include "net/server_paths.h"
@@ -242,4 +243,18 @@ TEST_F(HttpLive, PublishedPieceDecodesToItsId)
     }
     EXPECT_EQ(raw.size(), raw_size);
     EXPECT_EQ(sha256_bytes(raw.data(), raw.size()), id);
+}
+
+// The manifest the publishing tool signed with this build's development key
+// verifies with the key built into the launcher, exactly as served.
+TEST_F(HttpLive, PublishedManifestVerifiesWithTheBuiltInKey)
+{
+    if (env("TW_TEST_PIECE_ID").empty()) GTEST_SKIP() << "nothing published";
+    std::string manifest, signature;
+    ASSERT_TRUE(client_.get(manifest_request_path("manifest.json", 77), manifest));
+    ASSERT_TRUE(client_.get(manifest_request_path("manifest.sig", 77), signature));
+    EXPECT_EQ(signature.size(), 64u);
+    EXPECT_TRUE(verify_manifest_signature(manifest, signature));
+    EXPECT_FALSE(verify_manifest_signature(manifest + "\n", signature));
+    EXPECT_FALSE(verify_manifest_signature(manifest, signature.substr(0, 63)));
 }
