@@ -100,7 +100,7 @@ inline uint32_t blend_channel(uint32_t dst, float src, float alpha, int shift)
 {
     const float d = static_cast<float>((dst >> shift) & 0xFF);
     const float v = d + (src - d) * alpha;
-    return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0f, 255.0f))) << shift;
+    return static_cast<uint32_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f) << shift;
 }
 
 // Fills the square [x, x + side) x [y, y + side) with the colour; pixels on
