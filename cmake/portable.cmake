@@ -46,6 +46,8 @@ set(TW_PORTABLE_TESTS
 set(TW_FUZZ_TARGETS
     fuzz/fuzz_json.cpp
     fuzz/fuzz_journal.cpp
+    fuzz/fuzz_manifest.cpp
+    fuzz/fuzz_install_state.cpp
 )
 
 # Compressed pieces: decoder (launcher) and its tests.

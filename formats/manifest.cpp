@@ -4,6 +4,7 @@
 #include "formats/relative_path.h"
 
 #include <cmath>
+#include <set>
 
 namespace {
 
@@ -39,6 +40,38 @@ bool pieces_are_safe(const ManifestFile& f)
     return true;
 }
 
+std::string ascii_lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// The launcher's own files in the install folder; a game file of the same
+// name would be overwritten by them, or hold them open, on every update.
+bool is_launcher_owned(const std::string& lower)
+{
+    return lower == ".twinstall.json" || lower == ".twinstall.json.part" ||
+           lower == "launcher.log" || lower == ".twupdate" || lower.rfind(".twupdate/", 0) == 0 ||
+           lower == "launcher/tarnwick.exe";
+}
+
+// Windows ignores ASCII case in file names: two entries naming one place, or
+// a file that is also another entry's folder, would overwrite each other.
+bool places_are_distinct(const std::vector<ManifestFile>& files)
+{
+    std::set<std::string> names, folders;
+    for (const ManifestFile& f : files) {
+        std::string lower = ascii_lower(f.path);
+        if (is_launcher_owned(lower) || !names.insert(lower).second) return false;
+        for (size_t i = lower.find('/'); i != std::string::npos; i = lower.find('/', i + 1))
+            folders.insert(lower.substr(0, i));
+    }
+    for (const std::string& name : names)
+        if (folders.count(name)) return false;
+    return true;
+}
+
 }  // namespace
 
 bool parse_manifest(const std::string& text, Manifest& manifest)
@@ -68,5 +101,5 @@ bool parse_manifest(const std::string& text, Manifest& manifest)
     if (!is_safe_run_exe(manifest.run_exe)) return false;
     for (const ManifestFile& f : manifest.files)
         if (!is_safe_relative_path(f.path) || !pieces_are_safe(f)) return false;
-    return pieces_are_safe(manifest.launcher);
+    return places_are_distinct(manifest.files) && pieces_are_safe(manifest.launcher);
 }

@@ -239,3 +239,22 @@ TEST(Manifest, PieceIdsMustBeDigestText)
     // A piece entry that is not an array has an empty id.
     EXPECT_FALSE(accepts(with_file("{\"p\":\"a\",\"c\":[\"" + ID_A + "\"]}")));
 }
+
+TEST(Manifest, EntriesMustNameDistinctPlacesOutsideTheLauncherFiles)
+{
+    auto two = [](const std::string& a, const std::string& b) {
+        return "{\"format\":1,\"run\":{\"exe\":\"g.exe\"},\"files\":[" + file_at(a) + "," + file_at(b) + "]}";
+    };
+    EXPECT_TRUE(accepts(two("data/a.bin", "data/b.bin")));
+    EXPECT_TRUE(accepts(two("data/a", "data2/a")));
+    // Windows ignores case: these name one file, or a file and its own folder.
+    EXPECT_FALSE(accepts(two("Data/A.bin", "data/a.BIN")));
+    EXPECT_FALSE(accepts(two("data/a.bin", "data/a.bin")));
+    EXPECT_FALSE(accepts(two("data", "DATA/x.bin")));
+    EXPECT_FALSE(accepts(two("a/b/c", "a/B")));
+    for (const char* own : {".twinstall.json", "launcher.log", "Launcher.LOG", ".twupdate/journal.txt",
+                            ".TWUPDATE/pieces/x", "launcher/tarnwick.exe"})
+        EXPECT_FALSE(accepts(with_file(file_at(own)))) << own;
+    EXPECT_TRUE(accepts(with_file(file_at("launcher/readme.txt"))));
+    EXPECT_TRUE(accepts(with_file(file_at("logs/launcher.log"))));
+}

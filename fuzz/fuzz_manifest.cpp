@@ -1,0 +1,24 @@
+// Feeds arbitrary bytes to the manifest reader: whatever a server sends,
+// reading it must neither crash nor accept a path that leaves the install
+// folder.
+#include "formats/manifest.h"
+#include "formats/relative_path.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Manifest manifest;
+    std::string text(reinterpret_cast<const char*>(data), size);
+    if (!parse_manifest(text, manifest)) return 0;
+    for (const ManifestFile& f : manifest.files) {
+        if (!is_safe_relative_path(f.path)) std::abort();
+        for (const PieceRef& p : f.pieces)
+            if (!is_piece_id(p.id)) std::abort();
+    }
+    if (!is_safe_run_exe(manifest.run_exe)) std::abort();
+    return 0;
+}
