@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -47,7 +48,7 @@ bool crack_url(const std::wstring& url, Target& target)
 std::vector<std::wstring> read_paths(const std::wstring& list_file)
 {
     std::vector<std::wstring> paths;
-    std::ifstream in(list_file);
+    std::ifstream in{std::filesystem::path(list_file)};
     std::string line;
     while (std::getline(in, line)) {
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
