@@ -118,22 +118,18 @@ inline void copy_match(uint8_t* dst, size_t offset, size_t length, const uint8_t
     }
 }
 
-// Bit reader state of one LZ77+Huffman stream. The valid bits sit at the top
-// of `bits`. The reader loads two 16-bit words at the start of each block and
-// one more whenever fewer than 16 valid bits remain, so `pos` (where raw
-// length bytes and the next block's table are read) always lies right after
-// the last word loaded. Words past the end of the input read as zero, at
-// most two of them.
-struct StreamReader {
-    const uint8_t* in;
-    size_t in_size;
+// Decodes one LZ77+Huffman stream of in_size bytes into exactly out_size
+// bytes. The bit reader holds its valid bits at the top of `bits`: it loads
+// two 16-bit words at the start of each block and one more whenever fewer
+// than 16 valid bits remain, so `pos` (where raw length bytes and the next
+// table are read) always sits right after the last word loaded.
+bool decode_chunk(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size, uint16_t* table)
+{
     size_t pos = 0;
+    unsigned zero_words = 0;  // words supplied as zero bits past the end
     uint64_t bits = 0;
     unsigned valid = 0;
-    unsigned zero_words = 0;
-
-    bool load_word()
-    {
+    auto load_word = [&]() -> bool {
         uint64_t word = 0;
         if (pos + 2 <= in_size)
             word = read_le16(in + pos);
@@ -143,125 +139,76 @@ struct StreamReader {
         bits |= word << (48 - valid);
         valid += 16;
         return true;
-    }
-};
-
-// How far the fast loop may go: one symbol moves the input by at most two
-// words and seven raw length bytes.
-constexpr size_t kFastInputMargin = 16;
-
-// Decodes the next symbol and acts on it. In the fast variant the caller
-// guarantees pos + kFastInputMargin <= in_size, so the input needs no bounds
-// checks and the refill is branch-free (its outcome is data-dependent and
-// would mispredict often).
-template <bool kFast>
-inline bool decode_symbol(StreamReader& r, const uint16_t* table, uint8_t* out, size_t out_size, size_t& op)
-{
-    const uint8_t* const in = r.in;
-    size_t pos = r.pos;
-    uint64_t bits = r.bits;
-    unsigned valid = r.valid;
-
-    auto consume = [&](unsigned count) -> bool {
-        bits <<= count;
-        valid -= count;
-        if constexpr (kFast) {
-            const uint64_t refill = valid < 16;
-            bits |= (uint64_t(read_le16(in + pos)) << (48 - valid)) & (0 - refill);
-            pos += 2 * refill;
-            valid += 16 * unsigned(refill);
-            return true;
-        } else {
-            if (valid >= 16)
-                return true;
-            r.pos = pos;
-            r.bits = bits;
-            r.valid = valid;
-            const bool loaded = r.load_word();
-            pos = r.pos;
-            bits = r.bits;
-            valid = r.valid;
-            return loaded;
-        }
     };
 
-    uint32_t entry = table[bits >> (64 - kPrimaryBits)];
-    if (entry & kSubtableFlag) {
-        const size_t low = (bits >> (64 - kMaxCodeLength)) & (kSubtableEntries - 1);
-        entry = table[kPrimaryEntries + (entry & ~uint32_t(kSubtableFlag)) * kSubtableEntries + low];
-    }
-    if (entry == 0)
-        return false;
-    const unsigned symbol = entry >> 4;
-    if (!consume(entry & 0x0F))
-        return false;
-    if (symbol < 256) {
-        out[op++] = uint8_t(symbol);
-    } else {
-        const unsigned match = symbol - 256;
-        size_t length = match & 0x0F;
-        const unsigned offset_bits = match >> 4;
-        if (length == 15) {
-            if (!kFast && pos >= r.in_size)
-                return false;
-            length = in[pos++];
-            if (length == 255) {
-                if (!kFast && r.in_size - pos < 2)
-                    return false;
-                length = read_le16(in + pos);
-                pos += 2;
-                if (length == 0) {
-                    if (!kFast && r.in_size - pos < 4)
-                        return false;
-                    length = read_le32(in + pos);
-                    pos += 4;
-                }
-                if (length < 15)
-                    return false;
-            } else {
-                length += 15;
-            }
-        }
-        length += kMinMatch;
-        // (bits >> 32) has 32 significant bits, so a shift by 32 (no offset
-        // bits) is defined and yields 0.
-        const size_t offset = size_t((bits >> 32) >> (32 - offset_bits)) + (size_t(1) << offset_bits);
-        if (!consume(offset_bits))
-            return false;
-        if (offset > op || length > out_size - op)
-            return false;
-        copy_match(out + op, offset, length, out + out_size);
-        op += length;
-    }
-    r.pos = pos;
-    r.bits = bits;
-    r.valid = valid;
-    return true;
-}
-
-// Decodes one LZ77+Huffman stream of in_size bytes into exactly out_size bytes.
-bool decode_chunk(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size, uint16_t* table)
-{
-    StreamReader r{in, in_size};
-    const size_t fast_end = in_size >= kFastInputMargin ? in_size - kFastInputMargin : 0;
     size_t op = 0;
     for (;;) {
-        if (r.pos > in_size || in_size - r.pos < kTableBytes)
+        if (pos > in_size || in_size - pos < kTableBytes)
             return false;
-        if (!build_decode_table(in + r.pos, table))
+        if (!build_decode_table(in + pos, table))
             return false;
-        r.pos += kTableBytes;
-        r.bits = 0;
-        r.valid = 0;
-        if (!r.load_word() || !r.load_word())
+        pos += kTableBytes;
+        bits = 0;
+        valid = 0;
+        if (!load_word() || !load_word())
             return false;
 
         const size_t block_end = std::min<uint64_t>(out_size, block_output_end(op));
         while (op < block_end) {
-            const bool ok = r.pos <= fast_end ? decode_symbol<true>(r, table, out, out_size, op)
-                                              : decode_symbol<false>(r, table, out, out_size, op);
-            if (!ok)
+            uint32_t entry = table[bits >> (64 - kPrimaryBits)];
+            if (entry & kSubtableFlag) {
+                const size_t low = (bits >> (64 - kMaxCodeLength)) & (kSubtableEntries - 1);
+                entry = table[kPrimaryEntries + (entry & ~uint32_t(kSubtableFlag)) * kSubtableEntries + low];
+            }
+            if (entry == 0)
                 return false;
+            const unsigned code_length = entry & 0x0F;
+            const unsigned symbol = entry >> 4;
+            bits <<= code_length;
+            valid -= code_length;
+            if (valid < 16 && !load_word())
+                return false;
+            if (symbol < 256) {
+                out[op++] = uint8_t(symbol);
+                continue;
+            }
+
+            const unsigned match = symbol - 256;
+            size_t length = match & 0x0F;
+            const unsigned offset_bits = match >> 4;
+            if (length == 15) {
+                if (pos >= in_size)
+                    return false;
+                length = in[pos++];
+                if (length == 255) {
+                    if (in_size - pos < 2)
+                        return false;
+                    length = read_le16(in + pos);
+                    pos += 2;
+                    if (length == 0) {
+                        if (in_size - pos < 4)
+                            return false;
+                        length = read_le32(in + pos);
+                        pos += 4;
+                    }
+                    if (length < 15)
+                        return false;
+                } else {
+                    length += 15;
+                }
+            }
+            length += kMinMatch;
+            // (bits >> 32) has 32 significant bits, so a shift by 32 (no
+            // offset bits) is defined and yields 0.
+            const size_t offset = size_t((bits >> 32) >> (32 - offset_bits)) + (size_t(1) << offset_bits);
+            bits <<= offset_bits;
+            valid -= offset_bits;
+            if (valid < 16 && !load_word())
+                return false;
+            if (offset > op || length > out_size - op)
+                return false;
+            copy_match(out + op, offset, length, out + out_size);
+            op += length;
         }
         if (op == out_size)
             return true;
