@@ -150,13 +150,22 @@ def run_launcher(install_dir, url, timeout=600, watch_memory=False):
 LOG_LINE = re.compile(r"^(\d\d):(\d\d):(\d\d)\.(\d\d\d) (.*)$")
 
 
-def log_lines(install_dir):
-    """[(seconds of the day, text)] of launcher.log."""
+def log_size(install_dir):
+    path = Path(install_dir) / "launcher.log"
+    return path.stat().st_size if path.exists() else 0
+
+
+def log_lines(install_dir, since=0):
+    """[(seconds of the day, text)] of launcher.log from byte `since` on (the
+    whole log when it is shorter than that: the launcher began a new one)."""
     path = Path(install_dir) / "launcher.log"
     if not path.exists():
         return []
+    data = path.read_bytes()
+    if len(data) < since:
+        since = 0
     lines = []
-    for raw in path.read_bytes().decode("utf-8", "replace").splitlines():
+    for raw in data[since:].decode("utf-8", "replace").splitlines():
         m = LOG_LINE.match(raw)
         if m:
             h, mi, s, ms, text = m.groups()
@@ -164,21 +173,33 @@ def log_lines(install_dir):
     return lines
 
 
-def print_timeline(install_dir, lines_before):
-    lines = log_lines(install_dir)[lines_before:]
+def print_timeline(install_dir, since):
+    """Prints the launcher's phase changes with times from its first log line
+    and returns the seconds of each phase: {"download": s, "assembly+install": s}."""
+    lines = log_lines(install_dir, since)
     if not lines:
         say("    (launcher.log is empty)")
-        return
+        return {}
     t0 = lines[0][0]
+    marks = {}
     for t, text in lines:
         if (text.startswith("[") or text.startswith("update to") or text.startswith("up to date")
                 or text.startswith("updated to") or "failed" in text or text.startswith("manifest")):
-            say("    +%7.3f s  %s" % (t - t0, text[:110]))
+            say("    log +%7.3f s  %s" % (t - t0, text[:110]))
+        for key, prefix in (("download", "[3]"), ("assembly", "[4]"), ("ready", "[5]")):
+            if text.startswith(prefix):
+                marks.setdefault(key, t)
+    phases = {}
+    if "download" in marks and "assembly" in marks:
+        phases["download"] = marks["assembly"] - marks["download"]
+    if "assembly" in marks and "ready" in marks:
+        phases["assembly+install"] = marks["ready"] - marks["assembly"]
+    return phases
 
 
-def show_failure(install_dir, output):
+def show_failure(install_dir, output, since=0):
     say("    launcher output: %s" % output.decode("utf-8", "replace").strip()[-400:])
-    for _, text in log_lines(install_dir)[-12:]:
+    for _, text in log_lines(install_dir, since)[-12:]:
         say("    log: %s" % text[:140])
 
 
@@ -195,12 +216,26 @@ def check_installed(install_dir, man):
 # ---------------------------------------------------------------- baselines
 
 def winhttp_baseline(url, list_file):
-    seconds, code, output, _ = run_timed(
-        ["wine", str(BASELINE_EXE), url, winpath(list_file)], env=wine_env(), timeout=600)
+    """(wall seconds, bytes, seconds inside the program, peak memory, output);
+    bytes is None when the program failed."""
+    seconds, code, output, watch = run_timed(
+        ["wine", str(BASELINE_EXE), url, winpath(list_file)], env=wine_env(), timeout=600,
+        memory=("winhttp_baseline.exe", "WINEPREFIX="))
+    peak = max(watch.peak_hwm, watch.peak_rss) if watch.pid else 0
     m = re.search(rb"bytes (\d+) seconds ([\d.]+) failures (\d+)", output)
     if code != 0 or not m:
-        return seconds, None, None, output
-    return seconds, int(m.group(1)), float(m.group(2)), output
+        return seconds, None, None, peak, output
+    return seconds, int(m.group(1)), float(m.group(2)), peak, output
+
+
+def run_baseline_a(url, list_file, label, results):
+    seconds, size, inner, peak, output = winhttp_baseline(url, list_file)
+    if size is None:
+        say("  baseline (a) FAILED: %s" % output.decode(errors="replace")[-300:])
+        return
+    figure("baseline (a) WinHTTP x12 under Wine, " + label, "%.2f s wall (%.2f s inside, %.0f MiB/s, peak %.0f MiB)"
+           % (seconds, inner, size / MIB / max(inner, 1e-9), peak / MIB))
+    results.setdefault("baseline_a_runs", []).append((seconds, inner, peak))
 
 
 def curl_baseline(url, paths, work):
@@ -245,13 +280,9 @@ def section_install(server, data, results):
     list_file = DATA / "big1-pieces.txt"
     list_file.write_text("\n".join(paths) + "\n")
 
-    seconds, size, inner, output = winhttp_baseline(url, list_file)
-    if size is None:
-        say("  baseline (a) FAILED: %s" % output.decode(errors="replace")[-300:])
-    else:
-        figure("baseline (a) WinHTTP, 12 threads, Wine", "%.2f s wall (%.2f s inside, %.0f MiB/s)"
-               % (seconds, inner, size / MIB / max(inner, 1e-9)))
-        results["baseline_a"] = seconds
+    # Baseline (a) runs before and after the launcher; their mean is the
+    # reference, which evens out some of the load of a shared machine.
+    run_baseline_a(url, list_file, "before", results)
 
     fetch_s, hash_s, size, ok = curl_baseline(url, paths, DATA / "curl-work")
     if ok:
@@ -265,6 +296,12 @@ def section_install(server, data, results):
     server.clear_log()
     seconds, code, output, watch = run_launcher(install, url, watch_memory=True)
     fetched = server.bytes_sent("chunks/")
+    run_baseline_a(url, list_file, "after", results)
+    runs = results.get("baseline_a_runs", [])
+    if runs:
+        results["baseline_a"] = sum(r[0] for r in runs) / len(runs)
+        results["baseline_a_inside"] = sum(r[1] for r in runs) / len(runs)
+        figure("baseline (a) mean", "%.2f s wall" % results["baseline_a"])
     if code != 0:
         say("  launcher install FAILED (exit %s after %.1f s)" % (code, seconds))
         show_failure(install, output)
@@ -275,8 +312,13 @@ def section_install(server, data, results):
         return False
     figure("launcher first install", "%.2f s wall (exit 0, %.0f MiB fetched, %.0f MiB/s of raw game)"
            % (seconds, fetched / MIB, total_raw / MIB / seconds))
-    print_timeline(install, 0)
+    phases = print_timeline(install, 0)
     results["install"] = seconds
+    if "download" in phases and "baseline_a_inside" in results:
+        figure("download phase (log [3] to [4])", "%.2f s = %.2fx baseline (a) inside"
+               % (phases["download"], phases["download"] / results["baseline_a_inside"]))
+    if "assembly+install" in phases:
+        figure("assembly + install phase (log [4] to [5])", "%.2f s" % phases["assembly+install"])
     if "baseline_a" in results:
         ratio = seconds / results["baseline_a"]
         figure("ratio launcher / baseline (a) WinHTTP", "%.2fx" % ratio,
@@ -312,14 +354,14 @@ def section_update(server, data, results):
     changed_bytes = sum(size for size, _ in changed.values())
     figure("changed pieces", "%d of %d (%.1f%%), %.1f MiB on the server"
            % (len(changed), len(new), 100.0 * len(changed) / len(new), changed_bytes / MIB))
-    before = len(log_lines(install))
+    before = log_size(install)
     server.clear_log()
     seconds, code, output, _ = run_launcher(install, server.url("big2"))
     fetched = server.bytes_sent("chunks/")
     requests = sum(1 for path, _, _ in server.log if "/chunks/" in path)
     if code != 0:
         say("  launcher update FAILED (exit %s after %.1f s)" % (code, seconds))
-        show_failure(install, output)
+        show_failure(install, output, before)
         return
     wrong = check_installed(install, man)
     figure("launcher bytes downloaded (pieces)", "%d bytes = %.1f MiB in %d requests"
@@ -327,6 +369,14 @@ def section_update(server, data, results):
     figure("bytes of the changed pieces alone", "%d bytes = %.1f MiB" % (changed_bytes, changed_bytes / MIB))
     figure("downloaded / changed", "%.3f" % (fetched / changed_bytes if changed_bytes else 0.0),
            "(1.000 = only the changed pieces)")
+    old_hashes = {f["p"]: f["h"] for f in bench_data.manifest(data["big-out1"])["files"]}
+    stale = [f for f in man["files"] if old_hashes.get(f["p"]) != f["h"]]
+    stale_pieces = {}
+    for f in stale:
+        for ref in f.get("c", []):
+            stale_pieces.setdefault(ref[0], int(ref[1]))
+    figure("for reference: all pieces of the changed files", "%d pieces of %d files, %.1f MiB"
+           % (len(stale_pieces), len(stale), sum(stale_pieces.values()) / MIB))
     figure("update wall time", "%.2f s%s" % (seconds, "" if not wrong else "  (%d files wrong!)" % len(wrong)))
     print_timeline(install, before)
 
@@ -342,13 +392,13 @@ def section_up_to_date(server, data, results):
         show_failure(install, output)
         return
     figure("first run (install or check)", "%.2f s, %d files" % (seconds, len(man["files"])))
-    before = len(log_lines(install))
+    before = log_size(install)
     seconds, code, output, _ = run_launcher(install, url)
     if code != 0:
         say("  second run FAILED (exit %s after %.1f s)" % (code, seconds))
-        show_failure(install, output)
+        show_failure(install, output, before)
         return
-    lines = log_lines(install)[before:]
+    lines = log_lines(install, before)
     up = [text for _, text in lines if text.startswith("up to date")]
     inner = lines[-1][0] - lines[0][0] if len(lines) >= 2 else None
     figure("second run wall time", "%.2f s" % seconds,
