@@ -150,33 +150,29 @@ def run_launcher(install_dir, url, timeout=600, watch_memory=False):
 LOG_LINE = re.compile(r"^(\d\d):(\d\d):(\d\d)\.(\d\d\d) (.*)$")
 
 
-def log_size(install_dir):
-    path = Path(install_dir) / "launcher.log"
-    return path.stat().st_size if path.exists() else 0
-
-
-def log_lines(install_dir, since=0):
-    """[(seconds of the day, text)] of launcher.log from byte `since` on (the
-    whole log when it is shorter than that: the launcher began a new one)."""
+def log_lines(install_dir):
+    """[(seconds of the day, text)] of the last run in launcher.log: from its
+    last start line on (the launcher may begin a new log or append)."""
     path = Path(install_dir) / "launcher.log"
     if not path.exists():
         return []
-    data = path.read_bytes()
-    if len(data) < since:
-        since = 0
     lines = []
-    for raw in data[since:].decode("utf-8", "replace").splitlines():
+    for raw in path.read_bytes().decode("utf-8", "replace").splitlines():
         m = LOG_LINE.match(raw)
         if m:
             h, mi, s, ms, text = m.groups()
+            if text.startswith("tarnwick launcher "):
+                lines = []
             lines.append((int(h) * 3600 + int(mi) * 60 + int(s) + int(ms) / 1000, text))
     return lines
 
 
-def print_timeline(install_dir, since):
+def print_timeline(install_dir):
     """Prints the launcher's phase changes with times from its first log line
-    and returns the seconds of each phase: {"download": s, "assembly+install": s}."""
-    lines = log_lines(install_dir, since)
+    and returns the seconds of each phase: download ([3] to the first [4]),
+    assembly (first [4], "installing", to the second, the install step) and
+    install (second [4] to [5])."""
+    lines = log_lines(install_dir)
     if not lines:
         say("    (launcher.log is empty)")
         return {}
@@ -186,20 +182,25 @@ def print_timeline(install_dir, since):
         if (text.startswith("[") or text.startswith("update to") or text.startswith("up to date")
                 or text.startswith("updated to") or "failed" in text or text.startswith("manifest")):
             say("    log +%7.3f s  %s" % (t - t0, text[:110]))
-        for key, prefix in (("download", "[3]"), ("assembly", "[4]"), ("ready", "[5]")):
+        for key, prefix in (("[3]", "[3]"), ("[4]", "[4]"), ("[5]", "[5]")):
             if text.startswith(prefix):
-                marks.setdefault(key, t)
+                marks.setdefault(key, []).append(t)
     phases = {}
-    if "download" in marks and "assembly" in marks:
-        phases["download"] = marks["assembly"] - marks["download"]
-    if "assembly" in marks and "ready" in marks:
-        phases["assembly+install"] = marks["ready"] - marks["assembly"]
+    if "[3]" in marks and "[4]" in marks:
+        phases["download"] = marks["[4]"][0] - marks["[3]"][0]
+    if "[4]" in marks and "[5]" in marks:
+        fours = marks["[4]"]
+        if len(fours) >= 2:
+            phases["assembly"] = fours[1] - fours[0]
+            phases["install"] = marks["[5]"][0] - fours[1]
+        else:
+            phases["assembly"] = marks["[5]"][0] - fours[0]
     return phases
 
 
-def show_failure(install_dir, output, since=0):
+def show_failure(install_dir, output):
     say("    launcher output: %s" % output.decode("utf-8", "replace").strip()[-400:])
-    for _, text in log_lines(install_dir, since)[-12:]:
+    for _, text in log_lines(install_dir)[-12:]:
         say("    log: %s" % text[:140])
 
 
@@ -312,13 +313,15 @@ def section_install(server, data, results):
         return False
     figure("launcher first install", "%.2f s wall (exit 0, %.0f MiB fetched, %.0f MiB/s of raw game)"
            % (seconds, fetched / MIB, total_raw / MIB / seconds))
-    phases = print_timeline(install, 0)
+    phases = print_timeline(install)
     results["install"] = seconds
     if "download" in phases and "baseline_a_inside" in results:
         figure("download phase (log [3] to [4])", "%.2f s = %.2fx baseline (a) inside"
                % (phases["download"], phases["download"] / results["baseline_a_inside"]))
-    if "assembly+install" in phases:
-        figure("assembly + install phase (log [4] to [5])", "%.2f s" % phases["assembly+install"])
+    if "assembly" in phases:
+        figure("assembly phase (build + hash files in stage)", "%.2f s" % phases["assembly"])
+    if "install" in phases:
+        figure("install phase (journaled moves, state file)", "%.2f s" % phases["install"])
     if "baseline_a" in results:
         ratio = seconds / results["baseline_a"]
         figure("ratio launcher / baseline (a) WinHTTP", "%.2fx" % ratio,
@@ -354,14 +357,13 @@ def section_update(server, data, results):
     changed_bytes = sum(size for size, _ in changed.values())
     figure("changed pieces", "%d of %d (%.1f%%), %.1f MiB on the server"
            % (len(changed), len(new), 100.0 * len(changed) / len(new), changed_bytes / MIB))
-    before = log_size(install)
     server.clear_log()
     seconds, code, output, _ = run_launcher(install, server.url("big2"))
     fetched = server.bytes_sent("chunks/")
     requests = sum(1 for path, _, _ in server.log if "/chunks/" in path)
     if code != 0:
         say("  launcher update FAILED (exit %s after %.1f s)" % (code, seconds))
-        show_failure(install, output, before)
+        show_failure(install, output)
         return
     wrong = check_installed(install, man)
     figure("launcher bytes downloaded (pieces)", "%d bytes = %.1f MiB in %d requests"
@@ -378,7 +380,9 @@ def section_update(server, data, results):
     figure("for reference: all pieces of the changed files", "%d pieces of %d files, %.1f MiB"
            % (len(stale_pieces), len(stale), sum(stale_pieces.values()) / MIB))
     figure("update wall time", "%.2f s%s" % (seconds, "" if not wrong else "  (%d files wrong!)" % len(wrong)))
-    print_timeline(install, before)
+    phases = print_timeline(install)
+    if phases:
+        figure("update phases", ", ".join("%s %.2f s" % kv for kv in phases.items()))
 
 
 def section_up_to_date(server, data, results):
@@ -392,13 +396,12 @@ def section_up_to_date(server, data, results):
         show_failure(install, output)
         return
     figure("first run (install or check)", "%.2f s, %d files" % (seconds, len(man["files"])))
-    before = log_size(install)
     seconds, code, output, _ = run_launcher(install, url)
     if code != 0:
         say("  second run FAILED (exit %s after %.1f s)" % (code, seconds))
-        show_failure(install, output, before)
+        show_failure(install, output)
         return
-    lines = log_lines(install, before)
+    lines = log_lines(install)
     up = [text for _, text in lines if text.startswith("up to date")]
     inner = lines[-1][0] - lines[0][0] if len(lines) >= 2 else None
     figure("second run wall time", "%.2f s" % seconds,
