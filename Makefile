@@ -9,7 +9,7 @@ export WINEPREFIX := $(BUILD)/wineprefix
 export WINEDEBUG := -all
 export WINEDLLOVERRIDES := mscoree,mshtml=
 PYTEST := /usr/bin/python3 -m pytest
-FUZZ_SECONDS ?= 25
+FUZZ_SECONDS ?= 30
 
 .PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
         test-fuzz test-e2e demo bench bench-codec wineprefix clean
@@ -65,7 +65,7 @@ test-windows: wineprefix
 	@cd $(BUILD)/win && ctest --output-on-failure
 
 test-fuzz:
-	@echo "== fuzzing ($(FUZZ_SECONDS) s per target)"
+	@echo "== fuzzing ($(FUZZ_SECONDS) s per target, twice that for the JSON reader)"
 	@tools/run-fuzzers.sh $(BUILD)/sanitize $(FUZZ_SECONDS)
 
 test-e2e: wineprefix
