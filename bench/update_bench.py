@@ -18,6 +18,7 @@ the same for the launcher and both baselines.
 import argparse
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
@@ -118,10 +119,27 @@ class PeakMemory:
             self._stop.wait(0.02)
 
 
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+class Timed:
+    """What one run took: wall seconds, exit code, output, memory watch and the
+    CPU seconds of the process (user + system; wineserver's share not included)."""
+
+    def __init__(self, seconds, code, output, watch, cpu):
+        self.seconds, self.code, self.output, self.watch, self.cpu = seconds, code, output, watch, cpu
+
+    def __iter__(self):   # seconds, code, output, watch
+        return iter((self.seconds, self.code, self.output, self.watch))
+
+
 def run_timed(command, env=None, timeout=600, memory=None):
-    """Runs a command to its end; (seconds, returncode, stdout bytes, peak memory).
-    Output goes through files: Wine's helpers may inherit pipe handles."""
+    """Runs a command to its end (see Timed). Output goes through files: Wine's
+    helpers may inherit pipe handles."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        cpu = children_cpu()
         start = time.monotonic()
         proc = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
         watch = PeakMemory(proc, *memory).start() if memory else None
@@ -135,7 +153,7 @@ def run_timed(command, env=None, timeout=600, memory=None):
             watch.stop()
         out.seek(0)
         err.seek(0)
-        return seconds, proc.returncode, out.read() + err.read(), watch
+        return Timed(seconds, proc.returncode, out.read() + err.read(), watch, children_cpu() - cpu)
 
 
 def run_launcher(install_dir, url, timeout=600, watch_memory=False):
@@ -217,25 +235,25 @@ def check_installed(install_dir, man):
 # ---------------------------------------------------------------- baselines
 
 def winhttp_baseline(url, list_file):
-    """(wall seconds, bytes, seconds inside the program, peak memory, output);
-    bytes is None when the program failed."""
-    seconds, code, output, watch = run_timed(
-        ["wine", str(BASELINE_EXE), url, winpath(list_file)], env=wine_env(), timeout=600,
-        memory=("winhttp_baseline.exe", "WINEPREFIX="))
-    peak = max(watch.peak_hwm, watch.peak_rss) if watch.pid else 0
-    m = re.search(rb"bytes (\d+) seconds ([\d.]+) failures (\d+)", output)
-    if code != 0 or not m:
-        return seconds, None, None, peak, output
-    return seconds, int(m.group(1)), float(m.group(2)), peak, output
+    """(wall seconds, bytes, seconds inside the program, peak memory, output,
+    CPU seconds); bytes is None when the program failed."""
+    run = run_timed(["wine", str(BASELINE_EXE), url, winpath(list_file)], env=wine_env(), timeout=600,
+                    memory=("winhttp_baseline.exe", "WINEPREFIX="))
+    peak = max(run.watch.peak_hwm, run.watch.peak_rss) if run.watch.pid else 0
+    m = re.search(rb"bytes (\d+) seconds ([\d.]+) failures (\d+)", run.output)
+    if run.code != 0 or not m:
+        return run.seconds, None, None, peak, run.output, run.cpu
+    return run.seconds, int(m.group(1)), float(m.group(2)), peak, run.output, run.cpu
 
 
 def run_baseline_a(url, list_file, label, results):
-    seconds, size, inner, peak, output = winhttp_baseline(url, list_file)
+    seconds, size, inner, peak, output, cpu = winhttp_baseline(url, list_file)
     if size is None:
         say("  baseline (a) FAILED: %s" % output.decode(errors="replace")[-300:])
         return
-    figure("baseline (a) WinHTTP x12 under Wine, " + label, "%.2f s wall (%.2f s inside, %.0f MiB/s, peak %.0f MiB)"
-           % (seconds, inner, size / MIB / max(inner, 1e-9), peak / MIB))
+    figure("baseline (a) WinHTTP x12 under Wine, " + label,
+           "%.2f s wall (%.2f s inside, %.0f MiB/s, cpu %.1f s, peak %.0f MiB)"
+           % (seconds, inner, size / MIB / max(inner, 1e-9), cpu, peak / MIB))
     results.setdefault("baseline_a_runs", []).append((seconds, inner, peak))
 
 
@@ -249,6 +267,7 @@ def curl_baseline(url, paths, work):
     with open(config, "w") as f:
         for i, path in enumerate(paths):
             f.write('url = "%s%s"\noutput = "%s/p%04d"\n' % (url, path, work, i))
+    cpu = children_cpu()
     start = time.monotonic()
     fetched = subprocess.run(["curl", "--parallel", "--parallel-max", "12", "--fail", "-sS", "-K", str(config)],
                              stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
@@ -257,12 +276,13 @@ def curl_baseline(url, paths, work):
     start = time.monotonic()
     hashed = subprocess.run(["sha256sum", *files], stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
     hash_seconds = time.monotonic() - start
+    cpu = children_cpu() - cpu
     size = sum(os.path.getsize(p) for p in files)
     shutil.rmtree(work)
     ok = fetched.returncode == 0 and hashed.returncode == 0 and len(files) == len(paths)
     if not ok:
         say("    curl: %s" % fetched.stderr.decode(errors="replace")[-300:])
-    return fetch_seconds, hash_seconds, size, ok
+    return fetch_seconds, hash_seconds, size, ok, cpu
 
 
 # ---------------------------------------------------------------- sections
@@ -285,17 +305,18 @@ def section_install(server, data, results):
     # reference, which evens out some of the load of a shared machine.
     run_baseline_a(url, list_file, "before", results)
 
-    fetch_s, hash_s, size, ok = curl_baseline(url, paths, DATA / "curl-work")
+    fetch_s, hash_s, size, ok, cpu = curl_baseline(url, paths, DATA / "curl-work")
     if ok:
-        figure("baseline (b) curl x12 + sha256sum", "%.2f s (fetch %.2f s, %.0f MiB/s; hash %.2f s)"
-               % (fetch_s + hash_s, fetch_s, size / MIB / max(fetch_s, 1e-9), hash_s))
+        figure("baseline (b) curl x12 + sha256sum", "%.2f s (fetch %.2f s, %.0f MiB/s; hash %.2f s; cpu %.1f s)"
+               % (fetch_s + hash_s, fetch_s, size / MIB / max(fetch_s, 1e-9), hash_s, cpu))
         results["baseline_b"] = fetch_s + hash_s
 
     install = DATA / "big-install"
     if install.exists():
         shutil.rmtree(install)
     server.clear_log()
-    seconds, code, output, watch = run_launcher(install, url, watch_memory=True)
+    run = run_launcher(install, url, watch_memory=True)
+    seconds, code, output, watch = run
     fetched = server.bytes_sent("chunks/")
     run_baseline_a(url, list_file, "after", results)
     runs = results.get("baseline_a_runs", [])
@@ -311,8 +332,8 @@ def section_install(server, data, results):
     if wrong:
         say("  launcher install incomplete: %d files wrong, e.g. %s" % (len(wrong), wrong[0]))
         return False
-    figure("launcher first install", "%.2f s wall (exit 0, %.0f MiB fetched, %.0f MiB/s of raw game)"
-           % (seconds, fetched / MIB, total_raw / MIB / seconds))
+    figure("launcher first install", "%.2f s wall (exit 0, %.0f MiB fetched, %.0f MiB/s of raw game, cpu %.1f s)"
+           % (seconds, fetched / MIB, total_raw / MIB / seconds, run.cpu))
     phases = print_timeline(install)
     results["install"] = seconds
     if "download" in phases and "baseline_a_inside" in results:
@@ -429,6 +450,8 @@ def main():
         return 2
     started = time.monotonic()
     say("update benchmark (build %s)" % BUILD)
+    say("machine: %d cores, load average %s (figures are wall times; other work on the machine slows them)"
+        % (os.cpu_count(), " ".join(Path("/proc/loadavg").read_text().split()[:3])))
     DATA.mkdir(parents=True, exist_ok=True)
     data = bench_data.ensure(DATA, PUBLISH_TOOL, PRIVATE_KEY, say=lambda t: say("  " + t))
 
