@@ -242,18 +242,25 @@ def kill_at(proc, seconds):
     proc.wait(timeout=30)
 
 
-def kill_soon_after_install_starts(proc, folder, delay):
-    """The assembly shows "[4] installing" first, the install step again."""
-    log = Path(folder) / "launcher.log"
+def kill_soon_after(proc, seen, delay):
     deadline = time.monotonic() + 60
-    while proc.poll() is None and time.monotonic() < deadline:
-        try:
-            if log.read_bytes().count(b"[4] installing") >= 2:
-                break
-        except OSError:
-            pass
+    while proc.poll() is None and time.monotonic() < deadline and not seen():
         time.sleep(0.001)
     kill_at(proc, delay)
+
+
+def install_step_started(folder):
+    """The assembly shows "[4] installing" first, the install step again."""
+    def seen():
+        try:
+            return (Path(folder) / "launcher.log").read_bytes().count(b"[4] installing") >= 2
+        except OSError:
+            return False
+    return seen
+
+
+def journal_written(folder):
+    return (Path(folder) / UPDATE_FOLDER / "journal.txt").exists
 
 
 def test_random_kills_leave_a_or_b(world):
@@ -270,8 +277,11 @@ def test_random_kills_leave_a_or_b(world):
     while rounds < 60 and time.monotonic() < budget:
         folder = world.fresh_install()
         proc = world.start(folder)
-        if rng.random() < 0.7:
-            kill_soon_after_install_starts(proc, folder, rng.uniform(0.0, 0.05))
+        aim = rng.random()
+        if aim < 0.45:
+            kill_soon_after(proc, journal_written(folder), rng.uniform(0.0, 0.03))
+        elif aim < 0.75:
+            kill_soon_after(proc, install_step_started(folder), rng.uniform(0.0, 0.05))
         else:
             kill_at(proc, rng.uniform(0.0, full))
         if (folder / UPDATE_FOLDER / "journal.txt").exists():
