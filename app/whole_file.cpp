@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 
 void (*before_atomic_move_hook)(const std::wstring& path) = nullptr;
@@ -22,17 +23,31 @@ bool write_file_atomic(const std::wstring& path, const std::string& bytes)
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool read_whole_file_into(const std::wstring& path, std::string& data)
+{
+    data.clear();
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return false;
+    // Read straight into a buffer of the file's size; the file may still
+    // change under us, so read on in 64 KiB blocks until a read returns
+    // nothing, and a read error simply ends the data.
+    const long long length = _filelengthi64(_fileno(f));
+    const size_t expected = length > 0 ? static_cast<size_t>(length) : 0;
+    size_t filled = 0;
+    for (;;) {
+        if (data.size() < filled + 65536) data.resize(std::max(filled, expected) + 65536);
+        size_t n = std::fread(data.data() + filled, 1, data.size() - filled, f);
+        filled += n;
+        if (n == 0) break;
+    }
+    data.resize(filled);
+    std::fclose(f);
+    return true;
+}
+
 std::string read_whole_file(const std::wstring& path)
 {
     std::string data;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return data;
-    char block[65536];
-    for (;;) {
-        size_t n = std::fread(block, 1, sizeof block, f);
-        if (n == 0) break;
-        data.append(block, n);
-    }
-    std::fclose(f);
+    read_whole_file_into(path, data);
     return data;
 }
