@@ -126,7 +126,7 @@ def check_exactly_b(folder, result, leftover_allowed=False):
     """After a run that ended ready. The update folder goes with the commit
     that the run made; only a commit cut short before the run may leave one
     (an up-to-date run has no reason to touch it), but never a journal."""
-    assert result.returncode == 0, read_log(folder)
+    assert result.returncode == 0, (result.stderr, read_log(folder))
     assert game_files(folder) == B
     state = check_state_never_vouches_for_wrong_bytes(folder)
     assert state["version"] == "B"
@@ -193,16 +193,20 @@ def crash_points():
     return points
 
 
-def after_crash(world, folder, replay_first, leftover_allowed=True):
+def after_crash(world, folder, replay_first, leftover_allowed=True, pieces_cached=False):
     """The starts after a cut: optionally one that only replays (it must leave
     exactly A or B), then an online one (exactly B). Returns what the replay
-    left, or None."""
+    left, or None. With pieces_cached the online run must build B again from
+    the pieces the cut run left in the update folder, fetching none."""
     outcome = None
     if replay_first:
         world.run_replay_only(folder)
         outcome = check_a_or_b(folder)
         assert not (Path(folder) / UPDATE_FOLDER / "journal.txt").exists()
+    world.server.clear_log()
     check_exactly_b(folder, world.run(folder), leftover_allowed)
+    if pieces_cached:
+        assert not [path for path, _ in world.server.requests if "/chunks/" in path]
     return outcome
 
 
@@ -215,7 +219,8 @@ def test_a_cut_at_every_named_point_leaves_a_or_b(world):
         # brings A back, after it B stays (whatever the state file says).
         committed = point.startswith(("journal-deleted", "state-written", "update-folder"))
         assert (Path(folder) / UPDATE_FOLDER / "journal.txt").exists() != committed, point
-        outcome = after_crash(world, folder, replay_first=True, leftover_allowed=committed)
+        outcome = after_crash(world, folder, replay_first=True, leftover_allowed=committed,
+                              pieces_cached=not committed)
         assert outcome == ("B" if committed else "A"), point
 
 
