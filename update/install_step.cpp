@@ -224,6 +224,14 @@ bool commit(const Manifest& manifest, InstallState& state)
 
 }  // namespace
 
+void remove_update_folder()
+{
+    if (status_of(journal_path()) != PlaceStatus::missing) return;
+    std::wstring folder = update_folder();
+    if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+        remove_tree(folder, nullptr);
+}
+
 bool move_aside(const std::string& path)
 {
     DWORD error = 0;

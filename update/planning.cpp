@@ -54,6 +54,7 @@ bool finish_up_to_date(const Manifest& manifest, InstallState& state, const Upda
         state.run_args = manifest.run_args;
     }
     write_install_state(install_dir, state);
+    remove_update_folder();
     log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),
              manifest.files.size(), plan.hashed_count);
     return true;

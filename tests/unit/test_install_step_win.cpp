@@ -350,3 +350,16 @@ TEST_F(InstallWaitsForGame, StopWhileWaitingTouchesNothing)
 }
 
 }  // namespace
+
+TEST_F(InstallStep, LeftoverUpdateFolderIsRemovedOnlyWithoutAJournal)
+{
+    put(piece_cache_path(HASH_A), "piece");
+    put(old_path_of("a/b.txt"), "old copy");
+    put(journal_path(), "1 a/b.txt\n");
+    remove_update_folder();   // a journal still to be replayed keeps everything
+    EXPECT_TRUE(exists(old_path_of("a/b.txt")));
+    DeleteFileW(journal_path().c_str());
+    remove_update_folder();
+    EXPECT_FALSE(exists(update_folder()));
+    remove_update_folder();   // nothing there: nothing to do
+}
