@@ -1,7 +1,6 @@
 """tarnwick-publish on Linux: key pairs, publishing a game folder into a
 server folder, incremental re-publishing, refusals, and the verify and
 decompress commands."""
-import hashlib
 import json
 import os
 import shutil
@@ -12,6 +11,7 @@ from pathlib import Path
 
 import pytest
 
+from games import random_bytes, sha256
 from launcher import PUBLISH_TOOL
 
 PIECE = 4096
@@ -25,19 +25,6 @@ def run_tool(*args, user=None, timeout=120):
     if user is not None:
         command = ["setpriv", f"--reuid={user}", f"--regid={user}", "--clear-groups", *command]
     return subprocess.run(command, capture_output=True, timeout=timeout)
-
-
-def sha256(data: bytes) -> str:
-    return hashlib.sha256(data).hexdigest()
-
-
-def random_bytes(size: int, seed: int) -> bytes:
-    out = bytearray()
-    counter = 0
-    while len(out) < size:
-        out += hashlib.sha256(f"{seed}:{counter}".encode()).digest()
-        counter += 1
-    return bytes(out[:size])
 
 
 def text_bytes(size: int) -> bytes:
