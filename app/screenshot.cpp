@@ -4,6 +4,7 @@
 #include "app/roads.h"
 #include "app/win_handles.h"
 #include "splash/gdiplus_api.h"
+#include "splash/png_encoder.h"
 #include "splash/splash_assets.h"
 #include "splash/splash_renderer.h"
 
@@ -15,22 +16,6 @@
 using namespace Gdiplus;
 
 namespace {
-
-bool png_encoder(CLSID& clsid)
-{
-    UINT count = 0, bytes = 0;
-    if (GetImageEncodersSize(&count, &bytes) != Ok || bytes == 0) return false;
-    std::vector<uint8_t> storage(bytes);
-    auto* codecs = reinterpret_cast<ImageCodecInfo*>(storage.data());
-    if (GetImageEncoders(count, bytes, codecs) != Ok) return false;
-    for (UINT i = 0; i < count; ++i) {
-        if (codecs[i].MimeType && std::wcscmp(codecs[i].MimeType, L"image/png") == 0) {
-            clsid = codecs[i].Clsid;
-            return true;
-        }
-    }
-    return false;
-}
 
 // "V2_SPLASH_CAPTION" read like atof, never below 1.0; 0 when not set.
 double caption_scale()

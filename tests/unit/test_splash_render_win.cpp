@@ -6,6 +6,7 @@
 #include "app/paths.h"
 #include "app/roads.h"
 #include "splash/gdiplus_api.h"
+#include "splash/png_encoder.h"
 #include "splash/splash_assets.h"
 #include "splash/splash_fonts.h"
 #include "splash/splash_renderer.h"
@@ -54,13 +55,7 @@ protected:
             g.Clear(Gdiplus::Color(argb));
         }
         CLSID png{};
-        UINT count = 0, bytes = 0;
-        Gdiplus::GetImageEncodersSize(&count, &bytes);
-        std::string storage(bytes, '\0');
-        auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(storage.data());
-        Gdiplus::GetImageEncoders(count, bytes, codecs);
-        for (UINT i = 0; i < count; ++i)
-            if (std::wcscmp(codecs[i].MimeType, L"image/png") == 0) png = codecs[i].Clsid;
+        ASSERT_TRUE(png_encoder(png));
         ASSERT_EQ(bitmap.Save((folder_ / name).wstring().c_str(), &png, nullptr), Gdiplus::Ok);
     }
 
@@ -184,13 +179,7 @@ TEST_F(SplashPicture, TitleOpaquePartIsScaledToThirtyPercentAndBarSitsBelowIt)
         g.FillRectangle(&white, 100, 50, 600, 100);
     }
     CLSID png{};
-    UINT count = 0, bytes = 0;
-    Gdiplus::GetImageEncodersSize(&count, &bytes);
-    std::string storage(bytes, '\0');
-    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(storage.data());
-    Gdiplus::GetImageEncoders(count, bytes, codecs);
-    for (UINT i = 0; i < count; ++i)
-        if (std::wcscmp(codecs[i].MimeType, L"image/png") == 0) png = codecs[i].Clsid;
+    ASSERT_TRUE(png_encoder(png));
     ASSERT_EQ(title.Save((folder_ / L"title.png").wstring().c_str(), &png, nullptr), Gdiplus::Ok);
 
     ASSERT_TRUE(load_splash_assets(renderer_, dir(), 1920, 1080));
