@@ -4,6 +4,7 @@
 set(TW_PORTABLE_SOURCES
     app/command_line.cpp
     app/log_format.cpp
+    app/progress_text.cpp
     formats/json.cpp
     formats/manifest.cpp
     formats/install_state.cpp
@@ -26,6 +27,7 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_command_line.cpp
     tests/unit/test_json.cpp
     tests/unit/test_log_format.cpp
+    tests/unit/test_progress_text.cpp
     tests/unit/test_manifest.cpp
     tests/unit/test_install_state.cpp
     tests/unit/test_relative_path.cpp
