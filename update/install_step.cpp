@@ -9,7 +9,7 @@
 #include "app/win_handles.h"
 #include "formats/install_state.h"
 #include "formats/relative_path.h"
-#include "update/crash_point.h"
+#include "app/test_hooks.h"
 #include "update/journal.h"
 #include "update/update_folder.h"
 

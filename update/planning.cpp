@@ -2,6 +2,7 @@
 
 #include "app/log.h"
 #include "app/settings.h"
+#include "app/test_hooks.h"
 #include "app/update_status.h"
 #include "crypto/sha256.h"
 #include "update/install_step.h"
@@ -75,14 +76,7 @@ bool enough_disk_space(const UpdatePlan& plan)
 
 bool free_disk_bytes(int64_t& bytes)
 {
-    // Test hook: TW_TEST_FREE_BYTES, when set, stands in for the volume's free
-    // space so that tests can provoke the refusal. Nothing sets it in use.
-    wchar_t text[32] = {};
-    DWORD n = GetEnvironmentVariableW(L"TW_TEST_FREE_BYTES", text, 32);
-    if (n > 0 && n < 32) {
-        bytes = static_cast<int64_t>(std::wcstoll(text, nullptr, 10));
-        return true;
-    }
+    if (test_free_bytes(bytes)) return true;   // tests stand in for the volume
     ULARGE_INTEGER available{};
     if (!GetDiskFreeSpaceExW(install_dir.c_str(), &available, nullptr, nullptr)) return false;
     const uint64_t max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());

@@ -8,6 +8,8 @@ REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("TW_BUILD", REPO / "build"))
 WIN = BUILD / "win"
 LAUNCHER = WIN / "tarnwick.exe"
+# The same launcher with its test seams (TW_TEST_* variables) compiled in.
+TEST_LAUNCHER = WIN / "tarnwick_test.exe"
 UNIT_TESTS = WIN / "tarnwick_tests.exe"
 PUBLISH_TOOL = BUILD / "host" / "tarnwick-publish"
 PRIVATE_KEY = Path(os.environ.get("TW_PRIVATE_KEY", BUILD / "keys" / "private.pem"))
@@ -57,6 +59,11 @@ def start_wine(exe, args=(), env=None, **kwargs) -> subprocess.Popen:
     return subprocess.Popen(["wine", str(exe), *map(str, args)], env=wine_env(env), **kwargs)
 
 
+def launcher_for(env) -> Path:
+    """The shipped launcher, or the test launcher when a test seam is set."""
+    return TEST_LAUNCHER if any(k.startswith("TW_TEST_") for k in (env or {})) else LAUNCHER
+
+
 def run_launcher(install_dir, args=("--headless",), server_url=None, env=None, timeout=300):
     """Runs the launcher with TW_INSTALL_DIR (and TW_UPDATE_URL when given)."""
     extra = {"TW_INSTALL_DIR": winpath(install_dir)}
@@ -64,7 +71,7 @@ def run_launcher(install_dir, args=("--headless",), server_url=None, env=None, t
         extra["TW_UPDATE_URL"] = server_url
     if env:
         extra.update(env)
-    return run_wine(LAUNCHER, args, env=extra, timeout=timeout)
+    return run_wine(launcher_for(env), args, env=extra, timeout=timeout)
 
 
 def read_log(install_dir) -> list:

@@ -77,3 +77,12 @@ def test_headless_echoes_lines_on_the_terminal(install_dir):
     plain = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", text)
     assert "tarnwick launcher v5" in plain
     assert "headless: done, phase" in plain
+
+
+def test_shipped_launcher_has_no_test_seams():
+    """A stray TW_TEST_* variable on a player's machine must do nothing: the
+    shipped file carries neither the seams nor their names."""
+    shipped = LAUNCHER.read_bytes()
+    for name in ("TW_TEST_FREE_BYTES", "TW_TEST_CRASH_AT"):
+        assert name.encode() not in shipped and name.encode("utf-16-le") not in shipped
+    assert b"TW_TEST_CRASH_AT" in LAUNCHER.with_name("tarnwick_test.exe").read_bytes()

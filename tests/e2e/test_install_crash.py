@@ -23,7 +23,7 @@ from pathlib import Path
 import pytest
 
 from games import SMALL_PIECE, STATE_FILE, UPDATE_FOLDER, make_game, publish, random_bytes, tree
-from launcher import LAUNCHER, WIN, read_log, run_launcher, start_wine, wine_env, winpath
+from launcher import WIN, launcher_for, read_log, run_launcher, start_wine, wine_env, winpath
 from server_fixtures import update_server  # noqa: F401  (fixture)
 from update_server import UpdateServer
 
@@ -173,7 +173,7 @@ class World:
     def start(self, folder, env=None):
         extra = {"TW_INSTALL_DIR": winpath(folder), "TW_UPDATE_URL": self.server.url}
         extra.update(env or {})
-        return start_wine(LAUNCHER, ["--headless"], env=extra)
+        return start_wine(launcher_for(extra), ["--headless"], env=extra)
 
 
 @pytest.fixture(scope="module")
@@ -347,7 +347,7 @@ def test_install_waits_for_the_running_game(tmp_path, update_server):
         while not report.exists() and time.monotonic() < deadline:
             time.sleep(0.05)
         assert report.exists(), "the fake game did not start"
-        launcher = start_wine(LAUNCHER, ["--headless"],
+        launcher = start_wine(launcher_for({}), ["--headless"],
                               env={"TW_INSTALL_DIR": winpath(folder), "TW_UPDATE_URL": update_server.url})
         time.sleep(3.5)
         assert launcher.poll() is None, "the install did not wait for the game"

@@ -1,0 +1,50 @@
+#include "app/test_hooks.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+struct CrashTarget {
+    std::string point;   // empty: no crash requested
+    long nth = 1;
+    long passes = 0;
+};
+
+CrashTarget read_crash_target()
+{
+    CrashTarget target;
+    std::string text = test_hook_text("TW_TEST_CRASH_AT");
+    if (text.empty()) return target;
+    size_t colon = text.find(':');
+    target.point = text.substr(0, colon);
+    if (colon != std::string::npos) target.nth = std::strtol(text.c_str() + colon + 1, nullptr, 10);
+    return target;
+}
+
+}  // namespace
+
+std::string test_hook_text(const char* name)
+{
+    char buffer[256] = {};
+    DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    if (n == 0 || n >= sizeof buffer) return {};
+    return std::string(buffer, n);
+}
+
+bool test_free_bytes(int64_t& bytes)
+{
+    std::string text = test_hook_text("TW_TEST_FREE_BYTES");
+    if (text.empty()) return false;
+    bytes = static_cast<int64_t>(std::strtoll(text.c_str(), nullptr, 10));
+    return true;
+}
+
+void crash_point(const char* point)
+{
+    static CrashTarget target = read_crash_target();
+    if (target.point.empty() || target.point != point) return;
+    if (++target.passes == target.nth) TerminateProcess(GetCurrentProcess(), 9);
+}

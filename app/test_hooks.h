@@ -1,0 +1,32 @@
+#pragma once
+// Seams for the test programs. The launcher that ships is linked with the
+// empty variant of these (app/test_hooks_off.cpp), so neither the behaviour
+// nor the names of the variables below exist in it; the test launcher
+// "tarnwick_test.exe" and the unit tests link app/test_hooks.cpp, which reads
+// them from the environment.
+//
+// Variables read by the test launcher:
+//   TW_TEST_FREE_BYTES  stands in for the install volume's free space
+//   TW_TEST_CRASH_AT    "<point>" or "<point>:<n>": the n-th pass through
+//                       crash_point(<point>) ends the process (exit code 9)
+#include <cstdint>
+#include <string>
+
+// True, with the value, when a test stands in for the free disk space.
+bool test_free_bytes(int64_t& bytes);
+
+// Ends the process at once, like a power cut, on the requested pass through
+// the named point. Points in the install step: "journal-written",
+// "moved-aside" (after each file or folder moved into "old"), "moved-in"
+// (after each staged file moved into place), "journal-deleted",
+// "state-written", "update-folder-removing" (after the first entry below the
+// update folder was deleted), and in the replay "restored" (after each saved
+// copy moved back).
+void crash_point(const char* point);
+
+// New seams go here as functions of their own, read in app/test_hooks.cpp,
+// so that their variable names stay out of the shipped file as well.
+
+// The value of a test-only environment variable (ASCII name), or empty;
+// always empty in the shipped launcher.
+std::string test_hook_text(const char* name);
