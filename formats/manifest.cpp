@@ -52,6 +52,7 @@ std::string ascii_lower(std::string s)
 bool is_launcher_owned(const std::string& lower)
 {
     return lower == ".twinstall.json" || lower == ".twinstall.json.part" ||
+           lower.rfind(".twmanifest.", 0) == 0 ||
            lower == "launcher.log" || lower == ".twupdate" || lower.rfind(".twupdate/", 0) == 0 ||
            lower == "launcher/tarnwick.exe";
 }

@@ -74,7 +74,7 @@ def run_once(title, server, install):
     print(f"   fetched {len(pieces)} pieces, {mb(fetched)} over the wire")
     for line in read_log(install):
         if line.startswith(("manifest ", "update to ", "up to date", "updated to", "[8]", "[6]",
-                            "headless: done", "journal", "rolled back", "piece ")):
+                            "headless: done", "journal", "rolled back", "piece ", "reused ")):
             print("   log:", line)
     return result.returncode
 
@@ -104,7 +104,8 @@ def main():
 
     installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
                  for p in install.rglob("*") if p.is_file()}
-    game = {k: v for k, v in installed.items() if k not in ("launcher.log", ".twinstall.json")}
+    own = ("launcher.log", ".twinstall.json", ".twmanifest.json", ".twmanifest.sig")
+    game = {k: v for k, v in installed.items() if k not in own}
     same = game == files2
     state = json.loads((install / ".twinstall.json").read_text())
     print(f"\nfinal state: version {state['version']}, {len(state['files'])} files recorded, "

@@ -11,6 +11,7 @@
 #include "formats/relative_path.h"
 #include "app/test_hooks.h"
 #include "update/journal.h"
+#include "update/saved_manifest.h"
 #include "update/update_folder.h"
 
 #include <windows.h>
@@ -214,6 +215,7 @@ bool commit(const Manifest& manifest, InstallState& state)
     state.run_exe = manifest.run_exe;
     state.run_args = manifest.run_args;
     write_install_state(install_dir, state);
+    save_received_manifest();
     crash_point("state-written");
     std::wstring folder = update_folder();
     if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)

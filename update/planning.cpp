@@ -9,6 +9,7 @@
 #include "update/piece_assembly.h"
 #include "update/piece_download.h"
 #include "update/planning_rules.h"
+#include "update/saved_manifest.h"
 #include "update/update_folder.h"
 
 #include <windows.h>
@@ -55,6 +56,7 @@ bool finish_up_to_date(const Manifest& manifest, InstallState& state, const Upda
         state.run_args = manifest.run_args;
     }
     write_install_state(install_dir, state);
+    save_received_manifest();
     remove_update_folder();
     log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),
              manifest.files.size(), plan.hashed_count);

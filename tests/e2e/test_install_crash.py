@@ -22,7 +22,8 @@ from pathlib import Path
 
 import pytest
 
-from games import SMALL_PIECE, STATE_FILE, UPDATE_FOLDER, make_game, publish, random_bytes, tree
+from games import (SAVED_MANIFEST, SMALL_PIECE, STATE_FILE, UPDATE_FOLDER, make_game, publish, random_bytes,
+                   tree)
 from launcher import WIN, launcher_for, read_log, run_launcher, start_wine, wine_env, winpath
 from server_fixtures import update_server  # noqa: F401  (fixture)
 from update_server import UpdateServer
@@ -33,7 +34,8 @@ SEED = 20240611
 ROLLED_BACK = "[8] the update could not be installed -- the game was left as it was"
 WAITING = "[7] close tarnwick to finish the update"
 # Files of the launcher's own that may differ between the two outcomes.
-OWN_FILES = (STATE_FILE, STATE_FILE + ".part", UPDATE_FOLDER, "launcher.log")
+OWN_FILES = (STATE_FILE, STATE_FILE + ".part", UPDATE_FOLDER, "launcher.log") + SAVED_MANIFEST + tuple(
+    name + ".part" for name in SAVED_MANIFEST)
 
 
 def release_a():

@@ -253,7 +253,8 @@ TEST(Manifest, EntriesMustNameDistinctPlacesOutsideTheLauncherFiles)
     EXPECT_FALSE(accepts(two("data", "DATA/x.bin")));
     EXPECT_FALSE(accepts(two("a/b/c", "a/B")));
     for (const char* own : {".twinstall.json", "launcher.log", "Launcher.LOG", ".twupdate/journal.txt",
-                            ".TWUPDATE/pieces/x", "launcher/tarnwick.exe"})
+                            ".TWUPDATE/pieces/x", "launcher/tarnwick.exe", ".twmanifest.json",
+                            ".TWManifest.sig"})
         EXPECT_FALSE(accepts(with_file(file_at(own)))) << own;
     EXPECT_TRUE(accepts(with_file(file_at("launcher/readme.txt"))));
     EXPECT_TRUE(accepts(with_file(file_at("logs/launcher.log"))));
