@@ -13,12 +13,14 @@ void (*before_atomic_move_hook)(const std::wstring& path) = nullptr;
 
 namespace {
 
-constexpr DWORD MOVE_DURABLE = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 constexpr size_t READ_BLOCK = 65536;
 constexpr size_t FLUSH_THREADS = 16;   // flushes wait on the disk, not on the processor
 
-bool write_all(HANDLE file, const char* data, size_t size)
+}  // namespace
+
+bool write_to_handle(void* file, const void* bytes, size_t size)
 {
+    auto* data = static_cast<const char*>(bytes);
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
         DWORD written = 0;
@@ -33,10 +35,9 @@ bool write_all(HANDLE file, const char* data, size_t size)
     return true;
 }
 
-// Writes "<path>.part" whole, committing it to the disk when asked, and moves
-// it over path. The error of the first failing call survives in
-// GetLastError(): the handle is closed before it is read back.
-bool write_then_move(const std::wstring& path, const void* data, size_t size, bool commit)
+// The error of the first failing call survives in GetLastError(): the handle
+// is closed before it is read back.
+bool write_file_atomic(const std::wstring& path, const std::string& bytes)
 {
     const std::wstring part = path + L".part";
     bool written = false;
@@ -45,28 +46,16 @@ bool write_then_move(const std::wstring& path, const void* data, size_t size, bo
         FileHandle file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        written = write_all(file.get(), static_cast<const char*>(data), size);
+        written = write_to_handle(file.get(), bytes.data(), bytes.size());
         if (!written) error = GetLastError();
-        else if (commit) FlushFileBuffers(file.get());   // its result is not looked at
+        else FlushFileBuffers(file.get());   // its result is not looked at
     }
     if (!written) {   // the ".part" stays; the next write replaces it
         SetLastError(error);
         return false;
     }
-    if (commit && before_atomic_move_hook) before_atomic_move_hook(path);
-    return MoveFileExW(part.c_str(), path.c_str(), commit ? MOVE_DURABLE : MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-}  // namespace
-
-bool write_file_atomic(const std::wstring& path, const std::string& bytes)
-{
-    return write_then_move(path, bytes.data(), bytes.size(), true);
-}
-
-bool write_file_replacing(const std::wstring& path, const void* data, size_t size)
-{
-    return write_then_move(path, data, size, false);
+    if (before_atomic_move_hook) before_atomic_move_hook(path);
+    return MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool read_whole_file_into(const std::wstring& path, std::string& data, size_t max_bytes)

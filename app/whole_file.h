@@ -13,11 +13,9 @@
 // ".part" may stay behind; the next write replaces it).
 bool write_file_atomic(const std::wstring& path, const std::string& bytes);
 
-// The same without committing the data to the disk first: a crash still never
-// leaves a truncated file under the final name, but a power cut may leave one
-// whose bytes never reached the disk. Only for files that are verified before
-// every use (the piece cache: each piece is named by its SHA-256).
-bool write_file_replacing(const std::wstring& path, const void* data, size_t size);
+// Writes all of data to an open file handle (a HANDLE), in as many calls as
+// it takes. False on a failed or empty write; GetLastError() tells why.
+bool write_to_handle(void* file, const void* data, size_t size);
 
 // The whole content; empty when the file cannot be opened.
 std::string read_whole_file(const std::wstring& path);

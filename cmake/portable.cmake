@@ -72,3 +72,8 @@ list(APPEND TW_PORTABLE_TEST_EXTRA_SOURCES
     tools/publish/piece_encoder.cpp
     ${TW_HOST_TESTS}
 )
+
+# Finding the pieces of an update in the installed files.
+list(APPEND TW_PORTABLE_SOURCES
+    update/piece_sources.cpp
+)

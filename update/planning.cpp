@@ -8,6 +8,7 @@
 #include "update/install_step.h"
 #include "update/piece_assembly.h"
 #include "update/piece_download.h"
+#include "update/piece_reuse.h"
 #include "update/planning_rules.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
@@ -116,10 +117,15 @@ bool update_game(HttpClient& client)
         return finish_up_to_date(manifest, state, plan);
 
     plan.jobs = build_piece_jobs(plan.stale_files, manifest.piece_size);
+    ReuseCount reused;
+    if (!reuse_installed_pieces(state, plan, reused)) return false;
     plan.download_total = download_total(plan.jobs);
     log_line("update to %s: %zu files out of date, %zu pieces, %s to download",
              manifest.version.c_str(), plan.stale_files.size(), plan.jobs.size(),
              format_size(plan.download_total).c_str());
+    if (reused.pieces || reused.refused)
+        log_line("reused %zu pieces (%s) from the installed files; %zu places did not match", reused.pieces,
+                 format_size(reused.bytes).c_str(), reused.refused);
     if (!enough_disk_space(plan)) return false;
     if (!download_update(client, plan)) return false;
     if (!assemble_stale_files(plan)) return false;

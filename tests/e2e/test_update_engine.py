@@ -132,11 +132,11 @@ def test_first_install_then_up_to_date_without_hashing(install_dir, update_serve
     assert requested[1] == requested[0].replace("manifest.json", "manifest.sig")
 
 
-def test_update_fetches_only_changed_files_and_removes_dropped_ones(install_dir, update_server,
-                                                                     release):
+def test_update_fetches_only_changed_pieces_and_removes_dropped_files(install_dir, update_server,
+                                                                      release):
     v1 = base_game()
     v1["old/dropped.dat"] = b"no longer shipped"
-    release.publish(v1, version="1.0.0")
+    first = release.publish(v1, version="1.0.0")
     assert run(install_dir, update_server).returncode == 0
 
     v2 = dict(v1)
@@ -153,11 +153,14 @@ def test_update_fetches_only_changed_files_and_removes_dropped_ones(install_dir,
     assert tree(install_dir) == v2
     assert not (install_dir / "old" / "dropped.dat").exists()
     log = read_log(install_dir)
+    # the unchanged pieces of the changed file come from the installed copy
     pieces = stale_pieces(manifest, ["data/random.bin", "new/file.bin"])
-    assert (f"update to 2.0.0: 2 files out of date, {len(pieces)} pieces, 0 MB to download"
+    fetched = [p for p in pieces if p not in piece_ids(first)]
+    assert (f"update to 2.0.0: 2 files out of date, {len(fetched)} pieces, 0 MB to download"
             in log)
-    # the unchanged files cost no transfer; each piece of a changed file one
-    assert release.chunk_requests() == {piece: 1 for piece in pieces}
+    assert (f"reused {len(pieces) - len(fetched)} pieces (0 MB) from the installed files; "
+            "0 places did not match") in log
+    assert release.chunk_requests() == {piece: 1 for piece in fetched}
     state = read_state(install_dir)
     assert state["version"] == "2.0.0"
     assert "old/dropped.dat" not in state["files"]
@@ -414,17 +417,17 @@ def test_interrupted_download_resumes_from_the_piece_cache(install_dir, update_s
     update_server.fault(piece_path(smallest), status=404)
     assert run(install_dir, update_server).returncode == 1
     cache = install_dir / UPDATE_FOLDER / "pieces"
-    cached = {p.name for p in cache.iterdir() if not p.name.endswith(".part")}
+    cached = {p.name for p in cache.rglob("*") if p.is_file()}
     assert smallest not in cached
     assert len(cached) >= 2
     for name in cached:
-        assert sha256((cache / name).read_bytes()) == name
+        assert sha256((cache / name[:2] / name).read_bytes()) == name
 
     # one cached copy keeps its size but loses its content: it is fetched again
     spoiled = sorted(cached)[0]
-    data = bytearray((cache / spoiled).read_bytes())
+    data = bytearray((cache / spoiled[:2] / spoiled).read_bytes())
     data[0] ^= 0xFF
-    (cache / spoiled).write_bytes(bytes(data))
+    (cache / spoiled[:2] / spoiled).write_bytes(bytes(data))
 
     update_server.clear_faults()
     update_server.clear_log()

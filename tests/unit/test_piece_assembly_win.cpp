@@ -9,6 +9,7 @@
 #include "crypto/sha256.h"
 #include "tests/windows/child_scenarios.h"
 #include "update/piece_assembly.h"
+#include "update/piece_cache.h"
 #include "update/update_folder.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ protected:
     PieceRef cache(const std::string& bytes)
     {
         PieceRef ref{sha256_bytes(bytes.data(), bytes.size()), static_cast<int64_t>(bytes.size()), true};
-        EXPECT_TRUE(write_file_atomic(piece_cache_path(ref.id), bytes));
+        EXPECT_TRUE(store_piece(ref.id, bytes.data(), bytes.size()));
         return ref;
     }
 
