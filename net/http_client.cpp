@@ -92,6 +92,22 @@ std::string winhttp_error_text(DWORD error, DWORD secure_flags)
     return out;
 }
 
+bool is_tls_failure(DWORD error)
+{
+    switch (error) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 // One request's inputs and what its attempts found out.
@@ -103,11 +119,14 @@ struct HttpClient::Request {
     size_t max_body;
     std::string why;            // the last failed attempt's reason, for the log
     DWORD secure_flags = 0;     // filled by note_secure_failure
+    DWORD tls_error = 0;        // the last attempt failed in the TLS handshake
 
     // A WinHTTP call failed: remembers its error.
     Attempt failed_call()
     {
-        why = winhttp_error_text(GetLastError(), secure_flags);
+        const DWORD error = GetLastError();
+        why = winhttp_error_text(error, secure_flags);
+        tls_error = is_tls_failure(error) ? error : 0;
         return Attempt::Failed;
     }
 };
@@ -146,6 +165,22 @@ bool HttpClient::open(const std::wstring& url)
 }
 
 void HttpClient::close() { session_.reset(); }
+
+// Some WinHTTP builds report a refused certificate only as a failed TLS
+// channel. To tell the player's support which it was, the handshake is tried
+// once more with the certificate checks off: if it then succeeds, the
+// certificate was the reason. The request's answer is never read.
+bool HttpClient::certificate_was_refused(const std::wstring& path) const
+{
+    WinHttpHandle connection(WinHttpConnect(session_.get(), host_.c_str(), port_, 0));
+    if (!connection) return false;
+    WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                             WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                   SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+    return request && WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore) &&
+           WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+}
 
 HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body) const
 {
@@ -224,6 +259,8 @@ bool HttpClient::get(const std::string& path, std::string& body, const std::func
         bool final = result == Attempt::TooLarge || (result == Attempt::NotFound && status);
         if (!final) Sleep(RETRY_STEP_MS * static_cast<DWORD>(attempts));
         if (final || attempts >= MAX_ATTEMPTS) {
+            if (request.tls_error && !request.secure_flags && certificate_was_refused(request.path))
+                request.why += ": the server's certificate is not one this system trusts";
             log_line("request %s failed after %d attempt%s: %s", path.c_str(), attempts,
                      attempts == 1 ? "" : "s", request.why.c_str());
             return false;

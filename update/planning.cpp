@@ -124,8 +124,8 @@ bool update_game(HttpClient& client)
              manifest.version.c_str(), plan.stale_files.size(), plan.jobs.size(),
              format_size(plan.download_total).c_str());
     if (reused.pieces || reused.refused)
-        log_line("reused %zu pieces (%s) from the installed files; %zu places did not match", reused.pieces,
-                 format_size(reused.bytes).c_str(), reused.refused);
+        log_line("reused %zu pieces (%s) from the installed files; pieces read that did not match: %zu",
+                 reused.pieces, format_size(reused.bytes).c_str(), reused.refused);
     if (!enough_disk_space(plan)) return false;
     if (!download_update(client, plan)) return false;
     if (!assemble_stale_files(plan)) return false;
