@@ -204,13 +204,17 @@ def print_timeline(install_dir):
     t0 = lines[0][0]
     marks = {}
     for t, text in lines:
-        if (text.startswith("[") or text.startswith("update to") or text.startswith("up to date")
-                or text.startswith("updated to") or "failed" in text or text.startswith("manifest")):
+        if (text.startswith(("[", "update to", "up to date", "updated to", "manifest", "reused ", "committed "))
+                or "failed" in text):
             say("    log +%7.3f s  %s" % (t - t0, text[:110]))
         for key, prefix in (("[3]", "[3]"), ("[4]", "[4]"), ("[5]", "[5]")):
             if text.startswith(prefix):
                 marks.setdefault(key, []).append(t)
     phases = {}
+    for _, text in lines:
+        m = re.match(r"committed (\d+) new files to the disk in ([\d.]+) s", text)
+        if m:
+            phases["flush"] = float(m.group(2))
     if "[3]" in marks and "[4]" in marks:
         phases["download"] = marks["[4]"][0] - marks["[3]"][0]
     if "[4]" in marks and "[5]" in marks:
@@ -282,6 +286,8 @@ def phase_figures(phases, inside=None):
         figure("assembly phase (build + check files in stage)", "%.2f s" % phases["assembly"])
     if "install" in phases:
         figure("install phase (flush, journaled moves, state file)", "%.2f s" % phases["install"])
+    if "flush" in phases:
+        figure("  of which the flush of the new files", "%.2f s" % phases["flush"])
 
 
 def curl_baseline(url, paths, work):
