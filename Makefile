@@ -7,7 +7,8 @@ DEV_KEY_DIR := $(BUILD)/keys
 TW_PUBLIC_KEY_FILE ?= $(DEV_KEY_DIR)/public.pem
 export WINEPREFIX := $(BUILD)/wineprefix
 export WINEDEBUG := -all
-export WINEDLLOVERRIDES := mscoree,mshtml=
+# winemenubuilder off: a shortcut the launcher makes must not become a menu entry of the host
+export WINEDLLOVERRIDES := mscoree,mshtml=;winemenubuilder.exe=d
 PYTEST := /usr/bin/python3 -m pytest
 FUZZ_SECONDS ?= 30
 

@@ -26,7 +26,7 @@ def wine_env(extra=None) -> dict:
     env = dict(os.environ)
     env.setdefault("WINEPREFIX", str(BUILD / "wineprefix"))
     env["WINEDEBUG"] = "-all"
-    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d")
     env.pop("DISPLAY", None)
     for name in ("TW_UPDATE_URL", "TW_INSTALL_DIR", "V2_SPLASH_CAPTION", "V2_SPLASH_CAPTION_HOT",
                  "V2_SPLASH_PILL", "V2_SPLASH_VOXELS"):
