@@ -7,6 +7,8 @@
 // The lines, Start-menu link first, then the desktop link:
 //   LINK<TAB>TARGET<TAB>WORKING FOLDER<TAB>ICON FILE,INDEX<TAB>DESCRIPTION
 // or LINK<TAB>missing when the link file does not exist or will not load.
+#include "tests/programs/utf8_text.h"
+
 #include <windows.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -15,15 +17,6 @@
 #include <string>
 
 namespace {
-
-std::string utf8(const std::wstring& w)
-{
-    if (w.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 std::wstring known(const GUID& id, const wchar_t* rest)
 {
