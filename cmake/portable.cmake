@@ -36,7 +36,6 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_server_paths.cpp
     tests/unit/test_planning_rules.cpp
     tests/unit/test_journal.cpp
-    tests/unit/test_launcher_jobs.cpp
     tests/unit/test_splash_layout.cpp
     tests/unit/test_capsule_bar.cpp
     tests/unit/test_pixel_font.cpp

@@ -1,8 +1,7 @@
-"""The launcher replacing itself under Wine: a manifest that names a newer
-launcher makes the running one build it from pieces beside itself and hand
-over with --swap; the new one copies itself over the old file and finishes
-the update in its place. Also the runs that keep the running launcher, and
-the swap on its own against locked targets."""
+"""The launcher replacing itself under Wine: a manifest naming a newer launcher
+makes the running one build it beside itself and hand over with --swap; the
+new one copies itself over the old file and finishes the update. Also the runs
+that keep the running launcher, and the swap against locked targets."""
 import json
 import shutil
 import time
@@ -15,9 +14,7 @@ from test_update_engine import sign
 
 NEXT_LAUNCHER = WIN / "v6" / "tarnwick.exe"
 FAKE_GAME = WIN / "fake_game.exe"
-FILE_LOCKER = WIN / "file_locker.exe"
 UNREACHABLE = "http://127.0.0.1:9/update/"
-LAUNCHER_PIECE = 512 * 1024   # a launcher of a few MB in several pieces
 GAME = {"tarnwick.exe": b"MZ not really a game\n", "data/level.bin": random_bytes(20000, seed=9)}
 
 
@@ -30,9 +27,10 @@ def running(tmp_path):
     return exe
 
 
-def publish_release(server, tmp_path, launcher=None, version=6) -> dict:
-    extra = ["--launcher", str(launcher), "--launcher-version", str(version)] if launcher else []
-    return publish(make_game(tmp_path / "src", GAME), server.root, piece=LAUNCHER_PIECE, extra=extra)
+def publish_release(server, tmp_path, launcher=NEXT_LAUNCHER, version=6) -> dict:
+    # Pieces of 512 KiB: a launcher of a few MB comes in several.
+    return publish(make_game(tmp_path / "src", GAME), server.root, piece=512 * 1024,
+                   extra=["--launcher", str(launcher), "--launcher-version", str(version)])
 
 
 def run_from(exe, install_dir, server_url, args=("--headless",), env=None):
@@ -53,11 +51,9 @@ def finished(version, exe):
 
 def test_headless_self_update_hands_over_to_v6_which_finishes_the_update(
         update_server, tmp_path, install_dir, running):
-    manifest = publish_release(update_server, tmp_path, launcher=NEXT_LAUNCHER)
+    manifest = publish_release(update_server, tmp_path)
     assert len(manifest["launcher"]["c"]) > 1
-
-    result = run_from(running, install_dir, update_server.url)
-    assert result.returncode == 0   # phase 9: handed over
+    assert run_from(running, install_dir, update_server.url).returncode == 0   # phase 9
 
     # The relaunched v6 runs headless from the old path and starts a new log.
     log = wait_for_log(install_dir, finished(6, running))
@@ -71,67 +67,55 @@ def test_headless_self_update_hands_over_to_v6_which_finishes_the_update(
 
 def resign(server, tmp_path, change):
     manifest = read_manifest(server.root)
-    change(manifest)
+    change(manifest["launcher"])
     body = json.dumps(manifest).encode()
     (server.root / "manifest.json").write_bytes(body)
     (server.root / "manifest.sig").write_bytes(sign(body, tmp_path))
 
 
-def wrong_hash(manifest):
-    manifest["launcher"]["h"] = "0" * 64
-
-
-def no_pieces(manifest):
-    manifest["launcher"]["c"] = []
-
-
-# Each case: how the release is made, extra arguments, and the line it logs
-# (None: nothing about the launcher at all).
+# case: (release, change to the launcher entry, arguments, line logged or None)
 KEEPS_THE_RUNNING_LAUNCHER = {
     "same version": (dict(version=5), None, (), None),
     "switched off": (dict(), None, ("--no-self-update",), None),
-    "no pieces": (dict(), no_pieces, (), None),
+    "no pieces": (dict(), lambda entry: entry.update(c=[]), (), None),
     "this very file": (dict(launcher=LAUNCHER), None, (),
                        "the manifest's launcher v6 is this very file -- nothing to swap"),
     "piece missing": (dict(), None, (), "piece {first}: failed (http 404)"),
-    "wrong hash": (dict(), wrong_hash, (), "the new launcher did not check out -- keeping this one"),
+    "wrong hash": (dict(), lambda entry: entry.update(h="0" * 64), (),
+                   "the new launcher did not check out -- keeping this one"),
 }
 
 
 @pytest.mark.parametrize("case", KEEPS_THE_RUNNING_LAUNCHER)
 def test_runs_that_keep_the_running_launcher_go_on_with_the_game(
         case, update_server, tmp_path, install_dir, running):
-    how, change, args, expected = KEEPS_THE_RUNNING_LAUNCHER[case]
-    manifest = publish_release(update_server, tmp_path, **{"launcher": NEXT_LAUNCHER, **how})
+    release, change, args, expected = KEEPS_THE_RUNNING_LAUNCHER[case]
+    manifest = publish_release(update_server, tmp_path, **release)
     if change:
         resign(update_server, tmp_path, change)
     first = manifest["launcher"]["c"][0][0]
     if case == "piece missing":
         update_server.fault(f"chunks/{first[:2]}/{first}", status=404)
 
-    result = run_from(running, install_dir, update_server.url, ("--headless", *args))
+    assert run_from(running, install_dir, update_server.url, ("--headless", *args)).returncode == 0
 
-    assert result.returncode == 0
     log = read_log(install_dir)
     assert log[-1] == "headless: done, phase 5"
     assert tree(install_dir) == GAME
     assert running.read_bytes() == LAUNCHER.read_bytes()
-    assert sorted(p.name for p in running.parent.iterdir()) == ["tarnwick.exe"]
-    tried = expected is not None and case != "this very file"
-    assert ("[9] updating the launcher" in log) == tried
+    assert [p.name for p in running.parent.iterdir()] == ["tarnwick.exe"]
+    assert ("[9] updating the launcher" in log) == (expected is not None and case != "this very file")
     if expected:
         assert expected.format(first=first) in log
     else:
         assert launcher_requests(update_server, manifest) == 0
 
 
-# ---------------------------------------------------------------- the swap
-
 def wait_for(path, timeout=30):
     deadline = time.monotonic() + timeout
-    while not path.exists() and time.monotonic() < deadline:
+    while not path.exists():
+        assert time.monotonic() < deadline, f"{path.name} never appeared"
         time.sleep(0.05)
-    assert path.exists(), f"{path.name} never appeared"
 
 
 def test_swap_retries_while_the_old_file_is_locked(tmp_path, install_dir):
@@ -139,30 +123,27 @@ def test_swap_retries_while_the_old_file_is_locked(tmp_path, install_dir):
     target.parent.mkdir()
     target.write_bytes(b"the old launcher")
     ready = tmp_path / "locked"
-    locker = start_wine(FILE_LOCKER, [winpath(target), "--ready", winpath(ready), "--seconds", "3"])
+    locker = start_wine(WIN / "file_locker.exe", [winpath(target), "--ready", winpath(ready), "--seconds", "3"])
     wait_for(ready)
 
-    result = run_from(NEXT_LAUNCHER, install_dir, UNREACHABLE,
-                      ("--swap", winpath(target), "0", "--headless"))
+    result = run_from(NEXT_LAUNCHER, install_dir, UNREACHABLE, ("--swap", winpath(target), "0", "--headless"))
 
     assert result.returncode == 0
     assert locker.wait(timeout=30) == 0
     assert target.read_bytes() == NEXT_LAUNCHER.read_bytes()
-    assert not (target.parent / "tarnwick.exe.part").exists()
+    assert [p.name for p in target.parent.iterdir()] == ["tarnwick.exe"]
     # relaunched headless from the target: no self-install, an update run
-    log = wait_for_log(install_dir, finished(6, target))
-    assert log[-1] == "headless: done, phase 8"
+    assert wait_for_log(install_dir, finished(6, target))[-1] == "headless: done, phase 8"
 
 
 def test_swap_gives_up_on_a_running_target_and_starts_it_again_unchanged(tmp_path, install_dir):
-    # A program image that runs cannot be replaced: the old launcher never ended.
+    # A running program's file cannot be replaced: an old launcher that never ends.
     target = tmp_path / "old launcher" / "tarnwick.exe"
     target.parent.mkdir()
     shutil.copyfile(FAKE_GAME, target)
-    running_flag = tmp_path / "keep running"
-    running_flag.write_bytes(b"")
-    first, again = tmp_path / "first.txt", tmp_path / "again.txt"
-    old = start_wine(target, ["--out", winpath(first), "--until-gone", winpath(running_flag)])
+    keep_running, first, again = tmp_path / "keep running", tmp_path / "first.txt", tmp_path / "again.txt"
+    keep_running.write_bytes(b"")
+    old = start_wine(target, ["--out", winpath(first), "--until-gone", winpath(keep_running)])
     try:
         wait_for(first)
         started = time.monotonic()
@@ -170,14 +151,12 @@ def test_swap_gives_up_on_a_running_target_and_starts_it_again_unchanged(tmp_pat
                           env={"FAKE_GAME_OUT": winpath(again)})
         took = time.monotonic() - started
     finally:
-        running_flag.unlink()
+        keep_running.unlink()
         old.wait(timeout=30)
 
     assert result.returncode == 1
     assert took >= 9.5   # forty attempts, a quarter of a second apart
     assert target.read_bytes() == FAKE_GAME.read_bytes()
     wait_for(again)
-    # Started again, but kept from finding the newer launcher and handing over
-    # to it once more.
-    command_line = again.read_text().splitlines()[0]
-    assert command_line == f'"{winpath(target)}" --no-self-update'
+    # Started again, kept from finding the newer launcher and handing over again.
+    assert again.read_text().splitlines()[0] == f'"{winpath(target)}" --no-self-update'
