@@ -95,9 +95,10 @@ def test_start_elsewhere_installs_a_copy_with_both_shortcuts_and_starts_it(env, 
     assert start_menu[1:] == desktop[1:] == [target, winpath(installed.parent), f"{target},0", "tarnwick"]
 
 
-def test_the_installed_copy_however_its_path_is_spelled_copies_nothing(env, install_dir):
+def test_the_installed_copy_however_its_path_is_spelled_copies_nothing(env, install_dir, tmp_path):
     installed = copy_of(LAUNCHER, install_dir / "launcher" / "tarnwick.exe")
-    spelled = winpath(install_dir) + "\\launcher\\.."   # another text for the same folder
+    (tmp_path / "another name").symlink_to(install_dir)   # another text for the same folder
+    spelled = "Z:" + str(tmp_path / "another name").replace("/", "\\")
 
     proc = start_launcher(installed, env, spelled)
     # The self-install comes before the windowed run's update check.
