@@ -21,7 +21,7 @@ from update_server import UpdateServer  # noqa: E402
 WORK = BUILD / "demo"
 LAUNCHER_V5 = BUILD / "win" / "tarnwick.exe"
 LAUNCHER_V6 = BUILD / "win" / "v6" / "tarnwick.exe"
-PIECE = 4 * 1024 * 1024
+PIECE = 1024 * 1024
 
 
 def sample_game(folder: Path, release: int):
@@ -43,7 +43,10 @@ def sample_game(folder: Path, release: int):
     files["readme.txt"] = b"tarnwick sample game, release %d\n" % release
     if release == 2:
         files["data/text/region_03.txt"] += b"\nnew trail notes\n"
-        files["data/textures/atlas_2.dds"] = random.Random(999).randbytes(3 * 1024 * 1024)
+        # One MiB in the middle of a texture changes; the launcher takes the
+        # rest of it from the installed copy instead of downloading it again.
+        atlas = files["data/textures/atlas_2.dds"]
+        files["data/textures/atlas_2.dds"] = atlas[:PIECE] + random.Random(999).randbytes(PIECE) + atlas[2 * PIECE:]
         files["config/default.ini"] = b"[video]\nwidth=2560\nheight=1440\n"
         files["data/audio/ambience.ogg"] = random.Random(5).randbytes(1500000)
         del files["data/meshes/tile_09.mesh"]
