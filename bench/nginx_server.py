@@ -16,6 +16,8 @@ import subprocess
 import time
 from pathlib import Path
 
+from static_server import bytes_sent
+
 CONFIG = """\
 daemon off;
 master_process on;
@@ -128,10 +130,4 @@ class NginxServer:
         self._skip = len(self._lines())
 
     def bytes_sent(self, prefix=""):
-        """Body bytes of status-200 answers whose path (below its site) starts with prefix."""
-        total = 0
-        for path, status, sent in self.log:
-            rel = path.split("/", 2)[2] if path.count("/") >= 2 else ""
-            if status == 200 and rel.startswith(prefix):
-                total += sent
-        return total
+        return bytes_sent(self.log, prefix)

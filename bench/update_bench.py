@@ -319,30 +319,43 @@ def curl_baseline(url, paths, work):
     return fetch_seconds, hash_seconds, size, ok, cpu
 
 
-# ---------------------------------------------------------------- sections
-
-def section_install(server, data, results):
-    say("\n== 1. first install of a 1 GiB game (16 MiB pieces), 12 connections")
-    man = bench_data.manifest(data["big-out1"])
+def describe_game(out, name):
+    """Prints what a published game holds and writes the list of its piece
+    paths, largest first, for baseline (a). Returns the manifest, its raw
+    bytes, the paths and the list file."""
+    man = bench_data.manifest(out)
     pieces = bench_data.pieces(man)
     total_raw = sum(int(f["s"]) for f in man["files"])
     transfer = sum(size for size, _ in pieces.values())
     stored = sum(1 for _, s in pieces.values() if s)
-    figure("game", "%d files, %.0f MiB raw, %d pieces (%d stored raw), %.0f MiB on the server"
+    figure("game", "%d files, %.1f MiB raw, %d pieces (%d stored raw), %.1f MiB on the server"
            % (len(man["files"]), total_raw / MIB, len(pieces), stored, transfer / MIB))
-    url = server.url("big1")
     paths = [bench_data.piece_path(pid) for pid, _ in sorted(pieces.items(), key=lambda kv: -kv[1][0])]
-    list_file = DATA / "big1-pieces.txt"
+    list_file = DATA / (name + "-pieces.txt")
     list_file.write_text("\n".join(paths) + "\n")
+    return man, total_raw, paths, list_file
 
+
+def baselines_before(url, list_file, paths, results, key):
+    """Baseline (a) once and baseline (b), before the launcher's run; returns
+    the runs of (a) so far (it runs again after the launcher)."""
     runs = []
     run_baseline_a(url, list_file, "before", runs)
-
     fetch_s, hash_s, size, ok, cpu = curl_baseline(url, paths, DATA / "curl-work")
     if ok:
         figure("baseline (b) curl x12 + sha256sum", "%.2f s (fetch %.2f s, %.0f MiB/s; hash %.2f s; cpu %.1f s)"
                % (fetch_s + hash_s, fetch_s, size / MIB / max(fetch_s, 1e-9), hash_s, cpu))
-        results["baseline_b"] = fetch_s + hash_s
+        results[key] = fetch_s + hash_s
+    return runs
+
+
+# ---------------------------------------------------------------- sections
+
+def section_install(server, data, results):
+    say("\n== 1. first install of a 1 GiB game (16 MiB pieces), 12 connections")
+    man, total_raw, paths, list_file = describe_game(data["big-out1"], "big1")
+    url = server.url("big1")
+    runs = baselines_before(url, list_file, paths, results, "baseline_b")
 
     install = DATA / "big-install"
     if install.exists():
@@ -436,24 +449,9 @@ def section_update(server, data, results):
 
 def section_small(server, data, results):
     say("\n== 2. the 10,001-file game: first install beside the baselines, then an up-to-date check")
-    man = bench_data.manifest(data["small-out"])
-    pieces = bench_data.pieces(man)
-    total_raw = sum(int(f["s"]) for f in man["files"])
-    transfer = sum(size for size, _ in pieces.values())
-    figure("game", "%d files, %.1f MiB raw, %d pieces, %.1f MiB on the server"
-           % (len(man["files"]), total_raw / MIB, len(pieces), transfer / MIB))
+    man, _, paths, list_file = describe_game(data["small-out"], "small")
     url = server.url("small")
-    paths = [bench_data.piece_path(pid) for pid, _ in sorted(pieces.items(), key=lambda kv: -kv[1][0])]
-    list_file = DATA / "small-pieces.txt"
-    list_file.write_text("\n".join(paths) + "\n")
-
-    runs = []
-    run_baseline_a(url, list_file, "before", runs)
-    fetch_s, hash_s, size, ok, cpu = curl_baseline(url, paths, DATA / "curl-work")
-    if ok:
-        figure("baseline (b) curl x12 + sha256sum", "%.2f s (fetch %.2f s, hash %.2f s; cpu %.1f s)"
-               % (fetch_s + hash_s, fetch_s, hash_s, cpu))
-        results["small_baseline_b"] = fetch_s + hash_s
+    runs = baselines_before(url, list_file, paths, results, "small_baseline_b")
 
     install = DATA / "small-install"
     if install.exists():
