@@ -79,3 +79,6 @@ list(APPEND TW_PORTABLE_TEST_EXTRA_SOURCES
 list(APPEND TW_PORTABLE_SOURCES
     update/piece_sources.cpp
 )
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_piece_sources.cpp
+)
