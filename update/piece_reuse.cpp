@@ -87,6 +87,7 @@ struct SharedReuse {
     std::vector<char> copied;   // one flag per candidate, each written by one thread
     std::atomic<size_t> next{0};
     std::atomic<size_t> refused{0};
+    std::atomic<bool> cache_full{false};   // a write failed: the rest is left to the download
 };
 
 // Copies one piece into the cache from the first of its places whose bytes
@@ -102,7 +103,8 @@ bool copy_piece(const Candidate& c, std::string& buffer, SharedReuse& shared)
         }
         if (store_piece(job.id, buffer.data(), buffer.size())) return true;
         // Left to the download, which reports a disk that is full.
-        log_line("could not write piece %s to the cache (error %lu)", job.id.c_str(), GetLastError());
+        if (!shared.cache_full.exchange(true))
+            log_line("could not write piece %s to the cache (error %lu)", job.id.c_str(), GetLastError());
         return false;
     }
     return false;
@@ -115,7 +117,7 @@ void reuse_worker(SharedReuse& shared)
         if (update_status.stop_requested.load()) return;
         const Candidate& c = shared.candidates[i];
         try {
-            shared.copied[i] = copy_piece(c, buffer, shared);
+            if (!shared.cache_full.load()) shared.copied[i] = copy_piece(c, buffer, shared);
         } catch (const std::bad_alloc&) {   // left to the download
         }
         update_status.bytes_done.fetch_add(c.job->raw_size);

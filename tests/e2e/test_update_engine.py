@@ -504,7 +504,7 @@ def test_interrupted_download_resumes_from_the_piece_cache(install_dir, update_s
     update_server.clear_faults()
     update_server.clear_log()
     result = run(install_dir, update_server)
-    assert result.returncode == 0, read_log(install_dir)
+    assert result.returncode == 0, "\n".join(read_log(install_dir))
     assert tree(install_dir) == files
     counts = release.chunk_requests()
     assert counts.get(smallest) == 1
