@@ -78,3 +78,14 @@ def read_log(install_dir) -> list:
     """The lines of launcher.log without their time stamps."""
     text = (Path(install_dir) / "launcher.log").read_bytes().decode("utf-8", "replace")
     return [line[13:] for line in text.split("\r\n") if line]
+
+
+def wine_folder(variable) -> Path:
+    """The Linux path of a folder that a Windows environment variable names
+    inside the prefix (TEMP, LOCALAPPDATA). Wine sets these from the prefix's
+    registry, so a value passed in from Linux does not reach the program."""
+    env = wine_env()
+    shown = subprocess.run(["wine", "cmd", "/c", f"echo %{variable}%"], env=env, capture_output=True,
+                           timeout=120).stdout.decode().strip()
+    return Path(subprocess.run(["winepath", "-u", shown], env=env, capture_output=True,
+                               timeout=120).stdout.decode().strip())

@@ -10,7 +10,7 @@ from pathlib import Path
 import pytest
 
 from games import make_game, publish
-from launcher import WIN, launcher_for, read_log, start_wine, run_wine, winpath
+from launcher import WIN, launcher_for, read_log, run_wine, start_wine, wine_folder, winpath
 from xdisplay import XDisplay
 
 WINDOW_LIST = WIN / "window_list.exe"
@@ -23,9 +23,29 @@ FIELDS = ("handle", "cls", "pid", "image", "visible", "style", "ex", "x", "y", "
 
 
 @pytest.fixture(scope="module")
-def display():
+def prefix_folders():
+    """The prefix's temporary and local application data folders (asked with
+    a console program before the display exists, so no console window shows)."""
+    return wine_folder("TEMP"), wine_folder("LOCALAPPDATA")
+
+
+@pytest.fixture(scope="module")
+def display(prefix_folders):
     with XDisplay() as d:
         yield d
+
+
+@pytest.fixture(scope="module")
+def splash_cache(prefix_folders):
+    return prefix_folders[0] / "tarnwick-cache"
+
+
+@pytest.fixture
+def placement_file(prefix_folders):
+    """The game's placement file, removed again after the test."""
+    path = prefix_folders[1] / "tarnwick-window.txt"
+    yield path
+    path.unlink(missing_ok=True)
 
 
 class Window(dict):
@@ -47,18 +67,13 @@ def parse_windows(text):
 
 
 class WindowedRun:
-    """The launcher's windowed road (--no-install) in the background, with a
-    temporary folder of its own for the splash files."""
+    """The launcher's windowed road (--no-install) in the background."""
 
-    def __init__(self, display, install_dir, tmp_path, server_url, env=None):
+    def __init__(self, display, install_dir, server_url, env=None):
         self.display = display
-        self.temp = tmp_path / "temp"
-        self.temp.mkdir(exist_ok=True)
-        self.cache = self.temp / "tarnwick-cache"
         self.install_dir = install_dir
         self.exe = launcher_for(env)
-        extra = {"TW_INSTALL_DIR": winpath(install_dir), "TW_UPDATE_URL": server_url,
-                 "TMP": winpath(self.temp), "TEMP": winpath(self.temp)}
+        extra = {"TW_INSTALL_DIR": winpath(install_dir), "TW_UPDATE_URL": server_url}
         extra.update(env or {})
         self.proc = start_wine(self.exe, ["--no-install"], env=display.env(extra))
 
@@ -87,7 +102,7 @@ class WindowedRun:
         """Caption and text of the launcher's message box, after pressing OK."""
         code, text = self.list_windows("--press-ok", winpath(self.exe))
         assert code == 0, "no message box appeared"
-        caption, _, message = text.rstrip("\n").partition("\t")
+        caption, _, message = text.rstrip("\r\n").partition("\t")
         return caption, message
 
     def wait(self, timeout=90):
@@ -100,11 +115,11 @@ class WindowedRun:
 
 
 @pytest.fixture
-def windowed(display, install_dir, tmp_path):
+def windowed(display, install_dir):
     runs = []
 
     def start(server_url, env=None):
-        run = WindowedRun(display, install_dir, tmp_path, server_url, env)
+        run = WindowedRun(display, install_dir, server_url, env)
         runs.append(run)
         return run
     yield start
@@ -112,22 +127,37 @@ def windowed(display, install_dir, tmp_path):
         run.stop()
 
 
-def publish_fake_game(server, tmp_path, args, exe=None):
-    src = make_game(tmp_path / "src", {"tarnwick.exe": exe or FAKE_GAME.read_bytes(), "data.txt": b"level\n"})
-    publish(src, server.root, args=args, piece=None)
+class FakeGame:
+    """The fake game published as tarnwick.exe. One that stays reports into
+    tmp_path/game.txt and runs until tmp_path/keep is gone."""
+
+    def __init__(self, server, tmp_path):
+        self.server = server
+        self.tmp = tmp_path
+        self.report = tmp_path / "game.txt"
+        self.keep = tmp_path / "keep"
+
+    def publish(self, *args, stays=True, exe=None):
+        if stays:
+            self.keep.write_text("")
+            args = (f'--out "{winpath(self.report)}"', f'--until-gone "{winpath(self.keep)}"') + args
+        src = make_game(self.tmp / "src", {"tarnwick.exe": exe or FAKE_GAME.read_bytes(), "data.txt": b"1\n"})
+        publish(src, self.server.root, args=" ".join(args), piece=None)
+        return " ".join(args)
 
 
-def game_args(tmp_path, *extra):
-    """The fake game reports into tmp_path/game.txt and runs until tmp_path/keep is gone."""
-    (tmp_path / "keep").write_text("")
-    return " ".join([f'--out "{winpath(tmp_path / "game.txt")}"', f'--until-gone "{winpath(tmp_path / "keep")}"',
-                     *extra])
+@pytest.fixture
+def fake_game(update_server, tmp_path):
+    game = FakeGame(update_server, tmp_path)
+    yield game
+    if game.keep.exists():   # a game left running would hand over every later splash
+        game.keep.unlink()
+        time.sleep(0.5)
 
 
 def test_first_install_shows_the_splash_then_hands_over_to_the_loading_window(
-        windowed, display, install_dir, tmp_path, update_server):
-    args = game_args(tmp_path, "--loading-window-after 4000", '--level "{app}\\data.txt"')
-    publish_fake_game(update_server, tmp_path, args)
+        windowed, display, install_dir, fake_game, update_server):
+    args = fake_game.publish("--loading-window-after 4000", '--level "{app}\\data.txt"')
     run = windowed(update_server.url)
 
     splash = run.splash()
@@ -159,25 +189,24 @@ def test_first_install_shows_the_splash_then_hands_over_to_the_loading_window(
     assert run.wait() == 0
     assert "hand-over: the splash has closed" in read_log(install_dir)
 
-    command, folder = (tmp_path / "game.txt").read_text().splitlines()
+    command, folder = fake_game.report.read_text().splitlines()
     expected = args.replace("{app}", winpath(install_dir))
     assert command == f'"{winpath(install_dir / "tarnwick.exe")}" {expected}'
     assert folder == winpath(install_dir)
-    (tmp_path / "keep").unlink()
 
 
 @pytest.mark.parametrize("how", ["game exits", "limit"])
-def test_hand_over_wait_ends_without_a_loading_window(how, windowed, install_dir, tmp_path, update_server):
+def test_hand_over_wait_ends_without_a_loading_window(how, windowed, install_dir, fake_game, update_server):
     """A game that exits before showing a loading window ends the wait (here
     with the update on the main thread, as when no worker thread can be had);
     one that never shows it is left to itself after 120 s (a seam starts the
     wait 117 s in)."""
     if how == "game exits":
-        publish_fake_game(update_server, tmp_path, "--sleep 1000")
+        fake_game.publish("--sleep 1000", stays=False)
         run = windowed(update_server.url, {"TW_TEST_NO_UPDATE_THREAD": "1"})
         expected = "hand-over: the game ended before its loading window showed"
     else:
-        publish_fake_game(update_server, tmp_path, game_args(tmp_path, "--loading-window-after 600000"))
+        fake_game.publish("--loading-window-after 600000")
         run = windowed(update_server.url, {"TW_TEST_HANDOVER_HEADSTART_MS": "117000"})
         expected = "hand-over: no loading window after 120 s -- leaving the game to itself"
     started = time.monotonic()
@@ -188,17 +217,16 @@ def test_hand_over_wait_ends_without_a_loading_window(how, windowed, install_dir
     if how == "game exits":
         assert "updating without the progress bar -- no update thread" in log
     else:
-        assert (tmp_path / "game.txt").exists()   # the game was started and is left running
-        (tmp_path / "keep").unlink()
+        assert fake_game.report.exists()   # started, and left running
 
 
 @pytest.mark.parametrize("case", ["no server", "game will not start"])
-def test_warning_box_tells_why_and_ends_with_1(case, windowed, install_dir, tmp_path, update_server):
+def test_warning_box_tells_why_and_ends_with_1(case, windowed, fake_game, update_server):
     if case == "no server":
         run = windowed(OFFLINE)
         expected = "can't reach updates.tarnwick.example -- check the connection and open the launcher again"
     else:
-        publish_fake_game(update_server, tmp_path, "", exe=b"not a program")
+        fake_game.publish(stays=False, exe=b"not a program")
         run = windowed(update_server.url)
         expected = "tarnwick could not be started"
     assert run.press_ok() == ("tarnwick", expected)
@@ -220,20 +248,20 @@ STATE_LINE = re.compile(r"^ *(\d+\.\d\d)s frames +(\d+) bar \d\.\d\d  game [0-9A
     ("v1 200 100 800 600", (0, 0, 1920, 1080)),
     ("v2 200 100 800 199", (0, 0, 1920, 1080)),
 ])
-def test_placement_file_stamp_and_splash_log(placement, rect, windowed, tmp_path):
-    local = tmp_path / "local"
-    local.mkdir()
-    (local / "tarnwick-window.txt").write_text(placement)
+def test_placement_file_stamp_and_splash_log(placement, rect, windowed, placement_file, splash_cache):
+    placement_file.write_text(placement)
+    for name in ("presplash.txt", "splash.log"):
+        (splash_cache / name).unlink(missing_ok=True)
     before_ms = time.time() * 1000
-    run = windowed(OFFLINE, {"LOCALAPPDATA": winpath(local)})
+    run = windowed(OFFLINE)
     splash = run.splash()
     assert (splash.x, splash.y, splash.w, splash.h) == rect
     run.press_ok()
     assert run.wait() == 1
 
-    stamp = (run.cache / "presplash.txt").read_bytes()
+    stamp = (splash_cache / "presplash.txt").read_bytes()
     assert stamp.endswith(b"\r\n") and before_ms - 5000 < int(stamp) < time.time() * 1000
-    raw = (run.cache / "splash.log").read_bytes().decode()
+    raw = (splash_cache / "splash.log").read_bytes().decode()
     assert raw.endswith("\r\n")
     states = [STATE_LINE.match(line) for line in raw.split("\r\n") if " frames " in line]
     assert len(states) >= 3 and all(states), raw

@@ -13,7 +13,7 @@ import struct
 import subprocess
 import zlib
 
-from launcher import wine_env
+from launcher import WIN, wine_env
 from png import Picture
 
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -59,7 +59,9 @@ class XDisplay:
         subprocess.run(["wineserver", "-k"], env=env, check=False, **QUIET)
         subprocess.run(["wineserver", "-w"], env=env, check=False, timeout=60, **QUIET)
         subprocess.run(["wineserver", "-p"], env=env, check=False, **QUIET)
-        subprocess.run(["wine", "cmd", "/c", "exit"], env=env, check=False, timeout=120, **QUIET)
+        # A GUI program: a console one would put a console window on the screen.
+        subprocess.run(["wine", str(WIN / "window_list.exe"), "--class", "-"], env=env, check=False,
+                       timeout=120, **QUIET)
 
     def screenshot(self) -> Picture:
         """The whole screen, read from the X side with xwd."""
