@@ -47,10 +47,11 @@ void SplashLog::open()
     file_.reset(_wfopen(join_path(folder, L"splash.log").c_str(), L"w"));
 }
 
-void SplashLog::frame(const SplashLoop& loop, double seconds)
+void SplashLog::frame(const SplashLoop& loop, double seconds, double interval)
 {
     if (!file_) return;
     FILE* f = file_.get();
+    if (interval > 0.05) std::fprintf(f, "%6.2fs SLOW frame %.1f ms\n", seconds, interval * 1000);
     HWND foreground = GetForegroundWindow();
     WindowFacts fg = facts_of(foreground);
     if (foreground != last_logged_foreground_) {

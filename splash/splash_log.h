@@ -1,8 +1,9 @@
 #pragma once
 // "splash.log" in the splash cache folder: a line whenever the foreground
-// window changes and a state line every half second (frames, bar, host,
-// splash rectangle, z-order, foreground), for diagnosing a splash that hid
-// behind something or never went away.
+// window changes, a state line every half second (frames, bar, host, splash
+// rectangle, z-order, foreground), for diagnosing a splash that hid behind
+// something or never went away, and a line for every frame that came more
+// than 50 ms after the one before (a visible stall).
 #include "splash/splash_loop.h"
 
 #include <cstdio>
@@ -12,8 +13,8 @@ class SplashLog {
 public:
     // Truncates the log in the cache folder; without it nothing is written.
     void open();
-    // After each presented frame.
-    void frame(const SplashLoop& loop, double seconds);
+    // After each presented frame; interval: seconds since the frame before.
+    void frame(const SplashLoop& loop, double seconds, double interval);
 
 private:
     struct Closer {

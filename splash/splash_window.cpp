@@ -267,7 +267,7 @@ LoopEnd frame_loop(SplashLoop& loop)
             PlaySoundW(reinterpret_cast<LPCWSTR>(tick.data()), nullptr, SND_MEMORY | SND_ASYNC | SND_NODEFAULT);
         present(loop);
         ++loop.frames;
-        log.frame(loop, seconds);
+        log.frame(loop, seconds, dt);
 
         if (s.quit_requested.load()) break;
         if (loop.frames % 6 == 0 && game_loading_window_shown()) {

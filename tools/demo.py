@@ -1,6 +1,10 @@
 """The main job end to end on this machine: publish a sample game, serve it on
 127.0.0.1, let the headless launcher (under Wine) install it, publish a second
-release that changes a few files, and let the launcher update to it."""
+release that changes a few files, and let the launcher update to it. Then the
+normal start a player gets: the windowed launcher on a virtual 1920x1080
+screen updates to a third release, shows its splash (a screenshot lands in
+build/demo/splash.png), starts the game and hands over to its loading
+window."""
 import json
 import os
 import random
@@ -12,11 +16,18 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from launcher import PRIVATE_KEY, PUBLISH_TOOL, BUILD, run_launcher, read_log, wine_env  # noqa: E402
+from launcher import (PRIVATE_KEY, PUBLISH_TOOL, BUILD, WIN, run_launcher, read_log, run_wine,  # noqa: E402
+                      start_wine, wine_env, winpath)
 from update_server import UpdateServer  # noqa: E402
+from xdisplay import XDisplay, write_png  # noqa: E402
 
 WORK = BUILD / "demo"
 PIECE = 4 * 1024 * 1024
+LAUNCHER = WIN / "tarnwick.exe"
+WINDOW_LIST = WIN / "window_list.exe"
+# A stand-in game that opens its loading window 3 s after it starts.
+FAKE_GAME = WIN / "fake_game.exe"
+GAME_ARGS = "--loading-window-after 3000 --sleep 4000"
 
 
 def sample_game(folder: Path, release: int):
@@ -51,10 +62,11 @@ def sample_game(folder: Path, release: int):
     return files
 
 
-def publish(src: Path, out: Path, version: str):
+def publish(src: Path, out: Path, version: str, args=None):
+    extra = ["--args", args] if args is not None else []
     subprocess.run([str(PUBLISH_TOOL), "publish", str(src), str(out), "--key", str(PRIVATE_KEY),
                     "--version", version, "--build", f"demo-{version}", "--exe", "tarnwick.exe",
-                    "--piece", str(PIECE)], check=True, stdout=subprocess.DEVNULL,
+                    "--piece", str(PIECE), *extra], check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     return json.loads((out / "manifest.json").read_text())
 
@@ -79,8 +91,71 @@ def run_once(title, server, install):
     return result.returncode
 
 
+def check_release(install, files):
+    """Prints whether the install folder holds exactly release 1.1.0."""
+    installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
+                 for p in install.rglob("*") if p.is_file()}
+    game = {k: v for k, v in installed.items() if k not in ("launcher.log", ".twinstall.json")}
+    same = game == files
+    state = json.loads((install / ".twinstall.json").read_text())
+    print(f"\nstate after three runs: version {state['version']}, {len(state['files'])} files recorded, "
+          f"install folder {'matches' if same else 'DIFFERS FROM'} release 1.1.0 byte for byte, "
+          f"update folder {'left behind' if (install / '.twupdate').exists() else 'removed'}")
+    return same
+
+
+def windows_of(listing: str, image) -> list:
+    """(visible, ex-style, x, y, width, height) of the listed windows of one program."""
+    found = []
+    for line in listing.splitlines():
+        f = line.split("\t")
+        if len(f) >= 11 and f[3].lower() == winpath(image).lower():
+            found.append((f[4] == "1", int(f[6], 16), *map(int, f[7:11])))
+    return found
+
+
+def windowed_run(server, server_root, install):
+    """The player's normal start, on a virtual screen."""
+    sample_game(WORK / "release3", 2)
+    (WORK / "release3" / "tarnwick.exe").write_bytes(FAKE_GAME.read_bytes())
+    publish(WORK / "release3", server_root, "1.2.0", args=GAME_ARGS)
+    print("\npublished release 1.2.0: the game executable is now a stand-in that opens its loading window")
+    print("\n== fourth run: the windowed launcher on a virtual 1920x1080 screen (Xvfb)")
+    # Slow pieces, so that the picture catches the update under way.
+    server.fault("chunks/*", delay=1.5)
+    shot = WORK / "splash.png"
+    with XDisplay() as display:
+        env = display.env({"TW_INSTALL_DIR": winpath(install), "TW_UPDATE_URL": server.url})
+        started = time.monotonic()
+        launcher = start_wine(LAUNCHER, ["--no-install"], env=env)
+        try:
+            seen = run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--wait", winpath(LAUNCHER)],
+                            env=display.env(), timeout=120).stdout.decode()
+            for visible, ex, x, y, w, h in windows_of(seen, LAUNCHER):
+                print(f"   splash window: {w}x{h} at {x},{y}, {'visible' if visible else 'hidden'}, "
+                      f"{'topmost' if ex & 0x8 else 'not topmost'}, "
+                      f"{'no-activate' if ex & 0x08000000 else 'activates'}")
+            time.sleep(1.0)
+            write_png(display.screenshot(), shot)
+            print(f"   screenshot of the screen while the update runs: {shot}")
+            run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--watch", winpath(LAUNCHER)],
+                     env=display.env(), timeout=180)
+            print(f"   the splash closed {time.monotonic() - started:.1f} s after the start")
+            code = launcher.wait(timeout=120)
+        finally:
+            if launcher.poll() is None:
+                launcher.kill()
+                launcher.wait()
+    server.clear_faults()
+    print(f"   exit code {code}")
+    for line in read_log(install):
+        if line.startswith(("update to ", "updated to", "started the game", "splash:", "hand-over:", "[8]")):
+            print("   log:", line)
+    return code
+
+
 def main():
-    for tool in (PUBLISH_TOOL, BUILD / "win" / "tarnwick.exe", PRIVATE_KEY):
+    for tool in (PUBLISH_TOOL, LAUNCHER, WINDOW_LIST, FAKE_GAME, PRIVATE_KEY):
         if not Path(tool).exists():
             sys.exit(f"missing {tool}: run 'make build' first")
     if WORK.exists():
@@ -101,17 +176,11 @@ def main():
         print("\npublished release 1.1.0: 4 files changed, 1 added, 1 removed")
         codes.append(run_once("second run: update 1.0.0 -> 1.1.0", server, install))
         codes.append(run_once("third run: nothing to do", server, install))
-
-    installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
-                 for p in install.rglob("*") if p.is_file()}
-    game = {k: v for k, v in installed.items() if k not in ("launcher.log", ".twinstall.json")}
-    same = game == files2
-    state = json.loads((install / ".twinstall.json").read_text())
-    print(f"\nfinal state: version {state['version']}, {len(state['files'])} files recorded, "
-          f"install folder {'matches' if same else 'DIFFERS FROM'} release 1.1.0 byte for byte, "
-          f"update folder {'left behind' if (install / '.twupdate').exists() else 'removed'}")
+        same = check_release(install, files2)
+        codes.append(windowed_run(server, server_root, install))
+    print(f"\nsplash picture: {WORK / 'splash.png'}")
     subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
-    if codes != [0, 0, 0] or not same:
+    if codes != [0, 0, 0, 0] or not same:
         sys.exit(1)
 
 

@@ -3,9 +3,7 @@ hand-over to the game's loading window, the warning box and the splash files.
 Windows are looked at with tests/programs/window_list.exe; every run that may
 end in a message box has it pressed (or killed at teardown)."""
 import re
-import subprocess
 import time
-from pathlib import Path
 
 import pytest
 
