@@ -6,19 +6,6 @@
 
 namespace {
 
-struct WindowFacts {
-    char class_name[64] = {};
-    const char* owner = "other";
-};
-
-WindowFacts facts_of(HWND window)
-{
-    WindowFacts facts;
-    if (window) GetClassNameA(window, facts.class_name, sizeof facts.class_name);
-    if (is_own_window(window)) facts.owner = "ours";
-    return facts;
-}
-
 struct Box {
     long left = 0, top = 0, width = 0, height = 0;
 };
@@ -47,22 +34,23 @@ void SplashLog::open()
     file_.reset(_wfopen(join_path(folder, L"splash.log").c_str(), L"w"));
 }
 
-void SplashLog::frame(const SplashLoop& loop, double seconds, double interval)
+void SplashLog::frame(const SplashLoop& loop, double seconds, double interval, HWND foreground)
 {
     if (!file_) return;
     FILE* f = file_.get();
     if (interval > 0.05) std::fprintf(f, "%6.2fs SLOW frame %.1f ms\n", seconds, interval * 1000);
-    HWND foreground = GetForegroundWindow();
-    WindowFacts fg = facts_of(foreground);
     if (foreground != last_logged_foreground_) {
         last_logged_foreground_ = foreground;
+        foreground_class_[0] = '\0';
+        if (foreground) GetClassNameA(foreground, foreground_class_, sizeof foreground_class_);
+        foreground_owner_ = is_own_window(foreground) ? "ours" : "other";
         std::fprintf(f, "%6.2fs FOREGROUND -> %p %s (%s)\n", seconds, static_cast<void*>(foreground),
-                     fg.class_name, fg.owner);
+                     foreground_class_, foreground_owner_);
     }
     if (seconds < next_state_time_) return;
     next_state_time_ = seconds + 0.5;
 
-    HWND host = find_host_window(loop.window);
+    HWND host = loop.host;
     Box h = box_of(host);
     Box s = box_of(loop.window);
     const bool host_visible = host && IsWindowVisible(host);
@@ -75,6 +63,6 @@ void SplashLog::frame(const SplashLoop& loop, double seconds, double interval)
                  host_visible ? "visible" : "-", host_iconic ? " iconic" : "", h.left, h.top, h.width,
                  h.height, s.left, s.top, s.width, s.height, hidden ? " HIDDEN" : "",
                  loop.topmost ? " topmost" : "", above_host(host, loop.window),
-                 static_cast<void*>(foreground), fg.class_name, fg.owner);
+                 static_cast<void*>(foreground), foreground_class_, foreground_owner_);
     std::fflush(f);
 }

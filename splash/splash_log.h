@@ -13,8 +13,9 @@ class SplashLog {
 public:
     // Truncates the log in the cache folder; without it nothing is written.
     void open();
-    // After each presented frame; interval: seconds since the frame before.
-    void frame(const SplashLoop& loop, double seconds, double interval);
+    // After each presented frame; interval: seconds since the frame before,
+    // foreground: the foreground window this frame.
+    void frame(const SplashLoop& loop, double seconds, double interval, HWND foreground);
 
 private:
     struct Closer {
@@ -22,5 +23,7 @@ private:
     };
     std::unique_ptr<FILE, Closer> file_;
     HWND last_logged_foreground_ = nullptr;
+    char foreground_class_[64] = {};        // of last_logged_foreground_
+    const char* foreground_owner_ = "other";
     double next_state_time_ = 0;
 };

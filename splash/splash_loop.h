@@ -21,6 +21,7 @@ struct SplashLoop {
     int64_t frames = 0;               // frames presented
     float displayed_progress = 0;
 
+    HWND host = nullptr;              // the host window as last found
     HWND last_foreground = nullptr;   // z-order: the foreground at the previous frame
     bool user_switched = false;
     bool topmost = false;
@@ -33,11 +34,19 @@ bool resize_renderer(SplashLoop& loop, int width, int height);
 
 // --- z-order, host window and hand-over (splash_zorder.cpp)
 
-// Topmost unless the user turned to another program by input.
-void update_zorder(SplashLoop& loop);
+// Topmost unless the user turned to another program by input; foreground is
+// the foreground window now.
+void update_zorder(SplashLoop& loop, HWND foreground);
 
 // The first captioned window of this process other than the splash, or null.
 HWND find_host_window(HWND splash);
+
+// The host for this frame. Walking the window list costs a round trip to the
+// window manager per window on some systems, so it is walked on every sixth
+// frame (and whenever the host found last stops qualifying); in between the
+// host found last is kept. A new host is picked up within 0.1 s.
+constexpr int HOST_SEARCH_EVERY = 6;
+HWND current_host(SplashLoop& loop);
 
 // Covers the host, hides with it, takes its caption height and title once.
 // False when the renderer could not be rebuilt at the host's size.

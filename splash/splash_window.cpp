@@ -103,9 +103,8 @@ bool toggle_maximise(SplashLoop& loop)
 }
 
 // A message box or dialog of the launcher in front: the splash gives way.
-bool launcher_dialog_in_front(HWND splash)
+bool launcher_dialog_in_front(HWND splash, HWND foreground)
 {
-    HWND foreground = GetForegroundWindow();
     if (!foreground || foreground == splash || !is_own_window(foreground)) return false;
     wchar_t name[16] = {};
     GetClassNameW(foreground, name, 16);
@@ -216,6 +215,7 @@ LoopEnd frame_loop(SplashLoop& loop)
     int64_t timing_index = -1;
     int64_t video_index = -1;
     FrameTimer timer;
+    log_line("splash: %.0f frames per second, paced by %s", rate, timer.kind());
     LoopEnd end = LoopEnd::quit;
 
     for (;;) {
@@ -237,12 +237,15 @@ LoopEnd frame_loop(SplashLoop& loop)
             s.user_placed = true;
         }
         if (!IsIconic(loop.window)) s.minimized = false;
-        if (launcher_dialog_in_front(loop.window)) {
+        // One look at the foreground per frame: under emulation each look is a
+        // round trip to the window server.
+        const HWND foreground = GetForegroundWindow();
+        if (launcher_dialog_in_front(loop.window, foreground)) {
             end = LoopEnd::dialog;
             break;
         }
-        update_zorder(loop);
-        if (!follow_host(loop, find_host_window(loop.window))) {
+        update_zorder(loop, foreground);
+        if (!follow_host(loop, current_host(loop))) {
             end = LoopEnd::resize_failed;
             break;
         }
@@ -267,7 +270,7 @@ LoopEnd frame_loop(SplashLoop& loop)
             PlaySoundW(reinterpret_cast<LPCWSTR>(tick.data()), nullptr, SND_MEMORY | SND_ASYNC | SND_NODEFAULT);
         present(loop);
         ++loop.frames;
-        log.frame(loop, seconds, dt);
+        log.frame(loop, seconds, dt, foreground);
 
         if (s.quit_requested.load()) break;
         if (loop.frames % 6 == 0 && game_loading_window_shown()) {

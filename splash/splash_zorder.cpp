@@ -21,13 +21,13 @@ DWORD window_process(HWND window)
     return process;
 }
 
-BOOL CALLBACK consider_host(HWND window, LPARAM param)
+// What the host rules look at; a window of another process is not read further.
+HostCandidate describe(HWND window, HWND splash, DWORD process)
 {
-    HostSearch& search = *reinterpret_cast<HostSearch*>(param);
     HostCandidate candidate;
-    candidate.own_process = window_process(window) == search.process;
-    if (!candidate.own_process) return TRUE;
-    candidate.is_splash = window == search.splash;
+    candidate.own_process = window_process(window) == process;
+    if (!candidate.own_process) return candidate;
+    candidate.is_splash = window == splash;
     char name[32] = {};
     GetClassNameA(window, name, sizeof name);
     candidate.class_name = name;
@@ -38,7 +38,13 @@ BOOL CALLBACK consider_host(HWND window, LPARAM param)
     GetClientRect(window, &client);
     candidate.client_w = client.right - client.left;
     candidate.client_h = client.bottom - client.top;
-    if (!qualifies_as_host(candidate)) return TRUE;
+    return candidate;
+}
+
+BOOL CALLBACK consider_host(HWND window, LPARAM param)
+{
+    HostSearch& search = *reinterpret_cast<HostSearch*>(param);
+    if (!qualifies_as_host(describe(window, search.splash, search.process))) return TRUE;
     search.host = window;
     return FALSE;
 }
@@ -81,9 +87,8 @@ WindowRect host_target(HWND host)
 
 bool is_own_window(HWND window) { return window && window_process(window) == GetCurrentProcessId(); }
 
-void update_zorder(SplashLoop& loop)
+void update_zorder(SplashLoop& loop, HWND foreground)
 {
-    HWND foreground = GetForegroundWindow();
     if (foreground != loop.last_foreground) {
         loop.last_foreground = foreground;
         ForegroundOwner owner = !foreground ? ForegroundOwner::none
@@ -104,6 +109,14 @@ HWND find_host_window(HWND splash)
     HostSearch search{splash, nullptr, GetCurrentProcessId()};
     EnumWindows(consider_host, reinterpret_cast<LPARAM>(&search));
     return search.host;
+}
+
+HWND current_host(SplashLoop& loop)
+{
+    const bool kept = loop.host && IsWindow(loop.host) &&
+                      qualifies_as_host(describe(loop.host, loop.window, GetCurrentProcessId()));
+    if (!kept || loop.frames % HOST_SEARCH_EVERY == 0) loop.host = find_host_window(loop.window);
+    return loop.host;
 }
 
 bool follow_host(SplashLoop& loop, HWND host)
