@@ -80,9 +80,12 @@ class WindowedRun:
         return result.returncode, result.stdout.decode("utf-8", "replace")
 
     def splash(self):
-        """The launcher's splash window, once it is visible."""
-        code, text = self.list_windows("--class", "tarnwickSplash", "--wait", winpath(self.exe))
+        """The launcher's splash window, a few frames after it became visible
+        (it turns topmost on its first frame, just after it shows)."""
+        code, _ = self.list_windows("--class", "tarnwickSplash", "--wait", winpath(self.exe))
         assert code == 0, "no splash window appeared"
+        time.sleep(0.2)
+        _, text = self.list_windows("--class", "tarnwickSplash")
         return next(w for w in parse_windows(text) if w.image.lower() == winpath(self.exe).lower())
 
     def watch_splash(self):
