@@ -118,24 +118,27 @@ def windowed_run(server, server_root, install):
     """The player's normal start, on a virtual screen."""
     sample_game(WORK / "release3", 2)
     (WORK / "release3" / "tarnwick.exe").write_bytes(FAKE_GAME.read_bytes())
+    (WORK / "release3" / "data" / "textures" / "atlas_hd.dds").write_bytes(random.Random(3).randbytes(150_000_000))
     publish(WORK / "release3", server_root, "1.2.0", args=GAME_ARGS)
-    print("\npublished release 1.2.0: the game executable is now a stand-in that opens its loading window")
+    print("\npublished release 1.2.0: 150 MB of new textures, and the game executable is now a stand-in "
+          "that opens its loading window 3 s after it starts")
     print("\n== fourth run: the windowed launcher on a virtual 1920x1080 screen (Xvfb)")
-    # Slow pieces, so that the picture catches the update under way.
-    server.fault("chunks/*", delay=1.5)
+    # Slower pieces, so that the picture catches the update under way.
+    server.fault("chunks/*", delay=0.5)
     shot = WORK / "splash.png"
     with XDisplay() as display:
         env = display.env({"TW_INSTALL_DIR": winpath(install), "TW_UPDATE_URL": server.url})
         started = time.monotonic()
         launcher = start_wine(LAUNCHER, ["--no-install"], env=env)
         try:
-            seen = run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--wait", winpath(LAUNCHER)],
-                            env=display.env(), timeout=120).stdout.decode()
+            run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--wait", winpath(LAUNCHER)], env=display.env(),
+                     timeout=120)
+            time.sleep(1.0)
+            seen = run_wine(WINDOW_LIST, ["--class", "tarnwickSplash"], env=display.env()).stdout.decode()
             for visible, ex, x, y, w, h in windows_of(seen, LAUNCHER):
                 print(f"   splash window: {w}x{h} at {x},{y}, {'visible' if visible else 'hidden'}, "
                       f"{'topmost' if ex & 0x8 else 'not topmost'}, "
                       f"{'no-activate' if ex & 0x08000000 else 'activates'}")
-            time.sleep(1.0)
             write_png(display.screenshot(), shot)
             print(f"   screenshot of the screen while the update runs: {shot}")
             run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--watch", winpath(LAUNCHER)],
