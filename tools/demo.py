@@ -1,10 +1,12 @@
 """The main job end to end on this machine: publish a sample game, serve it on
 127.0.0.1, let the headless launcher (under Wine) install it, publish a second
-release that changes a few files, and let the launcher update to it. Then the
-normal start a player gets: the windowed launcher on a virtual 1920x1080
-screen updates to a third release, shows its splash (a screenshot lands in
-build/demo/splash.png), starts the game and hands over to its loading
-window."""
+release that changes a few files, and let the launcher update to it. Then a
+third release names a newer launcher (v6): the v5 launcher builds it from
+pieces, hands over to it, and v6 replaces v5's file and finishes the update.
+Last, the normal start a player gets: the windowed launcher on a virtual
+1920x1080 screen updates to a fourth release, shows its splash (a screenshot
+lands in build/demo/splash.png), starts the game and hands over to its
+loading window."""
 import json
 import os
 import random
@@ -16,14 +18,15 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from launcher import (PRIVATE_KEY, PUBLISH_TOOL, BUILD, WIN, run_launcher, read_log, run_wine,  # noqa: E402
-                      start_wine, wine_env, winpath)
+from launcher import (PRIVATE_KEY, PUBLISH_TOOL, BUILD, WIN, run_launcher, run_wine, read_log,  # noqa: E402
+                      start_wine, wait_for_log, wine_env, winpath)
 from update_server import UpdateServer  # noqa: E402
 from xdisplay import XDisplay, write_png  # noqa: E402
 
 WORK = BUILD / "demo"
+LAUNCHER_V5 = BUILD / "win" / "tarnwick.exe"
+LAUNCHER_V6 = BUILD / "win" / "v6" / "tarnwick.exe"
 PIECE = 4 * 1024 * 1024
-LAUNCHER = WIN / "tarnwick.exe"
 WINDOW_LIST = WIN / "window_list.exe"
 # A stand-in game that opens its loading window 3 s after it starts.
 FAKE_GAME = WIN / "fake_game.exe"
@@ -62,8 +65,7 @@ def sample_game(folder: Path, release: int):
     return files
 
 
-def publish(src: Path, out: Path, version: str, args=None):
-    extra = ["--args", args] if args is not None else []
+def publish(src: Path, out: Path, version: str, extra=()):
     subprocess.run([str(PUBLISH_TOOL), "publish", str(src), str(out), "--key", str(PRIVATE_KEY),
                     "--version", version, "--build", f"demo-{version}", "--exe", "tarnwick.exe",
                     "--piece", str(PIECE), *extra], check=True, stdout=subprocess.DEVNULL,
@@ -91,15 +93,51 @@ def run_once(title, server, install):
     return result.returncode
 
 
-def check_release(install, files):
-    """Prints whether the install folder holds exactly release 1.1.0."""
+def self_update(server, install, files2):
+    """Release 1.2.0 names launcher v6; a v5 launcher outside the install
+    folder hands over to it. Returns the release's files and whether all went
+    as it should."""
+    files3 = dict(files2, **{"readme.txt": b"tarnwick sample game, release 3\n"})
+    src = WORK / "release3"
+    for rel, data in files3.items():
+        (src / rel).parent.mkdir(parents=True, exist_ok=True)
+        (src / rel).write_bytes(data)
+    m3 = publish(src, server.root, "1.2.0", ["--launcher", str(LAUNCHER_V6), "--launcher-version", "6"])
+    own = WORK / "my launcher" / "tarnwick.exe"
+    own.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(LAUNCHER_V5, own)
+    print(f"\npublished release 1.2.0 (1 file changed) naming launcher v6; the v5 launcher runs from {own}")
+
+    server.clear_log()
+    result = run_wine(own, ["--headless"], env={"TW_INSTALL_DIR": winpath(install),
+                                                "TW_UPDATE_URL": server.url})
+    ids = {piece[0] for piece in m3["launcher"]["c"]}
+    fetched = [p for p, _ in server.requests if p.rsplit("/", 1)[-1] in ids]
+    size = sum((server.root / p[len("/update/"):]).stat().st_size for p in fetched)
+    print(f"\n== v5: fetched the new launcher ({len(fetched)} piece{'s' * (len(fetched) != 1)}, "
+          f"{mb(size)}), built tarnwick.new.exe, handed over, exit code {result.returncode}")
+    log = wait_for_log(install, lambda lines: bool(lines) and lines[0].startswith("tarnwick launcher v6")
+                       and any(line.startswith("headless: done") for line in lines))
+    for line in log:
+        if line.startswith(("tarnwick launcher", "update to ", "updated to", "[8]", "headless: done")):
+            print("   v6 log:", line)
+    same = own.read_bytes() == LAUNCHER_V6.read_bytes()
+    leftover = (own.parent / "tarnwick.new.exe").exists()
+    print(f"   {own.name} is now {'the v6 build, byte for byte' if same else 'NOT the v6 build'}; "
+          f"tarnwick.new.exe {'left behind' if leftover else 'removed'}")
+    ok = result.returncode == 0 and same and not leftover and log[-1] == "headless: done, phase 5"
+    return files3, ok
+
+
+def check_release(install, files, version):
+    """Prints whether the install folder holds exactly the release's files."""
     installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
                  for p in install.rglob("*") if p.is_file()}
     game = {k: v for k, v in installed.items() if k not in ("launcher.log", ".twinstall.json")}
     same = game == files
     state = json.loads((install / ".twinstall.json").read_text())
-    print(f"\nstate after three runs: version {state['version']}, {len(state['files'])} files recorded, "
-          f"install folder {'matches' if same else 'DIFFERS FROM'} release 1.1.0 byte for byte, "
+    print(f"\nstate: version {state['version']}, {len(state['files'])} files recorded, "
+          f"install folder {'matches' if same else 'DIFFERS FROM'} release {version} byte for byte, "
           f"update folder {'left behind' if (install / '.twupdate').exists() else 'removed'}")
     return same
 
@@ -114,34 +152,37 @@ def windows_of(listing: str, image) -> list:
     return found
 
 
-def windowed_run(server, server_root, install):
+def windowed_run(server, install, files3):
     """The player's normal start, on a virtual screen."""
-    sample_game(WORK / "release3", 2)
-    (WORK / "release3" / "tarnwick.exe").write_bytes(FAKE_GAME.read_bytes())
-    (WORK / "release3" / "data" / "textures" / "atlas_hd.dds").write_bytes(random.Random(3).randbytes(150_000_000))
-    publish(WORK / "release3", server_root, "1.2.0", args=GAME_ARGS)
-    print("\npublished release 1.2.0: 150 MB of new textures, and the game executable is now a stand-in "
+    src = WORK / "release4"
+    files4 = dict(files3, **{"tarnwick.exe": FAKE_GAME.read_bytes(),
+                             "data/textures/atlas_hd.dds": random.Random(3).randbytes(150_000_000)})
+    for rel, data in files4.items():
+        (src / rel).parent.mkdir(parents=True, exist_ok=True)
+        (src / rel).write_bytes(data)
+    publish(src, server.root, "1.3.0", ["--args", GAME_ARGS])
+    print("\npublished release 1.3.0: 150 MB of new textures, and the game executable is now a stand-in "
           "that opens its loading window 3 s after it starts")
-    print("\n== fourth run: the windowed launcher on a virtual 1920x1080 screen (Xvfb)")
+    print("\n== the windowed launcher on a virtual 1920x1080 screen (Xvfb)")
     # Slower pieces, so that the picture catches the update under way.
     server.fault("chunks/*", delay=0.5)
     shot = WORK / "splash.png"
     with XDisplay() as display:
         env = display.env({"TW_INSTALL_DIR": winpath(install), "TW_UPDATE_URL": server.url})
         started = time.monotonic()
-        launcher = start_wine(LAUNCHER, ["--no-install"], env=env)
+        launcher = start_wine(LAUNCHER_V5, ["--no-install"], env=env)
         try:
-            run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--wait", winpath(LAUNCHER)], env=display.env(),
-                     timeout=120)
+            run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--wait", winpath(LAUNCHER_V5)],
+                     env=display.env(), timeout=120)
             time.sleep(1.0)
             seen = run_wine(WINDOW_LIST, ["--class", "tarnwickSplash"], env=display.env()).stdout.decode()
-            for visible, ex, x, y, w, h in windows_of(seen, LAUNCHER):
+            for visible, ex, x, y, w, h in windows_of(seen, LAUNCHER_V5):
                 print(f"   splash window: {w}x{h} at {x},{y}, {'visible' if visible else 'hidden'}, "
                       f"{'topmost' if ex & 0x8 else 'not topmost'}, "
                       f"{'no-activate' if ex & 0x08000000 else 'activates'}")
             write_png(display.screenshot(), shot)
             print(f"   screenshot of the screen while the update runs: {shot}")
-            run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--watch", winpath(LAUNCHER)],
+            run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--watch", winpath(LAUNCHER_V5)],
                      env=display.env(), timeout=180)
             print(f"   the splash closed {time.monotonic() - started:.1f} s after the start")
             code = launcher.wait(timeout=120)
@@ -158,7 +199,7 @@ def windowed_run(server, server_root, install):
 
 
 def main():
-    for tool in (PUBLISH_TOOL, LAUNCHER, WINDOW_LIST, FAKE_GAME, PRIVATE_KEY):
+    for tool in (PUBLISH_TOOL, LAUNCHER_V5, LAUNCHER_V6, WINDOW_LIST, FAKE_GAME, PRIVATE_KEY):
         if not Path(tool).exists():
             sys.exit(f"missing {tool}: run 'make build' first")
     if WORK.exists():
@@ -179,11 +220,12 @@ def main():
         print("\npublished release 1.1.0: 4 files changed, 1 added, 1 removed")
         codes.append(run_once("second run: update 1.0.0 -> 1.1.0", server, install))
         codes.append(run_once("third run: nothing to do", server, install))
-        same = check_release(install, files2)
-        codes.append(windowed_run(server, server_root, install))
+        files3, handed_over = self_update(server, install, files2)
+        same = check_release(install, files3, "1.2.0")
+        codes.append(windowed_run(server, install, files3))
     print(f"\nsplash picture: {WORK / 'splash.png'}")
     subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
-    if codes != [0, 0, 0, 0] or not same:
+    if codes != [0, 0, 0, 0] or not same or not handed_over:
         sys.exit(1)
 
 

@@ -13,6 +13,8 @@
 // that image, prints "<caption>\t<text>" and presses OK. IMAGE is a full
 // Windows path or a bare file name, compared ignoring case. Exit code 0, or 2
 // when the timeout (default 60 s) passed first.
+#include "tests/programs/utf8_text.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -22,15 +24,6 @@
 #include <vector>
 
 namespace {
-
-std::string utf8(const std::wstring& w)
-{
-    if (w.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 std::wstring image_of(DWORD pid)
 {
