@@ -199,6 +199,63 @@ const char* describe(LoopEnd end)
     return "closed";
 }
 
+// The loop's clock: absolute frame deadlines, the timing frame index and the
+// video frame index.
+struct FrameClock {
+    explicit FrameClock(const SplashRenderer& r)
+        : rate(splash_frame_rate(r.frame_source != nullptr, r.frame_source ? r.frame_source->fps() : 0)),
+          period(frame_period_ns(rate)), origin(splash_clock_ns()), previous(origin)
+    {
+    }
+
+    // A new frame at now: advances both indexes; returns the seconds since
+    // the frame before.
+    double next_frame(int64_t now, const SplashRenderer& r)
+    {
+        const double dt = static_cast<double>(now - previous) / 1e9;
+        previous = now;
+        timing_index = next_frame_index(timing_index, now - origin, rate);
+        if (r.frame_source)
+            video_index = source_video_frame(video_index,
+                                             video_index >= 0 && r.frame_source->request_frame(video_index + 1));
+        else
+            video_index = clock_video_frame(video_index, now - origin, rate);
+        return dt;
+    }
+
+    FrameWait wait_for_next() const { return frame_wait(origin + period * (timing_index + 1) - splash_clock_ns()); }
+
+    const double rate;
+    const int64_t period;
+    const int64_t origin;
+    int64_t previous;
+    int64_t timing_index = -1;
+    int64_t video_index = -1;
+};
+
+// The thread's messages, the caption command they left and a move by the
+// user. False when a caption command could not be carried out.
+bool apply_window_events(SplashLoop& loop)
+{
+    SplashState& s = loop.state;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (!run_caption_command(loop)) return false;
+    if (s.user_moved) {
+        s.user_moved = false;
+        RECT rect;
+        GetWindowRect(loop.window, &rect);
+        loop.x = rect.left;
+        loop.y = rect.top;
+        s.user_placed = true;
+    }
+    if (!IsIconic(loop.window)) s.minimized = false;
+    return true;
+}
+
 LoopEnd frame_loop(SplashLoop& loop)
 {
     SplashState& s = loop.state;
@@ -207,36 +264,16 @@ LoopEnd frame_loop(SplashLoop& loop)
     log.open();
     const std::string tick = read_whole_file(join_path(to_utf16(s.assets_dir), L"tick.wav"));
     TickSteps ticks;
-
-    const double rate = splash_frame_rate(r.frame_source != nullptr, r.frame_source ? r.frame_source->fps() : 0);
-    const int64_t period = frame_period_ns(rate);
-    const int64_t origin = splash_clock_ns();
-    int64_t previous = origin;
-    int64_t timing_index = -1;
-    int64_t video_index = -1;
+    FrameClock clock(r);
     FrameTimer timer;
-    log_line("splash: %.0f frames per second, paced by %s", rate, timer.kind());
-    LoopEnd end = LoopEnd::quit;
+    log_line("splash: %.0f frames per second, paced by %s", clock.rate, timer.kind());
 
+    LoopEnd end = LoopEnd::quit;
     for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (!run_caption_command(loop)) {
+        if (!apply_window_events(loop)) {
             end = LoopEnd::resize_failed;
             break;
         }
-        if (s.user_moved) {
-            s.user_moved = false;
-            RECT rect;
-            GetWindowRect(loop.window, &rect);
-            loop.x = rect.left;
-            loop.y = rect.top;
-            s.user_placed = true;
-        }
-        if (!IsIconic(loop.window)) s.minimized = false;
         // One look at the foreground per frame: under emulation each look is a
         // round trip to the window server.
         const HWND foreground = GetForegroundWindow();
@@ -252,18 +289,12 @@ LoopEnd frame_loop(SplashLoop& loop)
 
         const int64_t now = splash_clock_ns();
         const double seconds = static_cast<double>(now - s.start_time) / 1e9;
-        const double dt = static_cast<double>(now - previous) / 1e9;
-        previous = now;
+        const double dt = clock.next_frame(now, r);
         const float target = progress_target(s.progress(), seconds);
-        timing_index = next_frame_index(timing_index, now - origin, rate);
-        if (r.frame_source)
-            video_index = source_video_frame(video_index, video_index >= 0 && r.frame_source->request_frame(video_index + 1));
-        else
-            video_index = clock_video_frame(video_index, now - origin, rate);
         const std::string text = s.text();
         loop.displayed_progress = smooth_progress(loop.displayed_progress, target, dt);
 
-        render_splash_frame(r, seconds, loop.displayed_progress, video_index, text);
+        render_splash_frame(r, seconds, loop.displayed_progress, clock.video_index, text);
         draw_caption(r.back_buffer->dc(), r.width, s.caption_height, s.dpi_scale, s.hover_button,
                      s.pressed_button, s.maximized, s.title, s.small_icon);
         if (ticks.advance(loop.displayed_progress) && !tick.empty())
@@ -281,9 +312,10 @@ LoopEnd frame_loop(SplashLoop& loop)
             end = LoopEnd::no_progress;
             break;
         }
-        timer.wait(frame_wait(origin + period * (timing_index + 1) - splash_clock_ns()));
+        timer.wait(clock.wait_for_next());
     }
-    if (!tick.empty()) PlaySoundW(nullptr, nullptr, 0);   // the sound's bytes go with this frame
+    // A tick still playing reads from the sound's bytes, which go with this scope.
+    if (!tick.empty()) PlaySoundW(nullptr, nullptr, 0);
     return end;
 }
 
