@@ -8,6 +8,12 @@ Xvfb and Wine, read from the frame counters of its splash.log.
 2. The splash during the first install of the 1 GiB benchmark game from a
    loopback server (the download at full speed on the same machine).
 
+3. The same install with the splash thread raised by hand to nice -10 (needs
+   root). On Windows the splash thread runs at above-normal priority and takes
+   the processor from the twelve piece threads whenever a frame is due; Wine
+   leaves every thread at nice 0, so on a small machine the download's threads
+   crowd it out. This run shows what the loop holds once its priority counts.
+
 For each: frames per second over the half-second state lines, the slowest
 half second, and the frames that came more than 50 ms after the one before
 (the loop logs each as a SLOW line). The loop aims at 60 frames per second
@@ -41,7 +47,21 @@ def say(text=""):
     print(text, flush=True)
 
 
-def windowed_run(display, cache, url, timeout):
+def raise_splash_threads(nice):
+    """Gives the launcher's splash threads (named "tarnwick splash") a Linux
+    priority; the number raised."""
+    raised = 0
+    for task in Path("/proc").glob("[0-9]*/task/[0-9]*"):
+        try:
+            if (task / "comm").read_text().strip() == "tarnwick splash":
+                os.setpriority(os.PRIO_PROCESS, int(task.name), nice)
+                raised += 1
+        except OSError:
+            pass
+    return raised
+
+
+def windowed_run(display, cache, url, timeout, nice=None):
     """One windowed run to its warning box; returns (state lines, slow lines, seconds, log)."""
     for name in ("splash.log", "presplash.txt"):
         (cache / name).unlink(missing_ok=True)
@@ -51,6 +71,11 @@ def windowed_run(display, cache, url, timeout):
         launcher = start_wine(LAUNCHER, ["--no-install"], env=display.env(
             {"TW_INSTALL_DIR": winpath(install), "TW_UPDATE_URL": url}))
         try:
+            if nice is not None:
+                run_wine(WIN / "window_list.exe", ["--class", "tarnwickSplash", "--wait", winpath(LAUNCHER)],
+                         env=display.env(), timeout=120)
+                if not raise_splash_threads(nice):
+                    say("  (the splash thread could not be raised)")
             # The benchmark game's executable is not a program: every run ends
             # in a warning box, which this presses.
             run_wine(WIN / "window_list.exe", ["--press-ok", winpath(LAUNCHER), "--timeout", str(timeout * 1000)],
@@ -88,6 +113,20 @@ def report(label, states, slow):
     return overall, len(slow), longest
 
 
+def install_run(display, cache, url, size, nice):
+    """The first install of the benchmark game; figures of its download phase."""
+    states, slow, seconds, log = windowed_run(display, cache, url, 900, nice)
+    downloading = [s for s in states if 0.0 < s[2] < 0.9]
+    first = downloading[0][0] if downloading else 0
+    last = downloading[-1][0] if downloading else 0
+    busy = report("during the download (%.0f MB)" % (size / 1e6), downloading,
+                  [s for s in slow if first <= s[0] <= last])
+    report("whole install run", states, slow)
+    say("  download phase %.1f s of the run's %.1f s; load average %s" % (
+        last - first, seconds, " ".join(Path("/proc/loadavg").read_text().split()[:3])))
+    return busy
+
+
 def main():
     for need in (LAUNCHER, WIN / "window_list.exe", PUBLISH_TOOL, PRIVATE_KEY):
         if not Path(need).exists():
@@ -104,23 +143,19 @@ def main():
             say("\nsplash 1920x1080 on Xvfb %s" % display.name)
             idle = windowed_run(display, cache, OFFLINE, 120)
             report("idle (no server)", idle[0], idle[1])
-            states, slow, seconds, log = windowed_run(display, cache, server.url("big1"), 900)
-            downloading = [s for s in states if 0.0 < s[2] < 0.9]
-            first = downloading[0][0] if downloading else 0
-            last = downloading[-1][0] if downloading else 0
-            busy = report("during the download (%.0f MB)" % (size / 1e6), downloading,
-                          [s for s in slow if first <= s[0] <= last])
-            report("whole install run", states, slow)
-            say("  download phase %.1f s of the run's %.1f s; %s" % (
-                last - first, seconds, next((line for line in log if line.startswith("[")
-                                             and "downloading" in line), "no download logged")))
+            verdicts = [("as Wine runs it", install_run(display, cache, server.url("big1"), size, None))]
+            if os.geteuid() == 0:
+                say("\nthe same with the splash thread at nice -10, as its above-normal priority would be on Windows")
+                verdicts.append(("with the splash thread's priority",
+                                 install_run(display, cache, server.url("big1"), size, -10)))
     finally:
         server.stop()
     say("\nmachine load after: %s" % " ".join(Path("/proc/loadavg").read_text().split()[:3]))
-    if busy:
-        fps, count, longest = busy
-        say("target: 60 fps, no frame over 50 ms -- %s" % (
-            "met" if fps >= 57 and count == 0 else "NOT met (%.1f fps, %d slow frames)" % (fps, count)))
+    for label, busy in verdicts:
+        if busy:
+            fps, count, longest = busy
+            say("target during the download, %s: 60 fps, no frame over 50 ms -- %s" % (
+                label, "met" if fps >= 57 and count == 0 else "NOT met (%.1f fps, %d slow frames)" % (fps, count)))
     return 0
 
 
