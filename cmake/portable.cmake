@@ -9,6 +9,7 @@ set(TW_PORTABLE_SOURCES
     formats/manifest.cpp
     formats/install_state.cpp
     formats/relative_path.cpp
+    formats/file_name_case.cpp
     net/server_paths.cpp
     update/planning_rules.cpp
     update/journal.cpp
@@ -50,6 +51,7 @@ set(TW_FUZZ_TARGETS
     fuzz/fuzz_journal.cpp
     fuzz/fuzz_manifest.cpp
     fuzz/fuzz_install_state.cpp
+    fuzz/fuzz_file_name.cpp
 )
 
 # Compressed pieces: decoder (launcher) and its tests.
