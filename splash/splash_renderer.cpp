@@ -20,10 +20,7 @@ namespace {
 constexpr uint32_t STATUS_TEXT_COLOUR = 0xFF60E060;
 
 const wchar_t CREDIT_LINE[] =
-    L"Powered by NVIDIA\u00AE DLSS   \u00B7   Map data \u00A9 OpenStreetMap contributors (ODbL)"
-    L"   \u00B7   Contains modified Copernicus Sentinel data 2023\u20132024   \u00B7   "
-    L"Canopy height \u00A9 Meta & World Resources Institute (CC BY 4.0)   \u00B7   "
-    L"Full credits in license.txt";
+    L"tarnwick launcher   \u00B7   game data \u00A9 its authors   \u00B7   Full credits in license.txt";
 
 float clamp01(float v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 
