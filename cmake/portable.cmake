@@ -64,6 +64,11 @@ list(APPEND TW_PORTABLE_TESTS
 )
 list(APPEND TW_FUZZ_TARGETS
     fuzz/fuzz_piece_decoder.cpp
+    fuzz/fuzz_piece_roundtrip.cpp
+)
+# Studio-side code that fuzz targets need besides the portable sources.
+list(APPEND TW_FUZZ_EXTRA_SOURCES
+    tools/publish/piece_encoder.cpp
 )
 # Native-only tests that also need studio-side code (the piece encoder); they
 # join the sanitize build's portable_tests.
