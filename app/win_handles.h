@@ -94,6 +94,11 @@ struct MemoryDcTraits {       // CreateCompatibleDC; a GetDC context is released
     static HDC invalid() { return nullptr; }
     static bool close(HDC h) { return DeleteDC(h) != 0; }
 };
+struct ScreenDcTraits {       // GetDC(nullptr): released, never deleted
+    static constexpr const char* name = "ReleaseDC";
+    static HDC invalid() { return nullptr; }
+    static bool close(HDC h) { return ReleaseDC(nullptr, h) == 1; }
+};
 struct IconTraits {           // LoadImageW without LR_SHARED; shared icons are never destroyed
     static constexpr const char* name = "DestroyIcon";
     static HICON invalid() { return nullptr; }
@@ -109,6 +114,7 @@ using BcryptHash = Owned<BCRYPT_HASH_HANDLE, BcryptHashTraits>;
 using BcryptKey = Owned<BCRYPT_KEY_HANDLE, BcryptKeyTraits>;
 using GdiObject = Owned<HGDIOBJ, GdiObjectTraits>;
 using MemoryDc = Owned<HDC, MemoryDcTraits>;
+using ScreenDc = Owned<HDC, ScreenDcTraits>;
 using IconHandle = Owned<HICON, IconTraits>;
 
 // A COM interface pointer that releases its reference.

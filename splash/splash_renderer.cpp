@@ -275,11 +275,11 @@ bool DibSection::create(int width, int height)
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    HDC screen = GetDC(nullptr);
+    ScreenDc screen(GetDC(nullptr));
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    MemoryDc dc(CreateCompatibleDC(screen));
-    ReleaseDC(nullptr, screen);
+    HBITMAP bitmap = CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    MemoryDc dc(CreateCompatibleDC(screen.get()));
+    screen.reset();
     GdiObject owned(bitmap);
     if (!bitmap || !bits || !dc) return false;
     previous_ = SelectObject(dc.get(), bitmap);
