@@ -30,6 +30,11 @@ bool test_free_bytes(int64_t& bytes);
 // copy moved back).
 void crash_point(const char* point);
 
+// A handle owner's close function reported failure (app/win_handles.h). The
+// test builds log it, print it on standard error and end the process with
+// exit code 70; the shipped launcher ignores it.
+void owner_close_failed(const char* close_function);
+
 // The windowed run's seams (see the variables above).
 bool test_launcher_handed_over();
 bool test_update_thread_refused();
