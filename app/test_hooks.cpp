@@ -1,7 +1,10 @@
 #include "app/test_hooks.h"
 
+#include "app/log.h"
+
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -47,4 +50,23 @@ void crash_point(const char* point)
     static CrashTarget target = read_crash_target();
     if (target.point.empty() || target.point != point) return;
     if (++target.passes == target.nth) TerminateProcess(GetCurrentProcess(), 9);
+}
+
+void owner_close_failed(const char* close_function)
+{
+    const unsigned long error = GetLastError();
+    log_line("owner close failed: %s (error %lu)", close_function, error);
+    std::fprintf(stderr, "owner close failed: %s (error %lu) -- the handle was closed with the wrong "
+                         "function or twice\n", close_function, error);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 70);
+}
+
+bool test_launcher_handed_over() { return !test_hook_text("TW_TEST_HANDED_OVER").empty(); }
+
+bool test_update_thread_refused() { return !test_hook_text("TW_TEST_NO_UPDATE_THREAD").empty(); }
+
+uint64_t test_handover_head_start_ms()
+{
+    return std::strtoull(test_hook_text("TW_TEST_HANDOVER_HEADSTART_MS").c_str(), nullptr, 10);
 }
