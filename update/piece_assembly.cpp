@@ -91,10 +91,14 @@ AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring
     const std::string& id = file.pieces.front().id;
     if (file.hash != id || cached_piece_size(id) != file.size) return AssemblyResult::NotVerified;
     const std::wstring piece = piece_cache_path(id);
-    DeleteFileW(dest.c_str());   // a copy staged by an earlier run
-    if (!linked.count(id) && CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr)) {
-        linked.insert(id);
-        return AssemblyResult::Built;
+    if (!linked.count(id)) {
+        bool made = CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
+        if (!made && GetLastError() == ERROR_ALREADY_EXISTS && DeleteFileW(dest.c_str()))   // staged before
+            made = CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
+        if (made) {
+            linked.insert(id);
+            return AssemblyResult::Built;
+        }
     }
     // Shared with another file, or a volume without links.
     const std::wstring part = dest + L".part";
