@@ -1,5 +1,6 @@
 #include "app/whole_file.h"
 
+#include "app/paths.h"
 #include "app/win_handles.h"
 
 #include <windows.h>
@@ -33,6 +34,73 @@ bool write_to_handle(void* file, const void* bytes, size_t size)
         size -= written;
     }
     return true;
+}
+
+namespace {
+
+bool create_and_write(const std::wstring& path, const void* data, size_t size, bool commit)
+{
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!file) return false;
+    return write_to_handle(file.get(), data, size) && (!commit || FlushFileBuffers(file.get()));
+}
+
+// Moves a positioned transfer through `step` in slices a DWORD can count.
+template <typename Step>
+bool transfer_at(int64_t offset, size_t size, Step step)
+{
+    size_t done = 0;
+    while (done < size) {
+        const uint64_t at = static_cast<uint64_t>(offset) + done;
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(at);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD moved = 0;
+        if (!step(done, static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30)), position, moved)) return false;
+        if (moved == 0) {
+            SetLastError(ERROR_HANDLE_EOF);
+            return false;
+        }
+        done += moved;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_new_file(const std::wstring& path, const void* data, size_t size, bool commit)
+{
+    bool written = create_and_write(path, data, size, commit);
+    DWORD error = written ? 0 : GetLastError();
+    if (error == ERROR_FILE_EXISTS) {
+        if (!DeleteFileW(path.c_str())) return false;
+        written = create_and_write(path, data, size, commit);
+    } else if (error == ERROR_PATH_NOT_FOUND) {
+        create_folders(parent_folder(path));   // the first file of its folder
+        written = create_and_write(path, data, size, commit);
+    }
+    if (written) return true;
+    error = GetLastError();
+    DeleteFileW(path.c_str());   // what a failed write left holds no whole file
+    SetLastError(error);
+    return false;
+}
+
+bool write_at(void* file, int64_t offset, const void* data, size_t size)
+{
+    auto* bytes = static_cast<const char*>(data);
+    return transfer_at(offset, size, [&](size_t done, DWORD chunk, OVERLAPPED& at, DWORD& moved) {
+        return WriteFile(file, bytes + done, chunk, &moved, &at) != 0;
+    });
+}
+
+bool read_at(void* file, int64_t offset, void* data, size_t size)
+{
+    auto* bytes = static_cast<char*>(data);
+    return transfer_at(offset, size, [&](size_t done, DWORD chunk, OVERLAPPED& at, DWORD& moved) {
+        return ReadFile(file, bytes + done, chunk, &moved, &at) != 0;
+    });
 }
 
 // The error of the first failing call survives in GetLastError(): the handle

@@ -17,6 +17,18 @@ bool write_file_atomic(const std::wstring& path, const std::string& bytes);
 // it takes. False on a failed or empty write; GetLastError() tells why.
 bool write_to_handle(void* file, const void* data, size_t size);
 
+// Writes data as the whole content of a file made anew at path; a missing
+// folder is made. A name already there is removed first, never written over:
+// its bytes may be another name's too (a hard link). With `commit` the data
+// is forced to the disk before the file is closed. False on failure;
+// GetLastError() tells why, and no partial file is left under the name.
+bool write_new_file(const std::wstring& path, const void* data, size_t size, bool commit);
+
+// Positioned reads and writes on an open file handle (a HANDLE), in as many
+// calls as it takes. False on a failed or short transfer.
+bool write_at(void* file, int64_t offset, const void* data, size_t size);
+bool read_at(void* file, int64_t offset, void* data, size_t size);
+
 // The whole content; empty when the file cannot be opened.
 std::string read_whole_file(const std::wstring& path);
 

@@ -11,6 +11,7 @@
 #include "formats/relative_path.h"
 #include "app/test_hooks.h"
 #include "update/journal.h"
+#include "update/place_survey.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
 
@@ -26,17 +27,6 @@ constexpr DWORD MOVE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 const char* const WAIT_MESSAGE = "close tarnwick to finish the update";
 const char* const WRITE_FAILED = "could not write to the install folder";
 const char* const ROLLED_BACK = "the update could not be installed -- the game was left as it was";
-
-enum class PlaceStatus { missing, present, unknown };
-
-PlaceStatus status_of(const std::wstring& place)
-{
-    if (GetFileAttributesW(place.c_str()) != INVALID_FILE_ATTRIBUTES) return PlaceStatus::present;
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY)
-        return PlaceStatus::missing;
-    return PlaceStatus::unknown;
-}
 
 // Deletes a folder and everything below it. Links inside are removed, never
 // followed. True when nothing is left at the path. `point` names the test
@@ -154,6 +144,20 @@ void record_installed(InstallState& state, const ManifestFile& file)
     state.files[file.path] = record;
 }
 
+// Takes a new file back out of the install folder into the stage, where the
+// next run finds it (and checks it) instead of downloading it again; the
+// install folder ends up as if it had been deleted. False when no file is
+// at the place or it could not be moved.
+bool return_to_stage(const std::string& path)
+{
+    const std::wstring place = place_of(path);
+    const DWORD attributes = GetFileAttributesW(place.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    const std::wstring staged = stage_path_of(path);
+    create_folders(parent_folder(staged));
+    return MoveFileExW(place.c_str(), staged.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool roll_back(InstallState& state)
 {
     replay_journal();
@@ -168,40 +172,75 @@ bool fail_to_write()
     return false;
 }
 
-bool put_stale_files_in_place(const UpdatePlan& plan, InstallState& state)
+// Moves a new folder's stage copy into place as a whole. Each of its files
+// passes the two crash points a file moved on its own passes, the first ones
+// before the move (nothing of the folder is in place yet), the others after.
+bool move_folder_in(const NewFolder& folder, const UpdatePlan& plan, InstallState& state)
 {
-    for (const ManifestFile* file : plan.stale_files) {
-        std::wstring place = place_of(file->path);
-        create_folders(parent_folder(place));
-        DWORD error = 0;
-        bool moved = move_to_old(file->path, error);
-        if (moved) {
-            crash_point("moved-aside");
-            moved = MoveFileExW(stage_path_of(file->path).c_str(), place.c_str(), MOVE_FLAGS) != 0;
-            if (!moved) error = GetLastError();
-        }
-        if (!moved) {
-            log_line("could not put %s in place (error %lu)", file->path.c_str(), error);
-            return false;
-        }
+    for (size_t n = 0; n < folder.files.size(); ++n) crash_point("moved-aside");
+    if (!MoveFileExW(stage_path_of(folder.path).c_str(), place_of(folder.path).c_str(), MOVEFILE_WRITE_THROUGH))
+        return false;
+    for (size_t i : folder.files) {
         crash_point("moved-in");
-        record_installed(state, *file);
+        record_installed(state, *plan.stale_files[i]);
     }
     return true;
 }
 
-// The staged files were written without waiting for the disk. Once the
-// journal is gone the state file vouches for them by size and write time, so
-// their bytes must be on the disk before that: a power cut right after the
-// commit must not leave a file of the right size and time whose bytes never
-// got there. All are flushed here, before the journal, at once: the flushes
-// overlap on the disk instead of costing one round trip per file.
+// Moves one staged file into place, its old copy (when the journal saw one)
+// aside first. A place the journal found empty is moved into without
+// replacing: should something have appeared there since, the move fails
+// rather than destroy what the journal could not put back.
+bool move_file_in(const ManifestFile& file, bool existed, PlaceSurvey& survey, DWORD& error)
+{
+    const std::wstring place = place_of(file.path);
+    if (!survey.missing_folder(file.path).empty()) create_folders(parent_folder(place));
+    error = 0;
+    if (existed && !move_to_old(file.path, error)) return false;
+    crash_point("moved-aside");
+    const DWORD flags = existed ? MOVE_FLAGS : MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(stage_path_of(file.path).c_str(), place.c_str(), flags)) return true;
+    error = GetLastError();
+    return false;
+}
+
+bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePath>& stale,
+                              const std::vector<NewFolder>& folders, PlaceSurvey& survey, InstallState& state)
+{
+    std::vector<char> placed(plan.stale_files.size(), 0);
+    for (const NewFolder& folder : folders) {
+        if (!move_folder_in(folder, plan, state)) continue;   // then file by file below
+        for (size_t i : folder.files) placed[i] = 1;
+    }
+    for (size_t i = 0; i < plan.stale_files.size(); ++i) {
+        if (placed[i]) continue;
+        const ManifestFile& file = *plan.stale_files[i];
+        DWORD error = 0;
+        if (!move_file_in(file, stale[i].existed, survey, error)) {
+            log_line("could not put %s in place (error %lu)", file.path.c_str(), error);
+            return false;
+        }
+        crash_point("moved-in");
+        record_installed(state, file);
+    }
+    return true;
+}
+
+// Once the journal is gone the state file vouches for the new files by size
+// and write time, so their bytes must be on the disk before that: a power cut
+// right after the commit must not leave a file of the right size and time
+// whose bytes never got there. Files the download wrote whole were forced to
+// the disk as they were written; every other staged file is flushed here,
+// before the journal, all at once: the flushes overlap on the disk instead of
+// costing one round trip per file.
 bool commit_staged_files(const UpdatePlan& plan)
 {
-    if (plan.stale_files.empty()) return true;
     std::vector<std::wstring> staged;
     staged.reserve(plan.stale_files.size());
-    for (const ManifestFile* file : plan.stale_files) staged.push_back(stage_path_of(file->path));
+    for (size_t i = 0; i < plan.stale_files.size(); ++i)
+        if (i >= plan.staged.size() || plan.staged[i] != StageState::StagedOnDisk)
+            staged.push_back(stage_path_of(plan.stale_files[i]->path));
+    if (staged.empty()) return true;
     const ULONGLONG started = GetTickCount64();
     if (unsigned long error = flush_files(staged)) {
         log_line("could not commit the new files to the disk (error %lu)", error);
@@ -269,15 +308,17 @@ bool install_update(const UpdatePlan& plan)
     if (!wait_for_game(manifest, state)) return false;
     set_status(PHASE_INSTALLING, "installing", false);
 
+    PlaceSurvey survey;
     std::vector<StalePath> stale;
     for (const ManifestFile* file : plan.stale_files) {
         // A place whose status cannot be read is flagged as existing: a replay
         // then never deletes what it cannot vouch for.
-        stale.push_back({file->path, status_of(place_of(file->path)) != PlaceStatus::missing});
+        stale.push_back({file->path, survey.status(file->path) != PlaceStatus::missing});
     }
     std::vector<std::string> removals = paths_to_move_away(plan, manifest);
 
     if (!commit_staged_files(plan)) return fail_to_write();
+    const std::vector<NewFolder> folders = new_folders(plan.stale_files, survey);
 
     // No journal exists here (the run replayed it first), so nothing in "old"
     // is needed; a copy left there by an earlier run would otherwise be
@@ -287,7 +328,7 @@ bool install_update(const UpdatePlan& plan)
     if (!write_file_atomic(journal_path(), journal_text(stale, removals))) return fail_to_write();
     crash_point("journal-written");
 
-    if (!put_stale_files_in_place(plan, state) || !move_removed_paths_aside(removals))
+    if (!put_stale_files_in_place(plan, stale, folders, survey, state) || !move_removed_paths_aside(removals))
         return roll_back(state);
     for (const std::string& path : plan.paths_to_remove) state.files.erase(path);
     if (!commit(manifest, state)) return roll_back(state);
@@ -309,10 +350,11 @@ void replay_journal()
             std::wstring copy = old_path_of(entry.path);
             if (status_of(copy) != PlaceStatus::present) continue;
             create_folders(parent_folder(place));
+            return_to_stage(entry.path);
             MoveFileExW(copy.c_str(), place.c_str(), MOVE_FLAGS);
             ++restored;
             crash_point("restored");
-        } else {
+        } else if (!return_to_stage(entry.path)) {
             DeleteFileW(place.c_str());
         }
     }

@@ -7,19 +7,51 @@
 #include "app/win_handles.h"
 #include "crypto/sha256.h"
 #include "update/piece_cache.h"
+#include "update/planning_rules.h"
 #include "update/update_folder.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 namespace {
 
 // Pieces from this size on are hashed on a second thread while this one
 // writes them; for smaller ones starting a thread costs more than it saves.
 constexpr size_t HASH_BESIDE_WRITE = 1u << 20;
+
+enum class AssemblyResult {
+    Built,         // dest holds the verified file
+    NotVerified,   // a piece is missing, or the bytes are not the manifest's
+    NotWritten,    // the stage could not be written (disk full, ...); logged
+    Abandoned,     // given up on request; dest untouched
+};
+
+// True when the file being built is no longer wanted.
+using AbandonCheck = std::function<bool()>;
+
+// The ids of pieces linked into a file by this run. A piece is linked into
+// one file only, so that no two installed files ever share their bytes on
+// disk; the other files of that piece get copies.
+class LinkedPieces {
+public:
+    // True for the first caller with this id.
+    bool claim(const std::string& id)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return ids_.insert(id).second;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_set<std::string> ids_;
+};
 
 AssemblyResult not_written(const ManifestFile& file)
 {
@@ -29,13 +61,13 @@ AssemblyResult not_written(const ManifestFile& file)
 
 // Hashes and writes one piece, the two at once for a large one: both only
 // read the buffer.
-bool hash_and_write(Sha256Hash& hash, HANDLE part, const std::string& data, bool& hashed)
+bool hash_and_write(Sha256Hash& hash, HANDLE part, int64_t at, const std::string& data, bool& hashed)
 {
     if (data.size() >= HASH_BESIDE_WRITE) {
         try {
             bool written = false;
             std::thread hasher([&] { hashed = hash.add(data.data(), data.size()); });
-            written = write_to_handle(part, data.data(), data.size());
+            written = write_at(part, at, data.data(), data.size());
             DWORD error = GetLastError();
             hasher.join();
             SetLastError(error);
@@ -44,34 +76,69 @@ bool hash_and_write(Sha256Hash& hash, HANDLE part, const std::string& data, bool
         }
     }
     hashed = hash.add(data.data(), data.size());
-    return write_to_handle(part, data.data(), data.size());
+    return write_at(part, at, data.data(), data.size());
 }
 
-// Writes the pieces into the open ".part" file and hashes them on the way.
-AssemblyResult write_pieces(const ManifestFile& file, HANDLE part)
+// Which pieces of a file the download step already wrote into its ".part",
+// at their offsets; null or empty when none.
+struct PiecesInPart {
+    const std::vector<char>* staged = nullptr;
+    int64_t piece_size = DEFAULT_PIECE_SIZE;
+
+    bool any() const
+    {
+        return staged && std::find(staged->begin(), staged->end(), 1) != staged->end();
+    }
+    bool has(size_t k) const { return staged && k < staged->size() && (*staged)[k]; }
+};
+
+// Hashes the pieces in order into the open ".part" file: a piece already in
+// it is read back from its offset, any other is read from the cache and
+// written there. The file's bytes are exactly the hashed ones: pieces follow
+// each other without gaps, and the file is cut where the last one ends.
+AssemblyResult write_pieces(const ManifestFile& file, HANDLE part, const PiecesInPart& in_part,
+                            const AbandonCheck& abandoned)
 {
     Sha256Hash hash;
     if (!hash.ok()) return AssemblyResult::NotVerified;
     std::string data;   // one buffer for every piece of the file
-    for (const PieceRef& piece : file.pieces) {
-        read_whole_file_into(piece_cache_path(piece.id), data);
-        if (data.empty() && file.size > 0) return AssemblyResult::NotVerified;   // missing or empty piece
+    int64_t at = 0;
+    for (size_t k = 0; k < file.pieces.size(); ++k) {
+        if (abandoned()) return AssemblyResult::Abandoned;
         bool hashed = false;
-        if (!hash_and_write(hash, part, data, hashed)) return not_written(file);
+        if (in_part.has(k)) {
+            if (at != static_cast<int64_t>(k) * in_part.piece_size) return AssemblyResult::NotVerified;
+            data.resize(static_cast<size_t>(piece_raw_size(file.size, k, in_part.piece_size)));
+            if (!read_at(part, at, data.data(), data.size())) return AssemblyResult::NotVerified;
+            hashed = hash.add(data.data(), data.size());
+        } else {
+            read_whole_file_into(piece_cache_path(file.pieces[k].id), data);
+            if (data.empty() && file.size > 0) return AssemblyResult::NotVerified;   // missing or empty piece
+            if (!hash_and_write(hash, part, at, data, hashed)) return not_written(file);
+        }
         if (!hashed) return AssemblyResult::NotVerified;
+        at += static_cast<int64_t>(data.size());
     }
-    return sha256_hex(hash) == file.hash ? AssemblyResult::Built : AssemblyResult::NotVerified;
+    if (sha256_hex(hash) != file.hash) return AssemblyResult::NotVerified;
+    LARGE_INTEGER end{};
+    end.QuadPart = at;
+    if (!SetFilePointerEx(part, end, nullptr, FILE_BEGIN) || !SetEndOfFile(part)) return not_written(file);
+    return AssemblyResult::Built;
 }
 
-AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& dest)
+AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& dest, const PiecesInPart& in_part,
+                                 const AbandonCheck& abandoned)
 {
     const std::wstring part = dest + L".part";
     AssemblyResult result = AssemblyResult::NotVerified;
     {
-        FileHandle out(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        // A ".part" the download wrote pieces into is kept; otherwise it
+        // starts empty.
+        const DWORD disposition = in_part.any() ? OPEN_EXISTING : CREATE_ALWAYS;
+        FileHandle out(CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) return not_written(file);
-        result = write_pieces(file, out.get());
+        if (!out) return in_part.any() ? AssemblyResult::NotVerified : not_written(file);
+        result = write_pieces(file, out.get(), in_part, abandoned);
     }   // closed before the rename
     // Only replace-existing: a stage file needs no write-through; the
     // install step commits the staged files to the disk before its journal.
@@ -85,20 +152,16 @@ AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& d
 // it checks out exactly when the manifest names the id as the file's hash and
 // the piece's length as its size. The piece is linked into the stage (one
 // name more, no bytes copied) the first time, copied after that.
-AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring& dest,
-                                    std::unordered_set<std::string>& linked)
+AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring& dest, LinkedPieces& linked)
 {
     const std::string& id = file.pieces.front().id;
     if (file.hash != id || cached_piece_size(id) != file.size) return AssemblyResult::NotVerified;
     const std::wstring piece = piece_cache_path(id);
-    if (!linked.count(id)) {
+    if (linked.claim(id)) {
         bool made = CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
         if (!made && GetLastError() == ERROR_ALREADY_EXISTS && DeleteFileW(dest.c_str()))   // staged before
             made = CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
-        if (made) {
-            linked.insert(id);
-            return AssemblyResult::Built;
-        }
+        if (made) return AssemblyResult::Built;
     }
     // Shared with another file, or a volume without links.
     const std::wstring part = dest + L".part";
@@ -110,40 +173,107 @@ AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring
     return result;
 }
 
-}  // namespace
-
-AssemblyResult build_file(const ManifestFile& file, const std::wstring& dest,
-                          std::unordered_set<std::string>& linked)
+// Concatenates the cached pieces of `file` into dest. Unless Built, dest is
+// untouched and the ".part" deleted.
+AssemblyResult build_file(const ManifestFile& file, const std::wstring& dest, LinkedPieces& linked,
+                          const PiecesInPart& in_part, const AbandonCheck& abandoned)
 {
     create_folders(parent_folder(dest));
-    if (file.pieces.size() == 1) return build_from_one_piece(file, dest, linked);
-    return build_from_pieces(file, dest);
+    if (file.pieces.size() == 1 && !in_part.any()) return build_from_one_piece(file, dest, linked);
+    return build_from_pieces(file, dest, in_part, abandoned);
 }
+
+// The files of one assembly step, shared by its workers. Files are taken in
+// manifest order, so when file i fails every earlier file has been taken
+// already: those are finished (one of them may fail too and become the one
+// reported), while later ones are abandoned.
+struct SharedAssembly {
+    const std::vector<const ManifestFile*>& files;
+    std::vector<PiecesInPart> in_part;     // one per file
+    std::vector<AssemblyResult> results;   // one per file, each written by the worker that built it
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> first_failure{SIZE_MAX};
+    LinkedPieces linked;
+
+    explicit SharedAssembly(const std::vector<const ManifestFile*>& list)
+        : files(list), in_part(list.size()), results(list.size(), AssemblyResult::Abandoned) {}
+
+    void failed(size_t i)
+    {
+        size_t seen = first_failure.load();
+        while (i < seen && !first_failure.compare_exchange_weak(seen, i)) {
+        }
+    }
+};
+
+void assembly_worker(SharedAssembly& shared)
+{
+    for (;;) {
+        if (update_status.stop_requested.load()) return;
+        const size_t i = shared.next.fetch_add(1);
+        if (i >= shared.files.size() || i > shared.first_failure.load()) return;
+        const ManifestFile& file = *shared.files[i];
+        auto abandoned = [&] { return update_status.stop_requested.load() || shared.first_failure.load() < i; };
+        const AssemblyResult result =
+            build_file(file, stage_path_of(file.path), shared.linked, shared.in_part[i], abandoned);
+        shared.results[i] = result;
+        if (result == AssemblyResult::Built) update_status.bytes_done.fetch_add(1);
+        else if (result != AssemblyResult::Abandoned) shared.failed(i);
+    }
+}
+
+// One worker per hardware thread, the calling thread among them; fewer when
+// there are fewer files or a thread cannot be started.
+void run_assembly_workers(SharedAssembly& shared)
+{
+    const size_t wanted = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), shared.files.size());
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < wanted; ++t) {
+        try {
+            helpers.emplace_back(assembly_worker, std::ref(shared));
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    assembly_worker(shared);
+    for (std::thread& t : helpers) t.join();
+}
+
+}  // namespace
 
 bool assemble_file(const ManifestFile& file, const std::wstring& dest)
 {
-    std::unordered_set<std::string> linked;
-    return build_file(file, dest, linked) == AssemblyResult::Built;
+    LinkedPieces linked;
+    return build_file(file, dest, linked, PiecesInPart{}, [] { return false; }) == AssemblyResult::Built;
 }
 
-bool assemble_stale_files(const UpdatePlan& plan)
+bool assemble_stale_files(UpdatePlan& plan)
 {
     set_status(PHASE_INSTALLING, "installing", false);
-    update_status.bytes_done.exchange(0);
+    plan.staged.resize(plan.stale_files.size(), StageState::ToBuild);
+    std::vector<size_t> to_build;   // indexes into stale_files
+    for (size_t i = 0; i < plan.stale_files.size(); ++i)
+        if (plan.staged[i] == StageState::ToBuild) to_build.push_back(i);
+    update_status.bytes_done.exchange(static_cast<int64_t>(plan.stale_files.size() - to_build.size()));
     update_status.bytes_total.exchange(static_cast<int64_t>(plan.stale_files.size()));
-    std::unordered_set<std::string> linked;
-    for (const ManifestFile* file : plan.stale_files) {
-        switch (build_file(*file, stage_path_of(file->path), linked)) {
-        case AssemblyResult::Built:
-            break;
-        case AssemblyResult::NotVerified:
-            set_status(PHASE_FAILED, "a downloaded file did not check out: " + file->path, false);
-            return false;
-        case AssemblyResult::NotWritten:
+
+    std::vector<const ManifestFile*> files;
+    files.reserve(to_build.size());
+    for (size_t i : to_build) files.push_back(plan.stale_files[i]);
+    SharedAssembly shared(files);
+    for (size_t n = 0; n < to_build.size(); ++n)
+        if (to_build[n] < plan.pieces_staged.size())
+            shared.in_part[n] = {&plan.pieces_staged[to_build[n]], update_status.manifest.piece_size};
+    run_assembly_workers(shared);
+    if (update_status.stop_requested.load()) return false;
+
+    if (const size_t f = shared.first_failure.load(); f != SIZE_MAX) {
+        if (shared.results[f] == AssemblyResult::NotWritten)
             set_status(PHASE_FAILED, "could not write to the install folder", false);
-            return false;
-        }
-        update_status.bytes_done.fetch_add(1);
+        else
+            set_status(PHASE_FAILED, "a downloaded file did not check out: " + files[f]->path, false);
+        return false;
     }
+    for (size_t i : to_build) plan.staged[i] = StageState::Staged;
     return true;
 }

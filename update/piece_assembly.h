@@ -8,25 +8,16 @@
 #include "update/update_plan.h"
 
 #include <string>
-#include <unordered_set>
 
-enum class AssemblyResult {
-    Built,         // dest holds the verified file
-    NotVerified,   // a piece is missing, or the bytes are not the manifest's
-    NotWritten,    // the stage could not be written (disk full, ...); logged
-};
-
-// Concatenates the cached pieces of `file` into dest. Unless Built, dest is
-// untouched and the ".part" deleted. `linked` holds the ids of pieces already
-// linked into another file by this run: a piece is linked to one file only,
-// so that no two installed files ever share their bytes on disk.
-AssemblyResult build_file(const ManifestFile& file, const std::wstring& dest,
-                          std::unordered_set<std::string>& linked);
-
-// The same for one file on its own. True when dest now holds the verified file.
+// Builds one file on its own. True when dest now holds the verified file;
+// otherwise dest is untouched and no ".part" is left.
 bool assemble_file(const ManifestFile& file, const std::wstring& dest);
 
-// The assembly step of an update: phase 4 "installing", every stale file
-// built in the stage folder. On failure phase 8, "a downloaded file did not
-// check out: <path>" or "could not write to the install folder", and false.
-bool assemble_stale_files(const UpdatePlan& plan);
+// The assembly step of an update: phase 4 "installing", every stale file not
+// yet staged built in the stage folder, several at once (one worker per
+// hardware thread). bytes_done counts the files staged. On failure phase 8,
+// "a downloaded file did not check out: <path>" or "could not write to the
+// install folder", naming the first failing file in manifest order, and
+// false; after a stop request false with the status left as it is. The
+// install folder is never touched.
+bool assemble_stale_files(UpdatePlan& plan);

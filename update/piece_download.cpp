@@ -3,11 +3,14 @@
 #include "app/log.h"
 #include "app/paths.h"
 #include "app/update_status.h"
+#include "app/whole_file.h"
+#include "app/win_handles.h"
 #include "crypto/sha256.h"
 #include "formats/piece_codec.h"
 #include "net/http_client.h"
 #include "net/server_paths.h"
 #include "update/piece_cache.h"
+#include "update/piece_delivery.h"
 #include "update/planning_rules.h"
 #include "update/update_folder.h"
 
@@ -23,9 +26,32 @@
 
 namespace {
 
+// Where the stage copies of the stale files are, and what the threads found
+// or wrote there. Each (file, piece) place belongs to one job, so each entry
+// is written by one thread only.
+struct StageTargets {
+    const std::vector<const ManifestFile*>* files = nullptr;   // null: nothing is delivered to the stage
+    std::vector<StageState>* staged = nullptr;
+    std::vector<std::vector<char>>* pieces_staged = nullptr;
+
+    void mark(const PieceTarget& t, StageState whole_state) const
+    {
+        (*pieces_staged)[t.file][t.piece] = 1;
+        if (t.whole) (*staged)[t.file] = whole_state;
+    }
+    bool marked(const PieceTarget& t) const { return (*pieces_staged)[t.file][t.piece] != 0; }
+    std::wstring path_of(const PieceTarget& t) const
+    {
+        std::wstring path = stage_path_of((*files)[t.file]->path);
+        return t.whole ? path : path + L".part";
+    }
+};
+
 struct SharedDownload {
     HttpClient& client;
     const std::vector<PieceJob>& jobs;
+    const std::vector<PieceDelivery>& deliveries;   // one per job
+    StageTargets stage;
     std::atomic<uint64_t> next_index{0};
     std::atomic<bool> failed{false};
     std::atomic<bool> write_failed{false};   // the failure was the disk's, not the network's
@@ -45,6 +71,83 @@ bool cached_copy_is_good(const PieceJob& job)
     if (cached_piece_size(job.id) != job.raw_size) return false;
     std::string digest;
     return sha256_file(piece_cache_path(job.id), digest) && digest == job.id;
+}
+
+int64_t size_of(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+// True when a stage copy left by an earlier run already holds the piece.
+bool target_holds(const PieceJob& job, const StageTargets& stage, const PieceTarget& target,
+                  WorkerBuffers& buffers)
+{
+    const std::wstring path = stage.path_of(target);
+    const int64_t size = size_of(path);
+    if (target.whole) {
+        std::string digest;
+        return size == job.raw_size && sha256_file(path, digest) && digest == job.id;
+    }
+    if (size < target.offset + job.raw_size) return false;
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    buffers.output.resize(static_cast<size_t>(job.raw_size));
+    return file && read_at(file.get(), target.offset, buffers.output.data(), buffers.output.size()) &&
+           sha256_bytes(buffers.output.data(), buffers.output.size()) == job.id;
+}
+
+// True when nothing needs fetching: every place of the piece holds it from
+// an earlier run, or the cache does (the assembly then copies it to the
+// places still without it).
+bool already_there(const PieceJob& job, const PieceDelivery& delivery, const StageTargets& stage,
+                   WorkerBuffers& buffers)
+{
+    bool every_target = true;
+    for (const PieceTarget& target : delivery.targets) {
+        if (target_holds(job, stage, target, buffers)) stage.mark(target, StageState::Staged);
+        else every_target = false;
+    }
+    if (every_target && !delivery.to_cache) return true;
+    return cached_copy_is_good(job);
+}
+
+// Writes the verified piece into the ".part" of a file of several pieces,
+// at its offset; other threads write the other pieces of the same file.
+bool write_into_part(const std::wstring& part, int64_t offset, const std::string& raw)
+{
+    auto open = [&] {
+        return FileHandle(CreateFileW(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    FileHandle file = open();
+    if (!file && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        create_folders(parent_folder(part));
+        file = open();
+    }
+    return file && write_at(file.get(), offset, raw.data(), raw.size());
+}
+
+// Puts the verified piece everywhere it is used. A file that is exactly this
+// piece is written whole and forced to the disk at once, by this thread, so
+// that the install step has nothing left to flush for it.
+bool deliver(const PieceJob& job, const PieceDelivery& delivery, const StageTargets& stage, const std::string& raw)
+{
+    if (delivery.to_cache && !store_piece(job.id, raw.data(), raw.size())) return false;
+    for (const PieceTarget& target : delivery.targets) {
+        if (stage.marked(target)) continue;
+        const std::wstring path = stage.path_of(target);
+        bool written = target.whole ? write_new_file(path, raw.data(), raw.size(), true)
+                                    : write_into_part(path, target.offset, raw);
+        if (!written) {
+            log_line("could not write %s to the stage (error %lu)", (*stage.files)[target.file]->path.c_str(),
+                     GetLastError());
+            return false;
+        }
+        stage.mark(target, StageState::StagedOnDisk);
+    }
+    return true;
 }
 
 int64_t saturating_add(int64_t a, int64_t b)
@@ -108,16 +211,20 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
 // Fetches, decodes, verifies and caches one piece. status is the last HTTP
 // status received (0 when the server never answered). The cache file is not
 // forced to the disk: every use of a cached piece checks its hash first.
-PieceOutcome fetch_and_cache(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers, int& status)
+PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffers& buffers, int& status)
 {
+    HttpClient& client = shared.client;
+    const PieceJob& job = shared.jobs[index];
     status = 0;
     if (job.raw_size < 0) return PieceOutcome::Failed;   // more pieces than the file's size can fill
     if (!fetch_piece(client, job, buffers, status)) return PieceOutcome::Failed;
     try {
         const std::string* raw = decode_and_verify(job, buffers);
         if (!raw) return PieceOutcome::Failed;
-        if (store_piece(job.id, raw->data(), raw->size())) return PieceOutcome::Cached;
-        log_line("could not write piece %s to the cache (error %lu)", job.id.c_str(), GetLastError());
+        const PieceDelivery& delivery = shared.deliveries[index];
+        if (deliver(job, delivery, shared.stage, *raw)) return PieceOutcome::Cached;
+        if (delivery.to_cache && delivery.targets.empty())
+            log_line("could not write piece %s to the cache (error %lu)", job.id.c_str(), GetLastError());
         return PieceOutcome::NotWritten;
     } catch (const std::bad_alloc&) {   // a raw size no buffer can hold
         return PieceOutcome::Failed;
@@ -134,12 +241,12 @@ void piece_worker(SharedDownload& shared)
         uint64_t i = shared.next_index.fetch_add(1);
         if (i >= shared.jobs.size()) return;
         const PieceJob& job = shared.jobs[i];
-        if (cached_copy_is_good(job)) {
+        if (already_there(job, shared.deliveries[i], shared.stage, buffers)) {
             update_status.bytes_done.fetch_add(job.transfer_size);
             continue;
         }
         int status = 0;
-        PieceOutcome outcome = fetch_and_cache(shared.client, job, buffers, status);
+        PieceOutcome outcome = fetch_and_deliver(shared, i, buffers, status);
         if (outcome == PieceOutcome::Cached) {
             update_status.bytes_done.fetch_add(job.transfer_size);
             continue;
@@ -162,13 +269,13 @@ std::vector<PieceJob> distinct_jobs(const std::vector<PieceJob>& jobs)
     return out;
 }
 
-// Runs the twelve threads; false as download_pieces, and write_failed set when
-// a piece failed because the cache could not be written.
-bool run_piece_threads(HttpClient& client, const std::vector<PieceJob>& jobs, bool& write_failed)
+// Runs the twelve threads over jobs (distinct ids); false as download_pieces,
+// and write_failed set when a piece failed because it could not be written.
+bool run_piece_threads(HttpClient& client, const std::vector<PieceJob>& jobs,
+                       const std::vector<PieceDelivery>& deliveries, const StageTargets& stage, bool& write_failed)
 {
     create_folders(pieces_folder());   // a failure shows when the pieces are written
-    const std::vector<PieceJob> list = distinct_jobs(jobs);
-    SharedDownload shared{client, list};
+    SharedDownload shared{client, jobs, deliveries, stage};
     std::vector<std::thread> threads;
     threads.reserve(PIECE_THREADS);
     for (int i = 0; i < PIECE_THREADS; ++i) {
@@ -187,22 +294,55 @@ bool run_piece_threads(HttpClient& client, const std::vector<PieceJob>& jobs, bo
     return !shared.failed.load() && !update_status.stop_requested.load();
 }
 
+// A complete stage copy of a file of several pieces, left by an earlier run
+// that was cut off after its assembly, becomes that file's ".part" again, so
+// that its pieces are found in place instead of being fetched.
+void reopen_staged_copies(const UpdatePlan& plan, const std::vector<PieceDelivery>& deliveries)
+{
+    std::vector<char> has_part(plan.stale_files.size(), 0);
+    for (const PieceDelivery& delivery : deliveries)
+        for (const PieceTarget& target : delivery.targets)
+            if (!target.whole) has_part[target.file] = 1;
+    for (size_t i = 0; i < plan.stale_files.size(); ++i) {
+        if (!has_part[i]) continue;
+        const std::wstring staged = stage_path_of(plan.stale_files[i]->path);
+        const std::wstring part = staged + L".part";
+        if (GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW(staged.c_str()) != INVALID_FILE_ATTRIBUTES)
+            MoveFileExW(staged.c_str(), part.c_str(), 0);
+    }
+}
+
 }  // namespace
 
 bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs)
 {
+    const std::vector<PieceJob> list = distinct_jobs(jobs);
+    const std::vector<PieceDelivery> to_cache(list.size(), PieceDelivery{{}, true});
     bool write_failed = false;
-    return run_piece_threads(client, jobs, write_failed);
+    return run_piece_threads(client, list, to_cache, StageTargets{}, write_failed);
 }
 
-bool download_update(HttpClient& client, const UpdatePlan& plan)
+bool download_update(HttpClient& client, UpdatePlan& plan)
 {
     set_status(PHASE_DOWNLOADING, "downloading the update (" + format_size(plan.download_total) + ")",
                false);
     update_status.bytes_done.exchange(0);
     update_status.bytes_total.exchange(plan.download_total);
+
+    const std::vector<PieceJob> jobs = distinct_jobs(plan.jobs);
+    const std::vector<PieceDelivery> deliveries =
+        plan_piece_delivery(plan.stale_files, jobs, update_status.manifest.piece_size);
+    plan.staged.assign(plan.stale_files.size(), StageState::ToBuild);
+    plan.pieces_staged.assign(plan.stale_files.size(), {});
+    for (size_t i = 0; i < plan.stale_files.size(); ++i)
+        plan.pieces_staged[i].assign(plan.stale_files[i]->pieces.size(), 0);
+    reopen_staged_copies(plan, deliveries);
+
     bool write_failed = false;
-    if (run_piece_threads(client, plan.jobs, write_failed)) return true;
+    if (run_piece_threads(client, jobs, deliveries, StageTargets{&plan.stale_files, &plan.staged, &plan.pieces_staged},
+                          write_failed))
+        return true;
     const char* message = "the download failed -- check the connection and open the launcher again";
     if (update_status.stop_requested.load()) message = "stopped";
     else if (write_failed) message = "could not write to the install folder";

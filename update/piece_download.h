@@ -1,8 +1,9 @@
 #pragma once
-// Fetching pieces into the piece cache (.twupdate\pieces\<id>) with twelve
-// threads. A verified cached copy is used as is, so an interrupted download
-// resumes where it stopped; everything fetched is decompressed (unless
-// stored), checked for its exact length and SHA-256 and only then cached.
+// Fetching pieces with twelve threads, into the piece cache
+// (.twupdate\pieces\<id>) or straight into the stage. A verified copy left
+// in either place is used as is, so an interrupted download resumes where it
+// stopped; everything fetched is decompressed (unless stored), checked for
+// its exact length and SHA-256 and only then written.
 #include "update/update_plan.h"
 
 #include <vector>
@@ -15,6 +16,10 @@ constexpr int PIECE_THREADS = 12;
 // failed and no stop was requested. Adds to bytes_done only.
 bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs);
 
-// The download step of an update: phase 3 with the download size, then
-// download_pieces; on failure phase 8 ("stopped" or the connection text).
-bool download_update(HttpClient& client, const UpdatePlan& plan);
+// The download step of an update: phase 3 with the download size, then the
+// twelve threads, which write each verified piece straight into the stage
+// copies of the files that use it (see update/piece_delivery.h) and into the
+// cache only for other uses; what they staged is noted in plan.staged and
+// plan.pieces_staged. On failure phase 8 ("stopped", the connection text, or
+// "could not write to the install folder").
+bool download_update(HttpClient& client, UpdatePlan& plan);
