@@ -52,6 +52,31 @@ UP_TO_DATE_TARGET = 2.0
 MEMORY_TARGET = 12 * 2 * 16 * MIB + 64 * MIB
 
 
+TRASH = DATA / "trash"
+
+
+def discard(path):
+    """Moves a tree out of the way now and deletes it at the end of the run
+    (empty_trash). On a file system without a journal, as here, a file made
+    within a minute or more after thousands were deleted nearby costs several
+    times more to create: deleting a finished install (or the curl
+    baseline's files) just before the next run would charge the benchmark's
+    own cleanup to that run."""
+    path = Path(path)
+    if not path.exists():
+        return
+    TRASH.mkdir(parents=True, exist_ok=True)
+    n = 0
+    while (TRASH / ("%s-%d" % (path.name, n))).exists():
+        n += 1
+    path.rename(TRASH / ("%s-%d" % (path.name, n)))
+
+
+def empty_trash():
+    if TRASH.exists():
+        shutil.rmtree(TRASH)
+
+
 def say(text=""):
     print(text, flush=True)
 
@@ -294,8 +319,7 @@ def curl_baseline(url, paths, work):
     """Fetches every path with curl over 12 parallel connections into files,
     then hashes them with sha256sum: (seconds fetching, seconds hashing,
     bytes, all fetched and hashed, CPU seconds of curl and sha256sum)."""
-    if work.exists():
-        shutil.rmtree(work)
+    discard(work)
     work.mkdir(parents=True)
     config = work / "curl.cfg"
     with open(config, "w") as f:
@@ -312,7 +336,7 @@ def curl_baseline(url, paths, work):
     hash_seconds = time.monotonic() - start
     cpu = children_cpu() - cpu
     size = sum(os.path.getsize(p) for p in files)
-    shutil.rmtree(work)
+    discard(work)
     ok = fetched.returncode == 0 and hashed.returncode == 0 and len(files) == len(paths)
     if not ok:
         say("    curl: %s" % fetched.stderr.decode(errors="replace")[-300:])
@@ -358,8 +382,7 @@ def section_install(server, data, results):
     runs = baselines_before(url, list_file, paths, results, "baseline_b")
 
     install = DATA / "big-install"
-    if install.exists():
-        shutil.rmtree(install)
+    discard(install)
     server.clear_log()
     run = run_launcher(install, url, watch_memory=True)
     seconds, code, output, watch = run
@@ -454,8 +477,7 @@ def section_small(server, data, results):
     runs = baselines_before(url, list_file, paths, results, "small_baseline_b")
 
     install = DATA / "small-install"
-    if install.exists():
-        shutil.rmtree(install)
+    discard(install)
     run = run_launcher(install, url)
     run_baseline_a(url, list_file, "after", runs)
     mean_baseline_a(runs, results, "small_baseline_a")
@@ -549,6 +571,7 @@ def main():
             section_memory(results)
     finally:
         server.stop()
+        empty_trash()
 
     say("\n== summary")
     if "install" in results and "baseline_a" in results:
