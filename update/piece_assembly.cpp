@@ -126,8 +126,11 @@ AssemblyResult write_pieces(const ManifestFile& file, HANDLE part, const PiecesI
     return AssemblyResult::Built;
 }
 
+// A verified file is committed to the disk before it is closed: its bytes
+// have been waiting in memory since the download, and writing them out now,
+// while the other workers still hash, spares the install step the wait.
 AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& dest, const PiecesInPart& in_part,
-                                 const AbandonCheck& abandoned)
+                                 const AbandonCheck& abandoned, bool& on_disk)
 {
     const std::wstring part = dest + L".part";
     AssemblyResult result = AssemblyResult::NotVerified;
@@ -139,9 +142,10 @@ AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& d
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out) return in_part.any() ? AssemblyResult::NotVerified : not_written(file);
         result = write_pieces(file, out.get(), in_part, abandoned);
+        on_disk = result == AssemblyResult::Built && FlushFileBuffers(out.get());
     }   // closed before the rename
-    // Only replace-existing: a stage file needs no write-through; the
-    // install step commits the staged files to the disk before its journal.
+    // Only replace-existing: the rename needs no write-through; the install
+    // step's journal is what makes the staged files count.
     if (result == AssemblyResult::Built && !MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
         result = not_written(file);
     if (result != AssemblyResult::Built) DeleteFileW(part.c_str());
@@ -174,13 +178,15 @@ AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring
 }
 
 // Concatenates the cached pieces of `file` into dest. Unless Built, dest is
-// untouched and the ".part" deleted.
+// untouched and the ".part" deleted. on_disk tells whether the built file's
+// bytes have been committed to the disk.
 AssemblyResult build_file(const ManifestFile& file, const std::wstring& dest, LinkedPieces& linked,
-                          const PiecesInPart& in_part, const AbandonCheck& abandoned)
+                          const PiecesInPart& in_part, const AbandonCheck& abandoned, bool& on_disk)
 {
+    on_disk = false;
     create_folders(parent_folder(dest));
     if (file.pieces.size() == 1 && !in_part.any()) return build_from_one_piece(file, dest, linked);
-    return build_from_pieces(file, dest, in_part, abandoned);
+    return build_from_pieces(file, dest, in_part, abandoned, on_disk);
 }
 
 // The files of one assembly step, shared by its workers. Files are taken in
@@ -191,12 +197,14 @@ struct SharedAssembly {
     const std::vector<const ManifestFile*>& files;
     std::vector<PiecesInPart> in_part;     // one per file
     std::vector<AssemblyResult> results;   // one per file, each written by the worker that built it
+    std::vector<char> on_disk;             // likewise
     std::atomic<size_t> next{0};
     std::atomic<size_t> first_failure{SIZE_MAX};
     LinkedPieces linked;
 
     explicit SharedAssembly(const std::vector<const ManifestFile*>& list)
-        : files(list), in_part(list.size()), results(list.size(), AssemblyResult::Abandoned) {}
+        : files(list), in_part(list.size()), results(list.size(), AssemblyResult::Abandoned),
+          on_disk(list.size(), 0) {}
 
     void failed(size_t i)
     {
@@ -214,9 +222,11 @@ void assembly_worker(SharedAssembly& shared)
         if (i >= shared.files.size() || i > shared.first_failure.load()) return;
         const ManifestFile& file = *shared.files[i];
         auto abandoned = [&] { return update_status.stop_requested.load() || shared.first_failure.load() < i; };
+        bool on_disk = false;
         const AssemblyResult result =
-            build_file(file, stage_path_of(file.path), shared.linked, shared.in_part[i], abandoned);
+            build_file(file, stage_path_of(file.path), shared.linked, shared.in_part[i], abandoned, on_disk);
         shared.results[i] = result;
+        shared.on_disk[i] = on_disk;
         if (result == AssemblyResult::Built) update_status.bytes_done.fetch_add(1);
         else if (result != AssemblyResult::Abandoned) shared.failed(i);
     }
@@ -244,7 +254,8 @@ void run_assembly_workers(SharedAssembly& shared)
 bool assemble_file(const ManifestFile& file, const std::wstring& dest)
 {
     LinkedPieces linked;
-    return build_file(file, dest, linked, PiecesInPart{}, [] { return false; }) == AssemblyResult::Built;
+    bool on_disk = false;
+    return build_file(file, dest, linked, PiecesInPart{}, [] { return false; }, on_disk) == AssemblyResult::Built;
 }
 
 bool assemble_stale_files(UpdatePlan& plan)
@@ -274,6 +285,7 @@ bool assemble_stale_files(UpdatePlan& plan)
             set_status(PHASE_FAILED, "a downloaded file did not check out: " + files[f]->path, false);
         return false;
     }
-    for (size_t i : to_build) plan.staged[i] = StageState::Staged;
+    for (size_t n = 0; n < to_build.size(); ++n)
+        plan.staged[to_build[n]] = shared.on_disk[n] ? StageState::StagedOnDisk : StageState::Staged;
     return true;
 }

@@ -52,6 +52,7 @@ struct SharedDownload {
     const std::vector<PieceJob>& jobs;
     const std::vector<PieceDelivery>& deliveries;   // one per job
     StageTargets stage;
+    bool leftovers;                                 // an earlier run left an update folder to look in
     std::atomic<uint64_t> next_index{0};
     std::atomic<bool> failed{false};
     std::atomic<bool> write_failed{false};   // the failure was the disk's, not the network's
@@ -241,7 +242,7 @@ void piece_worker(SharedDownload& shared)
         uint64_t i = shared.next_index.fetch_add(1);
         if (i >= shared.jobs.size()) return;
         const PieceJob& job = shared.jobs[i];
-        if (already_there(job, shared.deliveries[i], shared.stage, buffers)) {
+        if (shared.leftovers && already_there(job, shared.deliveries[i], shared.stage, buffers)) {
             update_status.bytes_done.fetch_add(job.transfer_size);
             continue;
         }
@@ -274,8 +275,11 @@ std::vector<PieceJob> distinct_jobs(const std::vector<PieceJob>& jobs)
 bool run_piece_threads(HttpClient& client, const std::vector<PieceJob>& jobs,
                        const std::vector<PieceDelivery>& deliveries, const StageTargets& stage, bool& write_failed)
 {
+    // Without an update folder there is nothing to look for before fetching:
+    // a first install skips two lookups per piece.
+    const bool leftovers = GetFileAttributesW(update_folder().c_str()) != INVALID_FILE_ATTRIBUTES;
     create_folders(pieces_folder());   // a failure shows when the pieces are written
-    SharedDownload shared{client, jobs, deliveries, stage};
+    SharedDownload shared{client, jobs, deliveries, stage, leftovers};
     std::vector<std::thread> threads;
     threads.reserve(PIECE_THREADS);
     for (int i = 0; i < PIECE_THREADS; ++i) {
