@@ -104,3 +104,11 @@ list(APPEND TW_PORTABLE_SOURCES
 list(APPEND TW_PORTABLE_TESTS
     tests/unit/test_piece_sources.cpp
 )
+
+# Where each downloaded piece is written (the stage copies of its files).
+list(APPEND TW_PORTABLE_SOURCES
+    update/piece_delivery.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_piece_delivery.cpp
+)

@@ -113,6 +113,9 @@ TEST_F(InstallStep, ReplayRestoresSavedCopiesAndDeletesNewPaths)
     EXPECT_EQ(content(place_of("a/b.txt")), "old b");
     EXPECT_FALSE(exists(old_path_of("a/b.txt")));
     EXPECT_FALSE(exists(place_of("new.dat")));
+    // The new files go back into the stage, for the next run to find.
+    EXPECT_EQ(content(stage_path_of("new.dat")), "new file");
+    EXPECT_EQ(content(stage_path_of("a/b.txt")), "new b");
     EXPECT_EQ(content(place_of("kept.txt")), "never moved aside");
     EXPECT_EQ(content(place_of("c.txt")), "old c");   // last line without a line feed
     EXPECT_EQ(content(outside), "not ours");          // only plain relative paths are acted on
@@ -270,6 +273,28 @@ TEST_F(InstallStep, UnwritableJournalFailsBeforeTouchingAnything)
     EXPECT_EQ(content(place_of("change.txt")), "change v1");
     EXPECT_EQ(content(place_of("gone.txt")), "gone v1");
     EXPECT_FALSE(exists(place_of("sub/new.dat")));
+}
+
+// A folder the install folder lacks is moved in whole when its stage copy
+// holds exactly the new files; one with anything else in it (a ".part" left
+// by an earlier run) is installed file by file, without the stray file.
+TEST_F(InstallStep, NewFoldersTakeOnlyTheNewFilesIn)
+{
+    Manifest& m = update_status.manifest;
+    m.version = "1";
+    m.files = {manifest_file("new/a.txt", HASH_A, "a"), manifest_file("new/deep/b.txt", HASH_B, "b"),
+               manifest_file("mixed/c.txt", HASH_C, "c")};
+    for (const ManifestFile& f : m.files) put(stage_path_of(f.path), f.path == "mixed/c.txt" ? "c" : "ab");
+    put(stage_path_of("mixed/stray.bin.part"), "left by an earlier run");
+    UpdatePlan plan;
+    plan.stale_files = {&m.files[0], &m.files[1], &m.files[2]};
+
+    ASSERT_TRUE(install_update(plan));
+    EXPECT_EQ(content(place_of("new/deep/b.txt")), "ab");
+    EXPECT_EQ(content(place_of("mixed/c.txt")), "c");
+    EXPECT_FALSE(exists(place_of("mixed/stray.bin.part")));
+    EXPECT_EQ(read_install_state(install_dir).files.size(), 3u);
+    EXPECT_FALSE(exists(update_folder()));
 }
 
 TEST_F(InstallStep, MoveAsideOfNothingSucceedsAndReplacesAnOlderCopy)

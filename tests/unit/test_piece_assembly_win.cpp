@@ -167,3 +167,54 @@ TEST_F(PieceAssembly, StageThatCannotBeWrittenIsReportedAsSuch)
 }
 
 }  // namespace
+
+namespace {
+
+// Pieces the download already wrote into a file's ".part" are read back from
+// their offsets, the others come from the cache; a ".part" longer than the
+// file (left by an earlier release) is cut to the file's length.
+TEST_F(PieceAssembly, PartWrittenByTheDownloadIsCompletedFromTheCacheAndCut)
+{
+    update_status.manifest.piece_size = 4;
+    PieceRef first{sha256_bytes("abcd", 4), 4, true};
+    PieceRef second = cache("efgh");
+    PieceRef tail{sha256_bytes("ij", 2), 2, true};
+    ManifestFile f = file("x/mixed.bin", "abcdefghij", {first, second, tail});
+    std::wstring part = stage_path_of(f.path) + L".part";
+    ASSERT_TRUE(create_folders(parent_folder(part)));
+    ASSERT_TRUE(write_file_atomic(part, "abcd????ij and a stale tail"));
+    UpdatePlan plan;
+    plan.stale_files = {&f};
+    plan.pieces_staged = {{1, 0, 1}};
+
+    ASSERT_TRUE(assemble_stale_files(plan));
+    EXPECT_EQ(read_whole_file(stage_path_of(f.path)), "abcdefghij");
+    EXPECT_FALSE(exists(part));
+    EXPECT_EQ(plan.staged[0], StageState::StagedOnDisk);
+}
+
+// Files are built several at once, yet the failure reported is the first in
+// manifest order: a later file that fails at once, taken while an earlier one
+// is still being read, does not hide the earlier one's failure at its end.
+TEST_F(PieceAssembly, FirstFailureInManifestOrderWinsOverAQuickerLaterOne)
+{
+    std::vector<PieceRef> many;
+    std::string content;
+    for (int k = 0; k < 60; ++k) {
+        std::string piece(250000, static_cast<char>('a' + k % 26));
+        many.push_back(cache(piece));
+        content += piece;
+    }
+    ManifestFile tiny = file("0-tiny.txt", "t", {cache("t")});
+    ManifestFile slow_bad = file("1-slow.bin", content + "!", many);   // every piece there, wrong hash
+    ManifestFile quick_bad = file("2-quick.bin", "xy", {PieceRef{std::string(64, 'e'), 2, true}, many[0]});
+    UpdatePlan plan;
+    plan.stale_files = {&tiny, &slow_bad, &quick_bad};
+
+    EXPECT_FALSE(assemble_stale_files(plan));
+    EXPECT_EQ(read_status().message, "a downloaded file did not check out: 1-slow.bin");
+    EXPECT_FALSE(exists(stage_path_of(slow_bad.path)));
+    EXPECT_FALSE(exists(stage_path_of(quick_bad.path) + L".part"));
+}
+
+}  // namespace

@@ -84,4 +84,31 @@ TEST_F(PieceDownload, StopRequestFailsTheStepWithStopped)
     EXPECT_EQ(s.message, "stopped");
 }
 
+// Pieces an earlier run wrote into the stage are found there and checked,
+// so nothing is fetched: a one-piece file's stage copy, and a larger file's
+// pieces in its complete stage copy (cut off after its assembly), which
+// becomes its ".part" again. A stage copy with other bytes is not taken.
+TEST_F(PieceDownload, PiecesLeftInTheStageAreFoundInPlace)
+{
+    update_status.manifest.piece_size = 4;
+    ManifestFile one{"one.txt", sha256_bytes("solo", 4), 4, {{sha256_bytes("solo", 4), 4, true}}};
+    ManifestFile big{"d/big.bin", sha256_bytes("abcdef", 6), 6,
+                     {{sha256_bytes("abcd", 4), 4, true}, {sha256_bytes("ef", 2), 2, true}}};
+    ASSERT_TRUE(create_folders(parent_folder(stage_path_of(big.path))));
+    ASSERT_TRUE(write_file_atomic(stage_path_of(one.path), "solo"));
+    ASSERT_TRUE(write_file_atomic(stage_path_of(big.path), "abcdef"));
+    UpdatePlan plan;
+    plan.stale_files = {&one, &big};
+    plan.jobs = {job_for("solo", 4), job_for("abcd", 4), job_for("ef", 2)};
+
+    ASSERT_TRUE(download_update(offline_, plan));   // nothing to fetch
+    EXPECT_EQ(plan.staged[0], StageState::Staged);
+    EXPECT_EQ(plan.pieces_staged[1], (std::vector<char>{1, 1}));
+    EXPECT_EQ(update_status.bytes_done.load(), 10);
+
+    ASSERT_TRUE(write_file_atomic(stage_path_of(one.path), "SOLO"));
+    EXPECT_FALSE(download_update(offline_, plan));   // must be fetched again
+    EXPECT_EQ(plan.staged[0], StageState::ToBuild);
+}
+
 }  // namespace
