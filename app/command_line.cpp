@@ -22,6 +22,8 @@ CommandLine parse_command_line(const std::vector<std::wstring>& args)
             cl.no_install = true;
         } else if (a == L"--no-self-update") {
             cl.no_self_update = true;
+        } else if (a == L"--verify") {
+            cl.verify = true;
         } else if (a == L"--swap" && i + 2 < n) {
             // The swap is served at once; only options after its two
             // operands decide how the relaunched launcher starts.

@@ -8,6 +8,7 @@ struct CommandLine {
     bool headless = false;
     bool no_install = false;
     bool no_self_update = false;
+    bool verify = false;   // hash every installed file instead of trusting its record
 
     // A "--swap TARGET PID" request; when set, nothing else of the start-up
     // happens and the swap's result is the exit code.

@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/game_launch.h"
+#include "app/headless_progress.h"
 #include "app/log.h"
 #include "app/paths.h"
 #include "app/roads.h"
@@ -66,7 +67,10 @@ int headless_exit_code(unsigned phase)
 
 int run_headless(const std::vector<std::wstring>& shots)
 {
-    run_update();
+    {
+        HeadlessProgress progress;
+        run_update();
+    }
     unsigned phase = read_status().phase;
     log_line("headless: done, phase %d", static_cast<int>(phase));
     if (!shots.empty()) {
@@ -87,6 +91,7 @@ int entry()
     headless = cl.headless;
     no_install = cl.no_install;
     no_self_update = cl.no_self_update;
+    verify_files = cl.verify;
 
     std::wstring value;
     if (read_environment(L"TW_UPDATE_URL", 2048, value)) server_url = value;

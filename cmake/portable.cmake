@@ -72,3 +72,13 @@ list(APPEND TW_PORTABLE_TEST_EXTRA_SOURCES
     tools/publish/piece_encoder.cpp
     ${TW_HOST_TESTS}
 )
+
+# Verify runs and headless progress lines: the summary and the cadence.
+list(APPEND TW_PORTABLE_SOURCES
+    app/progress_lines.cpp
+    update/verify_report.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_progress_lines.cpp
+    tests/unit/test_verify_report.cpp
+)

@@ -12,10 +12,12 @@ CommandLine parse(std::vector<std::wstring> args)
 
 TEST(CommandLine, FlagsAreExactAndRepeatable)
 {
-    CommandLine cl = parse({L"--headless", L"--no-install", L"--headless", L"--HEADLESS"});
+    CommandLine cl = parse({L"--headless", L"--no-install", L"--headless", L"--HEADLESS", L"--Verify"});
     EXPECT_TRUE(cl.headless);
     EXPECT_TRUE(cl.no_install);
     EXPECT_FALSE(cl.no_self_update);
+    EXPECT_FALSE(cl.verify);
+    EXPECT_TRUE(parse({L"--verify", L"--headless"}).verify);
     EXPECT_FALSE(cl.swap);
 }
 
