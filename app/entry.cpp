@@ -107,7 +107,7 @@ int entry()
              to_utf8(own_exe_path()).c_str(), to_utf8(install_dir).c_str(),
              to_utf8(server_url).c_str());
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    DeleteFileW(join_path(parent_folder(own_exe_path()), L"tarnwick.new.exe").c_str());
+    remove_swap_leftover();
 
     if (!no_install && !headless && self_install()) return 0;
     if (headless) return run_headless(cl.shots);

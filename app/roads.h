@@ -13,6 +13,10 @@ bool self_install();
 // it. 0 when the copy succeeded, 1 when it did not.
 int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless);
 
+// Deletes "tarnwick.new.exe" beside the running launcher, which a completed
+// swap leaves behind; waits briefly while the swap process is still ending.
+void remove_swap_leftover();
+
 // Renders one splash frame into a PNG file without a window. assets_dir is
 // UTF-8; the file name stays UTF-16 so names outside ASCII survive.
 bool take_shot(const std::string& assets_dir, const std::wstring& file, int width, int height,

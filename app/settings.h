@@ -3,7 +3,11 @@
 // other thread exists; read-only afterwards, so they need no lock.
 #include <string>
 
-constexpr int LAUNCHER_VERSION = 5;
+// This launcher's own version number (5 unless the build sets
+// TW_LAUNCHER_VERSION). Defined alone in app/launcher_version.cpp, so that a
+// newer launcher for the tests and the demo links the same library with its
+// own number.
+extern const int LAUNCHER_VERSION;
 
 // The product word: install subfolder, game executable, swap leftover,
 // shortcut and message box caption all derive from it.

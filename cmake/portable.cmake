@@ -5,6 +5,7 @@ set(TW_PORTABLE_SOURCES
     app/command_line.cpp
     app/log_format.cpp
     app/progress_text.cpp
+    app/launcher_command_lines.cpp
     formats/json.cpp
     formats/manifest.cpp
     formats/install_state.cpp
@@ -12,6 +13,7 @@ set(TW_PORTABLE_SOURCES
     net/server_paths.cpp
     update/planning_rules.cpp
     update/journal.cpp
+    update/launcher_jobs.cpp
     splash/splash_layout.cpp
     splash/capsule_bar.cpp
     splash/pixel_font.cpp

@@ -1,6 +1,8 @@
 """The main job end to end on this machine: publish a sample game, serve it on
 127.0.0.1, let the headless launcher (under Wine) install it, publish a second
-release that changes a few files, and let the launcher update to it."""
+release that changes a few files, and let the launcher update to it. Then a
+third release names a newer launcher (v6): the v5 launcher builds it from
+pieces, hands over to it, and v6 replaces v5's file and finishes the update."""
 import json
 import os
 import random
@@ -12,10 +14,13 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from launcher import PRIVATE_KEY, PUBLISH_TOOL, BUILD, run_launcher, read_log, wine_env  # noqa: E402
+from launcher import (PRIVATE_KEY, PUBLISH_TOOL, BUILD, run_launcher, run_wine, read_log,  # noqa: E402
+                      wait_for_log, wine_env, winpath)
 from update_server import UpdateServer  # noqa: E402
 
 WORK = BUILD / "demo"
+LAUNCHER_V5 = BUILD / "win" / "tarnwick.exe"
+LAUNCHER_V6 = BUILD / "win" / "v6" / "tarnwick.exe"
 PIECE = 4 * 1024 * 1024
 
 
@@ -51,10 +56,10 @@ def sample_game(folder: Path, release: int):
     return files
 
 
-def publish(src: Path, out: Path, version: str):
+def publish(src: Path, out: Path, version: str, extra=()):
     subprocess.run([str(PUBLISH_TOOL), "publish", str(src), str(out), "--key", str(PRIVATE_KEY),
                     "--version", version, "--build", f"demo-{version}", "--exe", "tarnwick.exe",
-                    "--piece", str(PIECE)], check=True, stdout=subprocess.DEVNULL,
+                    "--piece", str(PIECE), *extra], check=True, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     return json.loads((out / "manifest.json").read_text())
 
@@ -79,8 +84,44 @@ def run_once(title, server, install):
     return result.returncode
 
 
+def self_update(server, install, files2):
+    """Release 1.2.0 names launcher v6; a v5 launcher outside the install
+    folder hands over to it. Returns the release's files and whether all went
+    as it should."""
+    files3 = dict(files2, **{"readme.txt": b"tarnwick sample game, release 3\n"})
+    src = WORK / "release3"
+    for rel, data in files3.items():
+        (src / rel).parent.mkdir(parents=True, exist_ok=True)
+        (src / rel).write_bytes(data)
+    m3 = publish(src, server.root, "1.2.0", ["--launcher", str(LAUNCHER_V6), "--launcher-version", "6"])
+    own = WORK / "my launcher" / "tarnwick.exe"
+    own.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(LAUNCHER_V5, own)
+    print(f"\npublished release 1.2.0 (1 file changed) naming launcher v6; the v5 launcher runs from {own}")
+
+    server.clear_log()
+    result = run_wine(own, ["--headless"], env={"TW_INSTALL_DIR": winpath(install),
+                                                "TW_UPDATE_URL": server.url})
+    ids = {piece[0] for piece in m3["launcher"]["c"]}
+    fetched = [p for p, _ in server.requests if p.rsplit("/", 1)[-1] in ids]
+    size = sum((server.root / p[len("/update/"):]).stat().st_size for p in fetched)
+    print(f"\n== v5: fetched the new launcher ({len(fetched)} piece{'s' * (len(fetched) != 1)}, "
+          f"{mb(size)}), built tarnwick.new.exe, handed over, exit code {result.returncode}")
+    log = wait_for_log(install, lambda lines: bool(lines) and lines[0].startswith("tarnwick launcher v6")
+                       and any(line.startswith("headless: done") for line in lines))
+    for line in log:
+        if line.startswith(("tarnwick launcher", "update to ", "updated to", "[8]", "headless: done")):
+            print("   v6 log:", line)
+    same = own.read_bytes() == LAUNCHER_V6.read_bytes()
+    leftover = (own.parent / "tarnwick.new.exe").exists()
+    print(f"   {own.name} is now {'the v6 build, byte for byte' if same else 'NOT the v6 build'}; "
+          f"tarnwick.new.exe {'left behind' if leftover else 'removed'}")
+    ok = result.returncode == 0 and same and not leftover and log[-1] == "headless: done, phase 5"
+    return files3, ok
+
+
 def main():
-    for tool in (PUBLISH_TOOL, BUILD / "win" / "tarnwick.exe", PRIVATE_KEY):
+    for tool in (PUBLISH_TOOL, LAUNCHER_V5, LAUNCHER_V6, PRIVATE_KEY):
         if not Path(tool).exists():
             sys.exit(f"missing {tool}: run 'make build' first")
     if WORK.exists():
@@ -101,17 +142,18 @@ def main():
         print("\npublished release 1.1.0: 4 files changed, 1 added, 1 removed")
         codes.append(run_once("second run: update 1.0.0 -> 1.1.0", server, install))
         codes.append(run_once("third run: nothing to do", server, install))
+        files3, handed_over = self_update(server, install, files2)
 
     installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
                  for p in install.rglob("*") if p.is_file()}
     game = {k: v for k, v in installed.items() if k not in ("launcher.log", ".twinstall.json")}
-    same = game == files2
+    same = game == files3
     state = json.loads((install / ".twinstall.json").read_text())
     print(f"\nfinal state: version {state['version']}, {len(state['files'])} files recorded, "
-          f"install folder {'matches' if same else 'DIFFERS FROM'} release 1.1.0 byte for byte, "
+          f"install folder {'matches' if same else 'DIFFERS FROM'} release 1.2.0 byte for byte, "
           f"update folder {'left behind' if (install / '.twupdate').exists() else 'removed'}")
     subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
-    if codes != [0, 0, 0] or not same:
+    if codes != [0, 0, 0] or not same or not handed_over:
         sys.exit(1)
 
 

@@ -2,6 +2,7 @@
 import os
 import subprocess
 import tempfile
+import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -25,7 +26,7 @@ def wine_env(extra=None) -> dict:
     env = dict(os.environ)
     env.setdefault("WINEPREFIX", str(BUILD / "wineprefix"))
     env["WINEDEBUG"] = "-all"
-    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d")
     env.pop("DISPLAY", None)
     for name in ("TW_UPDATE_URL", "TW_INSTALL_DIR", "V2_SPLASH_CAPTION", "V2_SPLASH_CAPTION_HOT",
                  "V2_SPLASH_PILL", "V2_SPLASH_VOXELS"):
@@ -78,3 +79,19 @@ def read_log(install_dir) -> list:
     """The lines of launcher.log without their time stamps."""
     text = (Path(install_dir) / "launcher.log").read_bytes().decode("utf-8", "replace")
     return [line[13:] for line in text.split("\r\n") if line]
+
+
+def wait_for_log(install_dir, done, timeout=60) -> list:
+    """Reads launcher.log until done(lines) holds, for launchers that run on
+    after the process a test started has ended; returns those lines."""
+    deadline = time.monotonic() + timeout
+    lines = []
+    while time.monotonic() < deadline:
+        try:
+            lines = read_log(install_dir)
+        except FileNotFoundError:
+            lines = []
+        if done(lines):
+            return lines
+        time.sleep(0.1)
+    raise AssertionError(f"launcher.log never showed what was awaited: {lines}")

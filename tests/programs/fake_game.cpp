@@ -7,6 +7,8 @@
 // and/or while FILE of --until-gone exists (at most two minutes), then exits
 // with CODE (default 0). Unknown arguments are ignored, as the real game's are
 // by the launcher.
+#include "tests/programs/utf8_text.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -14,15 +16,6 @@
 #include <string>
 
 namespace {
-
-std::string utf8(const std::wstring& w)
-{
-    if (w.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
 
 void write_report(const std::wstring& path)
 {

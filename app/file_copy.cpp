@@ -1,0 +1,13 @@
+#include "app/file_copy.h"
+
+#include <windows.h>
+
+bool copy_file_replacing(const std::wstring& from, const std::wstring& to)
+{
+    const std::wstring part = to + L".part";
+    if (CopyFileW(from.c_str(), part.c_str(), FALSE) &&
+        MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(part.c_str());
+    return false;
+}

@@ -1,0 +1,9 @@
+#pragma once
+// Copying an executable into place so that its final name never holds a
+// partial copy: a cut-off copy would leave a launcher that cannot start.
+#include <string>
+
+// Copies `from` to "<to>.part", then moves that over `to` (replace-existing,
+// write-through). False when either step fails; the ".part" is then removed
+// and `to` is left as it was.
+bool copy_file_replacing(const std::wstring& from, const std::wstring& to);

@@ -1,0 +1,18 @@
+#include "app/launcher_command_lines.h"
+
+std::wstring relaunch_command_line(const std::wstring& exe, bool headless, bool no_self_update)
+{
+    std::wstring line = L"\"" + exe + L"\"";
+    if (no_self_update) line += L" --no-self-update";
+    if (headless) line += L" --headless";
+    return line;
+}
+
+std::wstring handover_command_line(const std::wstring& new_exe, const std::wstring& old_exe,
+                                   unsigned long process_id, bool headless)
+{
+    std::wstring line = L"\"" + new_exe + L"\" --swap \"" + old_exe + L"\" " +
+                        std::to_wstring(process_id);
+    if (headless) line += L" --headless";
+    return line;
+}

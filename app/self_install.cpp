@@ -1,0 +1,100 @@
+#include "app/self_install.h"
+
+#include "app/file_copy.h"
+#include "app/launcher_command_lines.h"
+#include "app/log.h"
+#include "app/paths.h"
+#include "app/process_start.h"
+#include "app/roads.h"
+#include "app/win_handles.h"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstring>
+
+namespace {
+
+struct FileIdentity {
+    ULONGLONG volume = 0;
+    unsigned char id[16] = {};
+};
+
+// The 128-bit file id where the volume offers one (ReFS needs all of it),
+// else the classic volume serial number and 64-bit file index.
+bool read_identity(const std::wstring& path, FileIdentity& identity)
+{
+    // Attribute access only: it is granted even while another process holds
+    // the file open without sharing (a running launcher, for one).
+    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return false;
+    FILE_ID_INFO info{};
+    if (GetFileInformationByHandleEx(file.get(), FileIdInfo, &info, sizeof info)) {
+        identity.volume = info.VolumeSerialNumber;
+        std::memcpy(identity.id, info.FileId.Identifier, sizeof identity.id);
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION classic{};
+    if (!GetFileInformationByHandle(file.get(), &classic)) return false;
+    identity.volume = classic.dwVolumeSerialNumber;
+    const DWORD index[2] = {classic.nFileIndexLow, classic.nFileIndexHigh};
+    std::memcpy(identity.id, index, sizeof index);
+    return true;
+}
+
+// A shortcut below a known folder. A folder that cannot be looked up gets
+// none: its empty path would put the link in the current folder.
+void make_shortcut_in(const GUID& folder, const wchar_t* relative_link, const std::wstring& target)
+{
+    const std::wstring base = known_folder(folder);
+    if (!base.empty()) make_shortcut(join_path(base, relative_link), target);
+}
+
+}  // namespace
+
+bool same_file(const std::wstring& a, const std::wstring& b)
+{
+    FileIdentity first, second;
+    if (!read_identity(a, first) || !read_identity(b, second)) return false;
+    return first.volume == second.volume && std::memcmp(first.id, second.id, sizeof first.id) == 0;
+}
+
+void make_shortcut(const std::wstring& link, const std::wstring& target)
+{
+    ComPtr<IShellLinkW> shell_link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(shell_link.out()))))
+        return;
+    shell_link->SetPath(target.c_str());
+    shell_link->SetWorkingDirectory(parent_folder(target).c_str());
+    shell_link->SetIconLocation(target.c_str(), 0);
+    shell_link->SetDescription(L"tarnwick");
+    ComPtr<IPersistFile> file;
+    if (FAILED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.out()))))
+        return;
+    create_folders(parent_folder(link));
+    file->Save(link.c_str(), TRUE);
+}
+
+bool self_install()
+{
+    const std::wstring own = own_exe_path();
+    const std::wstring installed = launcher_install_path();
+    if (same_file(own, installed)) return false;   // already running from its place
+
+    create_folders(parent_folder(installed));
+    if (!copy_file_replacing(own, installed)) {
+        log_line("could not put the launcher in %s -- running from here", to_utf8(installed).c_str());
+        return false;
+    }
+    make_shortcut_in(FOLDERID_Programs, L"tarnwick\\tarnwick.lnk", installed);
+    make_shortcut_in(FOLDERID_Desktop, L"tarnwick.lnk", installed);
+
+    // No arguments: the installed copy starts as if from its shortcut. It
+    // inherits the environment.
+    if (!start_process(relaunch_command_line(installed, false, false))) return false;
+    log_line("installed the launcher at %s and started it", to_utf8(installed).c_str());
+    return true;
+}
