@@ -31,23 +31,31 @@ $(DEV_KEY_DIR)/public.pem:
 
 build: deps build-win build-host
 
+# Each build stage prints one line unless it fails or warns (tools/quiet-stage.sh);
+# VERBOSE=1 shows everything. The toolchain file only matters to the first
+# configure of a tree: passed again, CMake would warn that it is unused.
+STAGE := tools/quiet-stage.sh
+WIN_TOOLCHAIN := $(if $(wildcard $(BUILD)/win/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake)
+
 # Also builds build/win/v6/tarnwick.exe: the shipped launcher numbered one
 # higher (TW_LAUNCHER_VERSION + 1), which the self-update tests and the demo
 # publish as the newer launcher.
 build-win: $(TW_PUBLIC_KEY_FILE)
-	@cmake -S . -B $(BUILD)/win -DTW_TARGET=windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-	    -DTW_PUBLIC_KEY_FILE=$(abspath $(TW_PUBLIC_KEY_FILE)) \
-	    -DTW_DEFAULT_SERVER_URL=$(TW_DEFAULT_SERVER_URL) >/dev/null
-	@cmake --build $(BUILD)/win -j $(JOBS)
+	@$(STAGE) "windows launcher and unit tests" $(BUILD)/logs/build-win.log sh -c '\
+	    cmake -S . -B $(BUILD)/win -DTW_TARGET=windows $(WIN_TOOLCHAIN) \
+	        -DTW_PUBLIC_KEY_FILE=$(abspath $(TW_PUBLIC_KEY_FILE)) \
+	        -DTW_DEFAULT_SERVER_URL=$(TW_DEFAULT_SERVER_URL) && \
+	    cmake --build $(BUILD)/win -j $(JOBS)'
 
 build-host:
-	@cmake -S . -B $(BUILD)/host -DTW_TARGET=host >/dev/null
-	@cmake --build $(BUILD)/host -j $(JOBS)
+	@$(STAGE) "studio tools and benchmarks" $(BUILD)/logs/build-host.log sh -c '\
+	    cmake -S . -B $(BUILD)/host -DTW_TARGET=host && cmake --build $(BUILD)/host -j $(JOBS)'
 
 build-sanitize:
-	@cmake -S . -B $(BUILD)/sanitize -DTW_TARGET=sanitize -DCMAKE_C_COMPILER=clang \
-	    -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug >/dev/null
-	@cmake --build $(BUILD)/sanitize -j $(JOBS)
+	@$(STAGE) "portable tests and fuzzers (sanitizers)" $(BUILD)/logs/build-sanitize.log sh -c '\
+	    cmake -S . -B $(BUILD)/sanitize -DTW_TARGET=sanitize -DCMAKE_C_COMPILER=clang \
+	        -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug && \
+	    cmake --build $(BUILD)/sanitize -j $(JOBS)'
 
 # One Wine prefix for all tests, created once (the first start takes ~10 s).
 wineprefix: $(WINEPREFIX)/.ready

@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/game_launch.h"
 #include "app/headless_progress.h"
+#include "app/install_lock.h"
 #include "app/log.h"
 #include "app/paths.h"
 #include "app/roads.h"
@@ -42,11 +43,23 @@ bool read_environment(const wchar_t* name, size_t buffer_size, std::wstring& val
     return true;
 }
 
-// A process that already has a console (Wine gives one to a program started
-// from a terminal) fails the attach with ERROR_ACCESS_DENIED; its console is
-// the caller's terminal, so it is used the same way.
-void attach_parent_console()
+// Long enough for a launcher that is just ending (the self-install starts
+// the installed copy and then ends) to let go of the install folder.
+constexpr unsigned long INSTALL_LOCK_WAIT_MS = 3000;
+
+// Where the headless lines are echoed. Standard output that is already a file
+// or a pipe at start (a build machine, "| tee out.txt") is used as it is.
+// Otherwise the parent's console: a process that already has one (Wine gives
+// one to a program started from a terminal) fails the attach with
+// ERROR_ACCESS_DENIED; its console is the caller's terminal, so it is used
+// the same way.
+void attach_headless_output()
 {
+    const DWORD type = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE));
+    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
+        console_attached = true;
+        return;
+    }
     if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED) return;
     if (_wfreopen(L"CONOUT$", L"w", stdout)) console_attached = true;
 }
@@ -101,8 +114,16 @@ int entry()
         install_dir = join_path(known_folder(FOLDERID_LocalAppData), L"tarnwick");
 
     create_folders(install_dir);
+    if (headless) attach_headless_output();
+    // Before the log: a second launcher must not even truncate the first's.
+    if (!take_install_lock(install_dir, INSTALL_LOCK_WAIT_MS)) {
+        // Windowed, the first launcher's splash is on screen already.
+        if (!headless) return 0;
+        if (console_attached)
+            std::printf("another launcher is working in %s -- nothing done\n", to_utf8(install_dir).c_str());
+        return 1;
+    }
     open_log(join_path(install_dir, L"launcher.log"));
-    if (headless) attach_parent_console();
     log_line("tarnwick launcher v%d at %s, install %s, server %s", LAUNCHER_VERSION,
              to_utf8(own_exe_path()).c_str(), to_utf8(install_dir).c_str(),
              to_utf8(server_url).c_str());

@@ -4,7 +4,11 @@
 // console in headless mode. Safe to call from any thread.
 #include <string>
 
-#if defined(__GNUC__)
+// The formats follow the C standard (%zu, %lld): mingw's GCC must be told so
+// (its plain printf checks Microsoft's dialect); clang knows only "printf".
+#if defined(__clang__)
+#define TW_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#elif defined(__GNUC__)
 #define TW_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
 #define TW_PRINTF(fmt, args)

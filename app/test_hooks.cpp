@@ -1,7 +1,10 @@
 #include "app/test_hooks.h"
 
+#include "app/log.h"
+
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -47,4 +50,14 @@ void crash_point(const char* point)
     static CrashTarget target = read_crash_target();
     if (target.point.empty() || target.point != point) return;
     if (++target.passes == target.nth) TerminateProcess(GetCurrentProcess(), 9);
+}
+
+void owner_close_failed(const char* close_function)
+{
+    const unsigned long error = GetLastError();
+    log_line("owner close failed: %s (error %lu)", close_function, error);
+    std::fprintf(stderr, "owner close failed: %s (error %lu) -- the handle was closed with the wrong "
+                         "function or twice\n", close_function, error);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 70);
 }

@@ -24,6 +24,11 @@ bool test_free_bytes(int64_t& bytes);
 // copy moved back).
 void crash_point(const char* point);
 
+// A handle owner's close function reported failure (app/win_handles.h). The
+// test builds log it, print it on standard error and end the process with
+// exit code 70; the shipped launcher ignores it.
+void owner_close_failed(const char* close_function);
+
 // New seams go here as functions of their own, read in app/test_hooks.cpp,
 // so that their variable names stay out of the shipped file as well.
 

@@ -5,3 +5,4 @@
 bool test_free_bytes(int64_t&) { return false; }
 void crash_point(const char*) {}
 std::string test_hook_text(const char*) { return {}; }
+void owner_close_failed(const char*) {}

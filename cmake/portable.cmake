@@ -10,6 +10,7 @@ set(TW_PORTABLE_SOURCES
     formats/manifest.cpp
     formats/install_state.cpp
     formats/relative_path.cpp
+    formats/file_name_case.cpp
     net/server_paths.cpp
     update/planning_rules.cpp
     update/journal.cpp
@@ -52,6 +53,7 @@ set(TW_FUZZ_TARGETS
     fuzz/fuzz_journal.cpp
     fuzz/fuzz_manifest.cpp
     fuzz/fuzz_install_state.cpp
+    fuzz/fuzz_file_name.cpp
 )
 
 # Compressed pieces: decoder (launcher) and its tests.
@@ -64,6 +66,11 @@ list(APPEND TW_PORTABLE_TESTS
 )
 list(APPEND TW_FUZZ_TARGETS
     fuzz/fuzz_piece_decoder.cpp
+    fuzz/fuzz_piece_roundtrip.cpp
+)
+# Studio-side code that fuzz targets need besides the portable sources.
+list(APPEND TW_FUZZ_EXTRA_SOURCES
+    tools/publish/piece_encoder.cpp
 )
 # Native-only tests that also need studio-side code (the piece encoder); they
 # join the sanitize build's portable_tests.

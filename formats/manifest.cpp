@@ -1,9 +1,11 @@
 #include "formats/manifest.h"
 
+#include "formats/file_name_case.h"
 #include "formats/json.h"
 #include "formats/relative_path.h"
 
 #include <cmath>
+#include <map>
 #include <set>
 
 namespace {
@@ -40,39 +42,40 @@ bool pieces_are_safe(const ManifestFile& f)
     return true;
 }
 
-std::string ascii_lower(std::string s)
+bool is_or_below(const std::string& key, const std::string& folder)
 {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
+    return key == folder || key.rfind(folder + "/", 0) == 0;
 }
 
-// The launcher's own files in the install folder; a game file of the same
-// name would be overwritten by them, or hold them open, on every update.
-bool is_launcher_owned(const std::string& lower)
+// The launcher's own files and folders in the install folder (the installed
+// launcher lives in "launcher"); a game file of the same name would be
+// overwritten by them, or hold them open, on every update. `key` is a
+// file_name_key, so these are upper case.
+bool is_launcher_owned(const std::string& key)
 {
-    return lower == ".twinstall.json" || lower == ".twinstall.json.part" ||
-           lower == "launcher.log" || lower == ".twupdate" || lower.rfind(".twupdate/", 0) == 0 ||
-           lower == "launcher/tarnwick.exe";
-}
-
-// Windows ignores ASCII case in file names: two entries naming one place, or
-// a file that is also another entry's folder, would overwrite each other.
-bool places_are_distinct(const std::vector<ManifestFile>& files)
-{
-    std::set<std::string> names, folders;
-    for (const ManifestFile& f : files) {
-        std::string lower = ascii_lower(f.path);
-        if (is_launcher_owned(lower) || !names.insert(lower).second) return false;
-        for (size_t i = lower.find('/'); i != std::string::npos; i = lower.find('/', i + 1))
-            folders.insert(lower.substr(0, i));
-    }
-    for (const std::string& name : names)
-        if (folders.count(name)) return false;
-    return true;
+    return key == ".TWINSTALL.JSON" || key == ".TWINSTALL.JSON.PART" || key == "LAUNCHER.LOG" ||
+           is_or_below(key, ".TWUPDATE") || is_or_below(key, "LAUNCHER");
 }
 
 }  // namespace
+
+// Windows ignores case in file names, over all of Unicode: two entries naming
+// one place, or a file that is also another entry's folder, would overwrite
+// each other.
+std::string conflicting_path(const std::vector<std::string>& paths)
+{
+    std::map<std::string, const std::string*> names;
+    std::set<std::string> folders;
+    for (const std::string& path : paths) {
+        std::string key = file_name_key(path);
+        if (is_launcher_owned(key) || !names.emplace(key, &path).second) return path;
+        for (size_t i = key.find('/'); i != std::string::npos; i = key.find('/', i + 1))
+            folders.insert(key.substr(0, i));
+    }
+    for (const auto& [key, path] : names)
+        if (folders.count(key)) return *path;
+    return {};
+}
 
 bool parse_manifest(const std::string& text, Manifest& manifest)
 {
@@ -101,5 +104,7 @@ bool parse_manifest(const std::string& text, Manifest& manifest)
     if (!is_safe_run_exe(manifest.run_exe)) return false;
     for (const ManifestFile& f : manifest.files)
         if (!is_safe_relative_path(f.path) || !pieces_are_safe(f)) return false;
-    return places_are_distinct(manifest.files) && pieces_are_safe(manifest.launcher);
+    std::vector<std::string> paths;
+    for (const ManifestFile& f : manifest.files) paths.push_back(f.path);
+    return conflicting_path(paths).empty() && pieces_are_safe(manifest.launcher);
 }

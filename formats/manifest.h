@@ -35,3 +35,10 @@ struct Manifest {
 // manifest is accepted. Besides the format rules, a manifest whose paths or ids
 // could reach outside the install folder is rejected as a whole.
 bool parse_manifest(const std::string& text, Manifest& manifest);
+
+// The first of the paths that would share its place in the install folder
+// with another one on Windows (names differing only in case, over all of
+// Unicode; a file that is also another path's folder) or with the launcher's
+// own files ("launcher", "launcher.log", ".twupdate", ...); empty when every
+// path has a place of its own. The paths must be safe relative paths.
+std::string conflicting_path(const std::vector<std::string>& paths);

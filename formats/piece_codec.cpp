@@ -118,12 +118,14 @@ inline void copy_match(uint8_t* dst, size_t offset, size_t length, const uint8_t
     }
 }
 
+using Error = PieceDecodeError;
+
 // Decodes one LZ77+Huffman stream of in_size bytes into exactly out_size
 // bytes. The bit reader holds its valid bits at the top of `bits`: it loads
 // two 16-bit words at the start of each block and one more whenever fewer
 // than 16 valid bits remain, so `pos` (where raw length bytes and the next
 // table are read) always sits right after the last word loaded.
-bool decode_chunk(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size, uint16_t* table)
+Error decode_chunk(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size, uint16_t* table)
 {
     size_t pos = 0;
     unsigned zero_words = 0;  // words supplied as zero bits past the end
@@ -144,14 +146,14 @@ bool decode_chunk(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_si
     size_t op = 0;
     for (;;) {
         if (pos > in_size || in_size - pos < kTableBytes)
-            return false;
+            return Error::truncated;
         if (!build_decode_table(in + pos, table))
-            return false;
+            return Error::table;
         pos += kTableBytes;
         bits = 0;
         valid = 0;
         if (!load_word() || !load_word())
-            return false;
+            return Error::truncated;
 
         const size_t block_end = std::min<uint64_t>(out_size, block_output_end(op));
         while (op < block_end) {
@@ -161,13 +163,13 @@ bool decode_chunk(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_si
                 entry = table[kPrimaryEntries + (entry & ~uint32_t(kSubtableFlag)) * kSubtableEntries + low];
             }
             if (entry == 0)
-                return false;
+                return Error::table;
             const unsigned code_length = entry & 0x0F;
             const unsigned symbol = entry >> 4;
             bits <<= code_length;
             valid -= code_length;
             if (valid < 16 && !load_word())
-                return false;
+                return Error::truncated;
             if (symbol < 256) {
                 out[op++] = uint8_t(symbol);
                 continue;
@@ -178,21 +180,21 @@ bool decode_chunk(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_si
             const unsigned offset_bits = match >> 4;
             if (length == 15) {
                 if (pos >= in_size)
-                    return false;
+                    return Error::truncated;
                 length = in[pos++];
                 if (length == 255) {
                     if (in_size - pos < 2)
-                        return false;
+                        return Error::truncated;
                     length = read_le16(in + pos);
                     pos += 2;
                     if (length == 0) {
                         if (in_size - pos < 4)
-                            return false;
+                            return Error::truncated;
                         length = read_le32(in + pos);
                         pos += 4;
                     }
                     if (length < 15)
-                        return false;
+                        return Error::match_length;
                 } else {
                     length += 15;
                 }
@@ -204,14 +206,16 @@ bool decode_chunk(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_si
             bits <<= offset_bits;
             valid -= offset_bits;
             if (valid < 16 && !load_word())
-                return false;
-            if (offset > op || length > out_size - op)
-                return false;
+                return Error::truncated;
+            if (offset > op)
+                return Error::match_offset;
+            if (length > out_size - op)
+                return Error::match_length;
             copy_match(out + op, offset, length, out + out_size);
             op += length;
         }
         if (op == out_size)
-            return true;
+            return Error::none;
     }
 }
 
@@ -228,13 +232,30 @@ uint8_t piece_header_check_byte(const uint8_t* header)
     return uint8_t(crc32_update(crc, header + kCheckByteOffset + 1, kHeaderSize - kCheckByteOffset - 1));
 }
 
-bool decompress_piece(const uint8_t* in, size_t in_size, uint8_t* out, size_t raw_size)
+const char* piece_decode_error_text(PieceDecodeError error)
+{
+    switch (error) {
+    case Error::none: return "none";
+    case Error::header: return "header";
+    case Error::chunk_size: return "chunk size";
+    case Error::table: return "table";
+    case Error::match_offset: return "match offset";
+    case Error::match_length: return "match length";
+    case Error::truncated: return "truncated";
+    case Error::trailing_bytes: return "trailing bytes";
+    }
+    return "unknown";
+}
+
+namespace {
+
+Error decode_body(const uint8_t* in, size_t in_size, uint8_t* out, size_t raw_size)
 {
     if (in == nullptr || in_size < kHeaderSize || !header_is_valid(in))
-        return false;
+        return Error::header;
     const uint64_t total = read_le64(in + 8);
     if (total != raw_size || read_le64(in + 16) != chunk_raw_length(total, 0))
-        return false;
+        return Error::header;
 
     uint16_t table[kDecodeTableEntries];
     size_t pos = kHeaderSize;
@@ -242,17 +263,31 @@ bool decompress_piece(const uint8_t* in, size_t in_size, uint8_t* out, size_t ra
     while (done < total) {
         const size_t want = size_t(chunk_raw_length(total, done));
         if (in_size - pos < kChunkSizeFieldBytes)
-            return false;
+            return Error::truncated;
         const size_t stored = read_le32(in + pos);
         pos += kChunkSizeFieldBytes;
         if (stored > in_size - pos)
-            return false;
-        if (stored == want)
+            return Error::chunk_size;
+        if (stored == want) {
             std::memcpy(out + done, in + pos, want);
-        else if (!decode_chunk(in + pos, stored, out + done, want, table))
-            return false;
+        } else {
+            const Error error = decode_chunk(in + pos, stored, out + done, want, table);
+            if (error != Error::none)
+                return error;
+        }
         pos += stored;
         done += want;
     }
-    return pos == in_size;
+    return pos == in_size ? Error::none : Error::trailing_bytes;
+}
+
+}  // namespace
+
+bool decompress_piece(const uint8_t* in, size_t in_size, uint8_t* out, size_t raw_size,
+                      PieceDecodeError* reason)
+{
+    const Error error = decode_body(in, in_size, out, raw_size);
+    if (reason)
+        *reason = error;
+    return error == Error::none;
 }

@@ -1,5 +1,9 @@
 #include "formats/relative_path.h"
 
+#include "formats/file_name_case.h"
+
+#include <cstring>
+
 namespace {
 
 bool is_drive_prefix(const std::string& p)
@@ -20,26 +24,56 @@ bool segments_ok(const std::string& path, IsSeparator is_separator, bool allow_d
         // Windows drops a segment's trailing dots and spaces, so "x." names the
         // file "x" and "..." turns into "..": such names alias other paths.
         if (segment != "." && (segment.back() == '.' || segment.back() == ' ')) return false;
+        if (is_reserved_device_name(segment)) return false;
         start = i + 1;
     }
     return true;
 }
 
+// Bytes no name may hold: controls and what Windows forbids in names. A
+// non-ASCII backslash-u escape reaches a path as '?' through the JSON reader,
+// so it is refused here with the rest.
+bool characters_ok(const std::string& path)
+{
+    for (unsigned char c : path)
+        if (c < 0x20 || c == 0x7F || std::strchr("<>:\"|?*", c) != nullptr) return false;
+    return is_valid_utf8(path);
+}
+
+std::string ascii_upper(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
 }  // namespace
+
+bool is_reserved_device_name(const std::string& segment)
+{
+    // Windows looks at the part before the first dot, trailing blanks dropped.
+    std::string base = ascii_upper(segment.substr(0, segment.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+        base == "CONOUT$")
+        return true;
+    if (base.rfind("COM", 0) != 0 && base.rfind("LPT", 0) != 0) return false;
+    const std::string number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+           number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
 
 bool is_safe_relative_path(const std::string& path)
 {
     if (path.empty() || path[0] == '/' || path[0] == '\\' || is_drive_prefix(path)) return false;
-    for (unsigned char c : path)
-        if (c < 0x20 || c == 0x7F || c == '\\' || c == ':') return false;
+    if (!characters_ok(path) || path.find('\\') != std::string::npos) return false;
     return segments_ok(path, [](char c) { return c == '/'; }, false);
 }
 
 bool is_safe_run_exe(const std::string& path)
 {
     if (path.empty() || path[0] == '/' || path[0] == '\\' || is_drive_prefix(path)) return false;
-    for (unsigned char c : path)
-        if (c < 0x20 || c == 0x7F || c == ':') return false;
+    if (!characters_ok(path)) return false;
     return segments_ok(path, [](char c) { return c == '/' || c == '\\'; }, true);
 }
 

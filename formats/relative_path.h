@@ -4,16 +4,24 @@
 // nothing received can make the launcher touch a file outside that folder.
 #include <string>
 
-// Non-empty, '/'-separated, no leading slash or backslash, no drive letter or
-// UNC prefix, no empty, "." or ".." segment, no backslash, no control
-// character (bytes below 0x20 and 0x7F), no ':' (drive or stream syntax), no
-// segment ending in '.' or ' ' (Windows strips those, so the name would alias
-// another one: "a." is "a", "..." becomes "..").
+// Non-empty, well-formed UTF-8, '/'-separated, no leading slash or
+// backslash, no drive letter or UNC prefix, no empty, "." or ".." segment, no
+// backslash, no control character (bytes below 0x20 and 0x7F), none of the
+// characters Windows forbids in names (< > : " | ? *; ':' is also drive and
+// stream syntax), no segment ending in '.' or ' ' (Windows strips those, so
+// the name would alias another one: "a." is "a", "..." becomes ".."), and no
+// segment that names a device (CON, NUL, COM1, ... with or without an
+// extension).
 bool is_safe_relative_path(const std::string& path);
 
 // run_exe may use either slash and "." segments, but must stay relative and
-// hold no ".." segment nor one ending in '.' or ' '.
+// otherwise follow the same rules.
 bool is_safe_run_exe(const std::string& path);
+
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9 and LPT0-9 (also with the
+// superscript digits 1-3), in any ASCII case, alone or before an extension
+// ("nul.txt", "Com1 .log"): Windows opens the device instead of a file.
+bool is_reserved_device_name(const std::string& segment);
 
 // Exactly 64 lowercase hexadecimal characters.
 bool is_piece_id(const std::string& id);

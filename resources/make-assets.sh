@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the launcher's embedded splash assets from synthetic sources, so they
-# can be rebuilt on any Debian machine (ffmpeg, sox, imagemagick):
+# can be rebuilt on any Debian machine (packages ffmpeg, sox, imagemagick,
+# python3):
 #   bg_video.mp4  a seamless 4 s loop, 1280x720, 30 fps, H.264 yuv420p
 #   poster.jpg    its first frame, shown until the first video frame is ready
 #   tick.wav      a short click for each tenth of the progress bar
@@ -29,12 +30,18 @@ r="if(gt(Y,${ridge2}),6,if(gt(Y,${ridge1}),10+0.3*${glow},${sky_r}+${glow}))"
 g="if(gt(Y,${ridge2}),8,if(gt(Y,${ridge1}),13+0.25*${glow},${sky_g}+0.7*${glow}))"
 b="if(gt(Y,${ridge2}),12,if(gt(Y,${ridge1}),20+0.2*${glow},${sky_b}+0.4*${glow}))"
 
+# No B-frames: with them the file needs an edit list to line its first frame
+# up with time 0, and a decoder that ignores edit lists shows every frame two
+# frames late. The encoder's banner (an SEI message) and the muxer's tags are
+# left out, so the files carry no tool names.
+clean=(-map_metadata -1 -fflags +bitexact -flags:v +bitexact)
 ffmpeg -loglevel error -y -f lavfi -i "color=c=black:s=${w}x${h}:r=${fps}:d=${seconds}" \
     -vf "geq=r='${r}':g='${g}':b='${b}',scale=1280:720:flags=bicubic,format=yuv420p" \
-    -frames:v $((seconds * fps)) -c:v libx264 -preset slow -crf 26 -g ${fps} \
-    -movflags +faststart -an bg_video.mp4
+    -frames:v $((seconds * fps)) -c:v libx264 -preset slow -crf 26 -g ${fps} -bf 0 \
+    -bsf:v filter_units=remove_types=6 "${clean[@]}" -metadata:s:v:0 encoder=tarnwick \
+    -use_editlist 0 -movflags +faststart -an bg_video.mp4
 
-ffmpeg -loglevel error -y -i bg_video.mp4 -frames:v 1 -q:v 3 poster.jpg
+ffmpeg -loglevel error -y -i bg_video.mp4 -frames:v 1 -q:v 3 "${clean[@]}" poster.jpg
 
 # A soft 2.4 kHz click: 25 ms with a fast decay, 16-bit mono at 44.1 kHz.
 sox -n -r 44100 -b 16 -c 1 tick.wav synth 0.025 sine 2400 fade q 0.001 0.025 0.022 vol 0.5

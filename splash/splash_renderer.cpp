@@ -20,10 +20,7 @@ namespace {
 constexpr uint32_t STATUS_TEXT_COLOUR = 0xFF60E060;
 
 const wchar_t CREDIT_LINE[] =
-    L"Powered by NVIDIA\u00AE DLSS   \u00B7   Map data \u00A9 OpenStreetMap contributors (ODbL)"
-    L"   \u00B7   Contains modified Copernicus Sentinel data 2023\u20132024   \u00B7   "
-    L"Canopy height \u00A9 Meta & World Resources Institute (CC BY 4.0)   \u00B7   "
-    L"Full credits in license.txt";
+    L"tarnwick launcher   \u00B7   game data \u00A9 its authors   \u00B7   Full credits in license.txt";
 
 float clamp01(float v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 
@@ -278,11 +275,11 @@ bool DibSection::create(int width, int height)
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    HDC screen = GetDC(nullptr);
+    ScreenDc screen(GetDC(nullptr));
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    MemoryDc dc(CreateCompatibleDC(screen));
-    ReleaseDC(nullptr, screen);
+    HBITMAP bitmap = CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    MemoryDc dc(CreateCompatibleDC(screen.get()));
+    screen.reset();
     GdiObject owned(bitmap);
     if (!bitmap || !bits || !dc) return false;
     previous_ = SelectObject(dc.get(), bitmap);

@@ -43,7 +43,7 @@ PlaceStatus status_of(const std::wstring& place)
 bool remove_tree(const std::wstring& folder, const char* point)
 {
     WIN32_FIND_DATAW entry;
-    FileHandle find(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
+    FindHandle find(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
                                      FindExSearchNameMatch, nullptr, 0));
     if (find) {
         do {

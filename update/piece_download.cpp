@@ -89,11 +89,15 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
     const std::string* raw = &buffers.body;
     if (!job.stored) {
         buffers.output.resize(static_cast<size_t>(job.raw_size));
+        PieceDecodeError reason = PieceDecodeError::none;
         if (!decompress_piece(reinterpret_cast<const uint8_t*>(buffers.body.data()),
                               buffers.body.size(),
                               reinterpret_cast<uint8_t*>(buffers.output.data()),
-                              buffers.output.size()))
+                              buffers.output.size(), &reason)) {
+            // Its own line, just before the piece's failure line.
+            log_line("piece %s: did not decode (%s)", job.id.c_str(), piece_decode_error_text(reason));
             return nullptr;
+        }
         raw = &buffers.output;
     }
     if (static_cast<int64_t>(raw->size()) != job.raw_size) return nullptr;

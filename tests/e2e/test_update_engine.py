@@ -401,7 +401,8 @@ def test_compressed_piece_that_decodes_short_fails(install_dir, update_server, r
                         body=piece_file(update_server.root, tail_id).read_bytes())
     assert run(install_dir, update_server).returncode == 1
     log = read_log(install_dir)
-    assert f"piece {first_id}: failed (http 200)" in log
+    at = log.index(f"piece {first_id}: failed (http 200)")
+    assert log[at - 1] == f"piece {first_id}: did not decode (header)"   # the declared size is wrong
     assert DOWNLOAD_FAILED in log
 
 

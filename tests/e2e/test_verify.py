@@ -159,3 +159,37 @@ def test_a_cut_during_the_repair_leaves_the_damaged_or_the_repaired_game(tmp_pat
         assert result.returncode == 0, read_log(folder)
         assert game_files(folder) == files, f"{cut}: the next --verify did not repair"
     assert seen == {"damaged", "repaired"}
+
+
+# ---------------------------------------------------------------- offline
+
+def test_offline_verify_reports_against_the_saved_manifest_and_touches_nothing(
+        install_dir, update_server, tmp_path):
+    publish(make_game(tmp_path / "src", game()), update_server.root)
+    assert run_launcher(install_dir, server_url=update_server.url).returncode == 0
+    damage_in_place(install_dir / "data" / "text.txt")
+    (install_dir / "levels" / "one.lvl").unlink()
+    before = identities(install_dir)
+    state = (install_dir / STATE_FILE).read_bytes()
+    update_server.fault("manifest.sig", body=b"not a signature")   # the server's copy is refused
+    update_server.clear_log()
+
+    result = run_launcher(install_dir, VERIFY, server_url=update_server.url)
+    log = read_log(install_dir)
+    assert result.returncode == 1, log   # offline is not a successful update
+    summary = log.index("verify: 5 files checked, 2 damaged or missing")
+    assert log[summary + 1:summary + 3] == ["verify: damaged data/text.txt",
+                                            "verify: missing levels/one.lvl"]
+    assert log[-2:] == ["[6] offline -- playing the installed version", "headless: done, phase 6"]
+    assert identities(install_dir) == before
+    assert (install_dir / STATE_FILE).read_bytes() == state
+    assert not (install_dir / UPDATE_FOLDER).exists()
+    assert chunk_requests(update_server) == []
+
+    # A saved manifest that no longer matches its signature is not used.
+    saved = install_dir / SAVED_MANIFEST
+    saved.write_bytes(saved.read_bytes().replace(b"text.txt", b"text.txu"))
+    run_launcher(install_dir, VERIFY, server_url=update_server.url)
+    log = read_log(install_dir)
+    assert not [line for line in log if line.startswith("verify: 5")], log
+    assert NO_SAVED_MANIFEST in log

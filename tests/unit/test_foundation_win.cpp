@@ -71,6 +71,16 @@ TEST(WholeFile, CrashBeforeTheMoveKeepsTheOldContent)
     EXPECT_FALSE(exists(path + L".part"));
 }
 
+// Wine lets a wrong close pass unnoticed, so the test build's owners stop the
+// process when their close function fails: a search handle given to
+// CloseHandle must end the child, FindClose must not.
+TEST(Owners, AWrongCloseFunctionStopsTheTestBuild)
+{
+    std::wstring dir = make_temp_folder(L"owners");
+    EXPECT_EQ(run_child(L"close-search", L"\"" + dir + L"\" find"), 0);
+    EXPECT_EQ(run_child(L"close-search", L"\"" + dir + L"\" kernel"), 70);
+}
+
 TEST(Log, LinesAreStampedCutAndNeverInterleaved)
 {
     std::wstring dir = make_temp_folder(L"log");

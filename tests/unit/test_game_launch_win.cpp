@@ -84,7 +84,8 @@ TEST_F(GameLaunch, EmptyRunExeStartsTarnwickExeWithTrailingBlank)
     SetEnvironmentVariableW(L"FAKE_GAME_OUT", join_path(install_dir, L"out.txt").c_str());
     std::string report = start_and_report();
     SetEnvironmentVariableW(L"FAKE_GAME_OUT", nullptr);
-    EXPECT_EQ(report.substr(0, report.find('\n')), "\"" + to_utf8(install_dir) + "\\tarnwick.exe\" ");
+    const std::string expected = std::string(1, '"').append(to_utf8(install_dir)).append("\\tarnwick.exe\" ");
+    EXPECT_EQ(report.substr(0, report.find('\n')), expected);
 }
 
 TEST_F(GameLaunch, MissingExeIsLoggedWithTheSystemError)

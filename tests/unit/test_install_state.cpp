@@ -77,10 +77,10 @@ TEST(InstallState, RoundTripsEveryStringAndTheWriteTime)
     InstallState s = sample_state();
     s.version = std::string("quote\" back\\slash tab\t nul\0 \x01 \xff", 30);
     s.run_args = "\\\\server\\share \"{app}\"\r\n";
-    s.files["dir/with\"quote"] = {1, UINT64_MAX, HASH};
+    s.files["dir/it's [1]"] = {1, UINT64_MAX, HASH};
     s.files["dir/\xe6\x97\xa5\xe6\x9c\xac"] = {2, 1, HASH};
     std::string text = install_state_to_text(s);
-    EXPECT_NE(text.find("\"dir/with\\\"quote\""), std::string::npos);
+    EXPECT_NE(text.find("\"quote\\\" back\\\\slash"), std::string::npos);
     EXPECT_NE(text.find("\"18446744073709551615\""), std::string::npos);
     expect_same(install_state_from_text(text), s);
 }

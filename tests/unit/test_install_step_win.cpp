@@ -192,6 +192,10 @@ TEST_F(InstallStep, LockedFileRollsEverythingBack)
     plan.stale_files = {&m.files[0], &m.files[1], &m.files[2]};
     plan.paths_to_remove = {"gone.txt", "keep.txt"};
     update_status.install_state.files["a.txt"] = {0, 0, HASH_B};   // in memory only
+    // Copies left in "old" by an earlier run that was cut off: the rollback
+    // must not "restore" them over files this install never moved aside.
+    put(old_path_of("gone.txt"), "gone v0");
+    put(old_path_of("keep.txt"), "keep v0");
 
     FileHandle lock(CreateFileW(place_of("change.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -203,6 +207,7 @@ TEST_F(InstallStep, LockedFileRollsEverythingBack)
     EXPECT_EQ(content(place_of("change.txt")), "change v1");
     EXPECT_FALSE(exists(place_of("z.txt")));
     EXPECT_EQ(content(place_of("gone.txt")), "gone v1");
+    EXPECT_EQ(content(place_of("keep.txt")), "keep");
     EXPECT_FALSE(exists(journal_path()));
     EXPECT_TRUE(exists(stage_path_of("z.txt")));   // the cached work stays for the next run
     StatusSnapshot s = read_status();

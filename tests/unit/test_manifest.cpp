@@ -209,7 +209,8 @@ TEST(Manifest, FilePathsThatCouldLeaveTheInstallFolderRejectTheWholeManifest)
 {
     EXPECT_TRUE(accepts(with_file(file_at("data/pak01.bin"))));
     for (const char* bad : {"", "/etc/passwd", "\\\\windows", "C:/x", "c:x", "a//b", "a/", "./a", "a/./b",
-                            "..", "../x", "a/../../x", "a\\\\b", "a\\u0001b", "a\\nb", "a:ads", "a/...", "x."})
+                            "..", "../x", "a/../../x", "a\\\\b", "a\\u0001b", "a\\nb", "a:ads", "a/...", "x.",
+                            "caf\\u00e9.txt", "data/nul.pak", "a\xff.bin"})
         EXPECT_FALSE(accepts(with_file(file_at(bad)))) << bad;
     // One bad entry among good ones is enough.
     EXPECT_FALSE(accepts("{\"format\":1,\"run\":{\"exe\":\"g.exe\"},\"files\":[" + file_at("ok") + "," +
@@ -252,9 +253,14 @@ TEST(Manifest, EntriesMustNameDistinctPlacesOutsideTheLauncherFiles)
     EXPECT_FALSE(accepts(two("data/a.bin", "data/a.bin")));
     EXPECT_FALSE(accepts(two("data", "DATA/x.bin")));
     EXPECT_FALSE(accepts(two("a/b/c", "a/B")));
+    // Case beyond ASCII counts too, as the file system folds it.
+    EXPECT_FALSE(accepts(two("\xC3\x84.bin", "\xC3\xA4.bin")));                 // Ä, ä
+    EXPECT_FALSE(accepts(two("\xD0\x94\xCE\xA3/x", "\xD0\xB4\xCF\x83/X")));   // ДΣ, дσ
+    EXPECT_FALSE(accepts(two("\xF0\x90\x90\x80", "\xF0\x90\x90\xA8")));      // U+10400, U+10428
+    EXPECT_TRUE(accepts(two("stra\xC3\x9F" "e", "strasse")));                   // ß has no one-letter capital
     for (const char* own : {".twinstall.json", "launcher.log", "Launcher.LOG", ".twupdate/journal.txt",
-                            ".TWUPDATE/pieces/x", "launcher/tarnwick.exe"})
+                            ".TWUPDATE/pieces/x", "launcher/tarnwick.exe", "launcher", "LAUNCHER/readme.txt"})
         EXPECT_FALSE(accepts(with_file(file_at(own)))) << own;
-    EXPECT_TRUE(accepts(with_file(file_at("launcher/readme.txt"))));
+    EXPECT_TRUE(accepts(with_file(file_at("launchers/readme.txt"))));
     EXPECT_TRUE(accepts(with_file(file_at("logs/launcher.log"))));
 }

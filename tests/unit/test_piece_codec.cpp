@@ -174,6 +174,16 @@ std::optional<Bytes> decode(const Bytes& body, size_t raw_size)
     return out;
 }
 
+// The check a body fails ("none" when it decodes).
+std::string failure(const Bytes& body, size_t raw_size)
+{
+    Bytes out(raw_size);
+    PieceDecodeError reason = PieceDecodeError::none;
+    const bool ok = decompress_piece(body.data(), body.size(), out.data(), raw_size, &reason);
+    EXPECT_EQ(ok, reason == PieceDecodeError::none);
+    return piece_decode_error_text(reason);
+}
+
 Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // The obviously correct way to apply a match: one byte at a time.
@@ -231,7 +241,7 @@ TEST(PieceCodec, FramingHeaderIsChecked)
     for (size_t i = 0; i < 24; ++i) {
         Bytes bad = good;
         bad[i] ^= 0x01;
-        EXPECT_FALSE(decode(bad, 5)) << "header byte " << i;
+        EXPECT_EQ(failure(bad, 5), "header") << "header byte " << i;
     }
     // Correct check byte but wrong values.
     Bytes wrong_algorithm = good;
@@ -242,14 +252,14 @@ TEST(PieceCodec, FramingHeaderIsChecked)
     wrong_header_size[4] = 32;
     set_check_byte(wrong_header_size);
     EXPECT_FALSE(decode(wrong_header_size, 5));
-    EXPECT_FALSE(decode(good, 4));
-    EXPECT_FALSE(decode(good, 6));
+    EXPECT_EQ(failure(good, 4), "header");
+    EXPECT_EQ(failure(good, 6), "header");
     Bytes chunk_field = header(5, 4);
     put_le(chunk_field, 4, 4);
     chunk_field.insert(chunk_field.end(), {'h', 'e', 'l', 'l'});
     put_le(chunk_field, 1, 4);
     chunk_field.push_back('o');
-    EXPECT_FALSE(decode(chunk_field, 5)) << "chunk size field must be min(total, 64 MiB)";
+    EXPECT_EQ(failure(chunk_field, 5), "header") << "chunk size field must be min(total, 64 MiB)";
     EXPECT_FALSE(decode(Bytes(good.begin(), good.begin() + 23), 0));
 }
 
@@ -261,7 +271,7 @@ TEST(PieceCodec, EmptyPieceIsAHeaderAlone)
     EXPECT_TRUE(decompress_piece(empty.data(), empty.size(), &dummy, 0));
     Bytes trailing = empty;
     trailing.push_back(0);
-    EXPECT_FALSE(decode(trailing, 0));
+    EXPECT_EQ(failure(trailing, 0), "trailing bytes");
     EXPECT_FALSE(decompress_piece(nullptr, 0, &dummy, 0));
 }
 
@@ -270,12 +280,12 @@ TEST(PieceCodec, ChunkFraming)
     const Bytes stored = frame(5, {bytes_of("hello")});
     Bytes extra = stored;
     extra.push_back('!');
-    EXPECT_FALSE(decode(extra, 5)) << "bytes after the last chunk";
-    EXPECT_FALSE(decode(Bytes(stored.begin(), stored.end() - 1), 5)) << "chunk runs past the input";
-    EXPECT_FALSE(decode(Bytes(stored.begin(), stored.begin() + 26), 5)) << "truncated size field";
+    EXPECT_EQ(failure(extra, 5), "trailing bytes");
+    EXPECT_EQ(failure(Bytes(stored.begin(), stored.end() - 1), 5), "chunk size") << "chunk runs past the input";
+    EXPECT_EQ(failure(Bytes(stored.begin(), stored.begin() + 26), 5), "truncated") << "cut size field";
     Bytes huge_size = stored;
     huge_size[24] = 0xFF, huge_size[25] = 0xFF, huge_size[26] = 0xFF, huge_size[27] = 0xFF;
-    EXPECT_FALSE(decode(huge_size, 5));
+    EXPECT_EQ(failure(huge_size, 5), "chunk size");
 
     // A stream may leave bytes unused at its end (the platform's compressor
     // does); only bytes after the last chunk are an error.
@@ -297,7 +307,7 @@ TEST(PieceCodec, TwoChunksWithALongMatchAcrossTheFirst)
     EXPECT_EQ(Bytes(out->begin() + kChunk, out->end()), bytes_of("end"));
 
     const Bytes reaches_back = StreamBuilder().flat_block().match(3, 1).finish();
-    EXPECT_FALSE(decode(frame(total, {first, reaches_back}), size_t(total)))
+    EXPECT_EQ(failure(frame(total, {first, reaches_back}), size_t(total)), "match offset")
         << "a match must not reach into the previous chunk";
 }
 
@@ -321,10 +331,10 @@ TEST(PieceCodec, LengthEscapes)
     EXPECT_EQ(decode(frame(19, {escaped(2, 15)}), 19), Bytes(19, 'a'));
     EXPECT_EQ(decode(frame(19, {escaped(4, 15)}), 19), Bytes(19, 'a'));
     for (uint32_t low : {1u, 14u}) {
-        EXPECT_FALSE(decode(frame(1 + low + 3, {escaped(2, low)}), 1 + low + 3)) << low;
-        EXPECT_FALSE(decode(frame(1 + low + 3, {escaped(4, low)}), 1 + low + 3)) << low;
+        EXPECT_EQ(failure(frame(1 + low + 3, {escaped(2, low)}), 1 + low + 3), "match length") << low;
+        EXPECT_EQ(failure(frame(1 + low + 3, {escaped(4, low)}), 1 + low + 3), "match length") << low;
     }
-    EXPECT_FALSE(decode(frame(4, {escaped(4, 0)}), 4));
+    EXPECT_EQ(failure(frame(4, {escaped(4, 0)}), 4), "match length");
 }
 
 TEST(PieceCodec, EveryOffsetBitCount)
@@ -374,34 +384,34 @@ TEST(PieceCodec, MatchBoundsAreChecked)
         return StreamBuilder().flat_block().literals("abc").match(length, offset).symbol(256).finish();
     };
     EXPECT_EQ(decode(frame(6, {stream(3, 3)}), 6), bytes_of("abcabc")) << "offset reaching the chunk start";
-    EXPECT_FALSE(decode(frame(7, {stream(4, 4)}), 7)) << "offset before the chunk start";
-    EXPECT_FALSE(decode(frame(6, {stream(4, 3)}), 6)) << "match past the end of the output";
-    EXPECT_FALSE(decode(frame(60, {stream(4, 3)}), 60)) << "stream ends before the output is complete";
+    EXPECT_EQ(failure(frame(7, {stream(4, 4)}), 7), "match offset") << "offset before the chunk start";
+    EXPECT_EQ(failure(frame(6, {stream(4, 3)}), 6), "match length") << "match past the end of the output";
+    EXPECT_EQ(failure(frame(60, {stream(4, 3)}), 60), "truncated") << "stream ends before the output is complete";
     // Output overrun by a long match near the end of a large buffer.
-    EXPECT_FALSE(decode(frame(1000, {stream(998, 1)}), 1000));
+    EXPECT_EQ(failure(frame(1000, {stream(998, 1)}), 1000), "match length");
 }
 
 TEST(PieceCodec, CodeLengthTables)
 {
     // Over-subscribed: three one-bit codes.
-    EXPECT_FALSE(decode(frame(1, {StreamBuilder().block({{'a', 1}, {'b', 1}, {256, 1}}).finish()}), 1));
+    EXPECT_EQ(failure(frame(1, {StreamBuilder().block({{'a', 1}, {'b', 1}, {256, 1}}).finish()}), 1), "table");
     // Over-subscribed only at the longest length.
     std::map<unsigned, unsigned> deep;
     for (unsigned s = 0; s < 15; ++s)
         deep[s] = s + 1;
     deep[15] = 15;
     deep[16] = 15;
-    EXPECT_FALSE(decode(frame(1, {StreamBuilder().block(deep).finish()}), 1));
+    EXPECT_EQ(failure(frame(1, {StreamBuilder().block(deep).finish()}), 1), "table");
     // No code at all.
-    EXPECT_FALSE(decode(frame(1, {StreamBuilder().block({}).finish()}), 1));
+    EXPECT_EQ(failure(frame(1, {StreamBuilder().block({}).finish()}), 1), "table");
     // One symbol alone leaves half the code space unassigned: fine until a
     // bit pattern in that half turns up.
     EXPECT_EQ(decode(frame(3, {StreamBuilder().block({{'q', 1}}).literals("qqq").finish()}), 3), bytes_of("qqq"));
-    EXPECT_FALSE(decode(frame(3, {StreamBuilder().block({{'q', 1}}).literals("q").bits(1, 1).finish()}), 3));
+    EXPECT_EQ(failure(frame(3, {StreamBuilder().block({{'q', 1}}).literals("q").bits(1, 1).finish()}), 3), "table");
     // 'b' is 10000000000000; 100000000001000 shares its first 11 bits but is
     // not assigned (the hole sits in the second-level table).
     const Bytes deep_hole = StreamBuilder().block({{'a', 1}, {'b', 14}}).literals("ab").bits(0x4008, 15).finish();
-    EXPECT_FALSE(decode(frame(3, {deep_hole}), 3));
+    EXPECT_EQ(failure(frame(3, {deep_hole}), 3), "table");
 }
 
 TEST(PieceCodec, CodesOfEveryLength)
@@ -463,16 +473,16 @@ TEST(PieceCodec, ReadingPastTheEndOfAStream)
     const Bytes table_only = StreamBuilder().block({{0, 1}, {256, 1}}).finish();
     const Bytes bare(table_only.begin(), table_only.begin() + 256);
     EXPECT_EQ(decode(frame(16, {bare}), 16), Bytes(16, 0));
-    EXPECT_FALSE(decode(frame(17, {bare}), 17));
+    EXPECT_EQ(failure(frame(17, {bare}), 17), "truncated");
     Bytes one_word = bare;
     one_word.insert(one_word.end(), {0, 0});
     EXPECT_EQ(decode(frame(32, {one_word}), 32), Bytes(32, 0));
-    EXPECT_FALSE(decode(frame(33, {one_word}), 33));
-    EXPECT_FALSE(decode(frame(1, {Bytes(bare.begin(), bare.end() - 1)}), 1)) << "table cut short";
+    EXPECT_EQ(failure(frame(33, {one_word}), 33), "truncated");
+    EXPECT_EQ(failure(frame(1, {Bytes(bare.begin(), bare.end() - 1)}), 1), "truncated") << "table cut short";
 
     // A raw length byte past the end is an error even though bits are not.
     Bytes raw_needed = StreamBuilder().flat_block().literals("a").symbol(256 + 15).finish();
-    EXPECT_FALSE(decode(frame(100, {raw_needed}), 100));
+    EXPECT_EQ(failure(frame(100, {raw_needed}), 100), "truncated");
 }
 
 TEST(PieceCodec, EveryTruncationOfAValidStreamFails)

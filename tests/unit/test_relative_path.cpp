@@ -36,7 +36,27 @@ TEST(RelativePath, ControlCharactersAreRefused)
     EXPECT_FALSE(is_safe_relative_path("a\nb"));
     EXPECT_FALSE(is_safe_relative_path("a\x1f"));
     EXPECT_FALSE(is_safe_relative_path("a\x7f"));
-    EXPECT_TRUE(is_safe_relative_path("a\x80"));   // UTF-8 continuation bytes are ordinary
+    EXPECT_TRUE(is_safe_relative_path("a\xC2\x80"));   // U+0080 is a name character, not a control
+}
+
+TEST(RelativePath, NamesWindowsCannotHoldAreRefused)
+{
+    // Malformed UTF-8: a stray continuation byte, an overlong '/', a
+    // surrogate, a cut sequence, a code point above U+10FFFF, a lone lead.
+    for (const char* p : {"\x80", "a\xC0\xAF", "\xED\xA0\x80.bin", "\xE6\x97", "\xF4\x90\x80\x80", "a\xFF" "b",
+                          "d/\xC3"})
+        EXPECT_FALSE(is_safe_relative_path(p)) << p;
+    EXPECT_TRUE(is_safe_relative_path("\xF0\x9F\x8E\xAE/\xEF\xBF\xBD"));   // U+1F3AE, U+FFFD itself
+    for (char c : std::string("<>:\"|?*")) {
+        EXPECT_FALSE(is_safe_relative_path(std::string("a") + c + "b")) << c;
+        EXPECT_FALSE(is_safe_run_exe(std::string("bin/g") + c + ".exe")) << c;
+    }
+    // Device names, alone or before an extension, in any folder and case.
+    for (const char* p : {"CON", "nul.txt", "a/Com1.log", "LPT9", "aux .x", "prn.a.b", "COM\xC2\xB9", "conout$"})
+        EXPECT_FALSE(is_safe_relative_path(p)) << p;
+    EXPECT_FALSE(is_safe_run_exe("bin\\nul.exe"));
+    for (const char* p : {"CONSOLE", "com10", "nul_", "xcon", "LPT", "a/auxiliary.txt", "com/x"})
+        EXPECT_TRUE(is_safe_relative_path(p)) << p;
 }
 
 TEST(RelativePath, RunExeMayUseEitherSlashButStaysInside)

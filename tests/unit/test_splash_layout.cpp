@@ -17,6 +17,10 @@ TEST(SplashLayout, VideoBarFollowsTheLargerScale)
     const BarRect bar = bar_layout(1000, 2000, true, TitleBox{});
     EXPECT_NEAR(bar.y, 1000.0f + 70.0f + 89.0f * 2000.0f / 1152.0f, 1e-2f);
     EXPECT_NEAR(bar.w, 150.0f, 1e-3f);
+    // Wider than 16:9 (an ultrawide monitor): the width ratio wins.
+    const BarRect wide = bar_layout(3440, 1440, true, TitleBox{});
+    EXPECT_NEAR(wide.y, 720.0f + 50.4f + 89.0f * 3440.0f / 2048.0f, 1e-2f);
+    EXPECT_NEAR(wide.x, (3440.0f - 516.0f) / 2.0f, 1e-3f);
 }
 
 TEST(SplashLayout, BarWithoutVideoOrTitleSitsBelowTheMiddle)

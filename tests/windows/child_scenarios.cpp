@@ -2,6 +2,7 @@
 
 #include "app/paths.h"
 #include "app/whole_file.h"
+#include "app/win_handles.h"
 
 #include <windows.h>
 
@@ -26,11 +27,28 @@ int atomic_write_then_crash(int argc, wchar_t** argv)
     return 0;   // not reached
 }
 
+// Opens a search on the folder argv[0] and lets the owner named by argv[1]
+// close it: "find" (FindClose, right) or "kernel" (CloseHandle, wrong).
+int close_search_handle(int argc, wchar_t** argv)
+{
+    if (argc < 2) return 2;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileExW(join_path(argv[0], L"*").c_str(), FindExInfoBasic, &entry,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return 4;
+    if (std::wstring(argv[1]) == L"find")
+        FindHandle owner(search);
+    else
+        FileHandle owner(search);
+    return 0;
+}
+
 }  // namespace
 
 int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
 {
     if (name == L"atomic-crash") return atomic_write_then_crash(argc, argv);
+    if (name == L"close-search") return close_search_handle(argc, argv);
     return 99;
 }
 

@@ -30,9 +30,11 @@ int run_decompress(const std::vector<std::string>& args)
     if (!read_file(in_path, body, error)) return report_error(error, EXIT_FAILED);
     std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[raw_size ? raw_size : 1]);
     if (!raw) return report_error("not enough memory for " + parsed.positional[2] + " bytes", EXIT_FAILED);
+    PieceDecodeError reason = PieceDecodeError::none;
     if (!decompress_piece(reinterpret_cast<const uint8_t*>(body.data()), body.size(), raw.get(),
-                          raw_size))
-        return report_error(in_path + " does not decode to " + parsed.positional[2] + " bytes",
+                          raw_size, &reason))
+        return report_error(in_path + " does not decode to " + parsed.positional[2] + " bytes (" +
+                                piece_decode_error_text(reason) + ")",
                             EXIT_FAILED);
     if (!write_file_replacing(out_path, std::string_view(reinterpret_cast<const char*>(raw.get()),
                                                          raw_size), error))

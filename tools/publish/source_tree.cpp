@@ -1,5 +1,6 @@
 #include "tools/publish/source_tree.h"
 
+#include "formats/manifest.h"
 #include "formats/relative_path.h"
 #include "tools/publish/staged_file.h"
 #include "tools/publish/unique_fd.h"
@@ -91,6 +92,14 @@ bool collect_source_files(const std::string& root, std::vector<SourceFile>& file
     // unsigned values: the byte order the manifest promises.
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
+    std::vector<std::string> paths;
+    for (const SourceFile& f : files) paths.push_back(f.path);
+    const std::string conflict = conflicting_path(paths);
+    if (!conflict.empty()) {
+        error = "file name cannot be published (on Windows it is the same file as another, or one "
+                "of the launcher's own): " + printable_text(conflict);
+        return false;
+    }
     return true;
 }
 

@@ -13,7 +13,8 @@ struct SourceFile {
 
 // Every regular file below root, recursively, sorted by path in byte order.
 // Fails, naming the path, on a name that is not UTF-8 or that the launcher
-// would refuse, and on a file or folder that cannot be read. Symbolic links
+// would refuse (names that are one file on Windows included), and on a file or
+// folder that cannot be read. Symbolic links
 // and other special entries are skipped with a warning on stderr.
 bool collect_source_files(const std::string& root, std::vector<SourceFile>& files,
                           std::string& error);
