@@ -13,7 +13,7 @@ PYTEST := /usr/bin/python3 -m pytest
 FUZZ_SECONDS ?= 30
 
 .PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
-        test-fuzz test-e2e demo bench bench-codec bench-verify wineprefix clean
+        test-fuzz test-e2e demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
 
 all: build
 
@@ -104,3 +104,8 @@ clean:
 # at 1920x1080 and 3820x1990 under Wine.
 bench-render: build-win wineprefix
 	@wine $(BUILD)/win/bench_render.exe
+
+# Frames per second the splash window holds at 1920x1080 under Xvfb, idle and
+# while the 1 GiB benchmark game downloads from a loopback server.
+bench-window: build wineprefix
+	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 bench/window_bench.py

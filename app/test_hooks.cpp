@@ -61,3 +61,12 @@ void owner_close_failed(const char* close_function)
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 70);
 }
+
+bool test_launcher_handed_over() { return !test_hook_text("TW_TEST_HANDED_OVER").empty(); }
+
+bool test_update_thread_refused() { return !test_hook_text("TW_TEST_NO_UPDATE_THREAD").empty(); }
+
+uint64_t test_handover_head_start_ms()
+{
+    return std::strtoull(test_hook_text("TW_TEST_HANDOVER_HEADSTART_MS").c_str(), nullptr, 10);
+}

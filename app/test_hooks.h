@@ -9,6 +9,12 @@
 //   TW_TEST_FREE_BYTES  stands in for the install volume's free space
 //   TW_TEST_CRASH_AT    "<point>" or "<point>:<n>": the n-th pass through
 //                       crash_point(<point>) ends the process (exit code 9)
+//   TW_TEST_HANDED_OVER     set: the windowed run's update ends at once in
+//                           phase 9, as after a launcher self-update
+//   TW_TEST_NO_UPDATE_THREAD  set: the windowed run's update thread cannot be
+//                           created
+//   TW_TEST_HANDOVER_HEADSTART_MS  the wait for the game's loading window
+//                           starts as if this many ms had already passed
 #include <cstdint>
 #include <string>
 
@@ -28,6 +34,11 @@ void crash_point(const char* point);
 // test builds log it, print it on standard error and end the process with
 // exit code 70; the shipped launcher ignores it.
 void owner_close_failed(const char* close_function);
+
+// The windowed run's seams (see the variables above).
+bool test_launcher_handed_over();
+bool test_update_thread_refused();
+uint64_t test_handover_head_start_ms();
 
 // New seams go here as functions of their own, read in app/test_hooks.cpp,
 // so that their variable names stay out of the shipped file as well.

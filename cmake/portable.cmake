@@ -91,3 +91,18 @@ list(APPEND TW_PORTABLE_TESTS
     tests/unit/test_progress_lines.cpp
     tests/unit/test_verify_report.cpp
 )
+
+# The windowed launcher's decisions: frame pacing, bar progress and ticks,
+# window geometry and caption buttons, z-order and host rules, the poll of
+# the update status.
+list(APPEND TW_PORTABLE_SOURCES
+    app/windowed_poll.cpp
+    splash/frame_pacing.cpp
+    splash/bar_progress.cpp
+    splash/splash_geometry.cpp
+    splash/zorder_rules.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_windowed_poll.cpp
+    tests/unit/test_splash_rules.cpp
+)

@@ -224,6 +224,61 @@ std::unique_ptr<VideoDecoder> open_background_video(const std::wstring& path)
     return decoder;
 }
 
+// Everything made for one window size. The video, its last frame and the
+// scaling workers do not depend on the size and stay.
+void release_window_pictures(SplashRenderer& r)
+{
+    r.pictures.clear();
+    r.poster.reset();
+    r.title_overlay.reset();
+    r.credit_overlay.reset();
+    r.credit_y = 0;
+    r.back_buffer.reset();
+    r.title_x = r.title_y = r.title_w = r.title_h = 0;
+}
+
+// Pictures, layout and back buffer for a W x H window. open_video: open the
+// background video too (first load); a resize keeps whatever video the
+// renderer already has, so a video that failed to open is not tried again.
+bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, int H, bool open_video)
+{
+    r.width = W;
+    r.height = H;
+    if (W < 1 || H < 1) return false;
+    std::vector<std::wstring> stills = list_still_pictures(folder);
+
+    std::wstring video_path = join_path(folder, L"bg_video.mp4");
+    bool video_file = is_regular_file(video_path);
+    std::unique_ptr<Bitmap> title = video_file ? nullptr : load_bitmap(join_path(folder, L"title.png"));
+    TitleBox box{0, 0, 0, 0, false};
+    if (title) {
+        int c0 = -1, c1 = -1;
+        opaque_columns(*title, c0, c1);
+        box = title_box(W, H, static_cast<int>(title->GetWidth()), static_cast<int>(title->GetHeight()),
+                        c0, c1);
+    }
+    BarRect bar = bar_layout(W, H, video_file, box);
+    r.bar_x = bar.x;
+    r.bar_y = bar.y;
+    r.bar_w = bar.w;
+    r.bar_h = bar.h;
+
+    if (video_file && open_video) r.decoder = open_background_video(video_path);
+    const bool video = r.decoder || r.frame_source;
+    if (video) {
+        stills.clear();
+        r.poster = make_poster(join_path(folder, L"poster.jpg"), W, H);
+        if (title) make_title_overlay(r, *title, box);
+    }
+    for (const std::wstring& path : stills)
+        if (auto picture = make_still(path, W, H, title.get(), box)) r.pictures.push_back(std::move(picture));
+    if (r.pictures.empty() && !video)
+        if (auto picture = make_dark_fill(W, H, title.get(), box)) r.pictures.push_back(std::move(picture));
+
+    r.back_buffer = make_picture(W, H);
+    return (!r.pictures.empty() || video) && r.back_buffer;
+}
+
 }  // namespace
 
 std::wstring splash_cache_folder()
@@ -294,41 +349,15 @@ bool media_foundation_ready()
 bool load_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W, int H)
 {
     release_splash_assets(r);
-    r.width = W;
-    r.height = H;
-    if (W < 1 || H < 1) return false;
-    std::wstring folder = to_utf16(assets_dir);
-    std::vector<std::wstring> stills = list_still_pictures(folder);
+    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, true);
+    if (!ok) release_splash_assets(r);
+    return ok;
+}
 
-    std::wstring video_path = join_path(folder, L"bg_video.mp4");
-    bool video_file = is_regular_file(video_path);
-    std::unique_ptr<Bitmap> title = video_file ? nullptr : load_bitmap(join_path(folder, L"title.png"));
-    TitleBox box{0, 0, 0, 0, false};
-    if (title) {
-        int c0 = -1, c1 = -1;
-        opaque_columns(*title, c0, c1);
-        box = title_box(W, H, static_cast<int>(title->GetWidth()), static_cast<int>(title->GetHeight()),
-                        c0, c1);
-    }
-    BarRect bar = bar_layout(W, H, video_file, box);
-    r.bar_x = bar.x;
-    r.bar_y = bar.y;
-    r.bar_w = bar.w;
-    r.bar_h = bar.h;
-
-    if (video_file) r.decoder = open_background_video(video_path);
-    if (r.decoder) {
-        stills.clear();
-        r.poster = make_poster(join_path(folder, L"poster.jpg"), W, H);
-        if (title) make_title_overlay(r, *title, box);
-    }
-    for (const std::wstring& path : stills)
-        if (auto picture = make_still(path, W, H, title.get(), box)) r.pictures.push_back(std::move(picture));
-    if (r.pictures.empty() && !r.decoder)
-        if (auto picture = make_dark_fill(W, H, title.get(), box)) r.pictures.push_back(std::move(picture));
-
-    r.back_buffer = make_picture(W, H);
-    bool ok = (!r.pictures.empty() || r.decoder) && r.back_buffer;
+bool resize_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W, int H)
+{
+    release_window_pictures(r);
+    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, false);
     if (!ok) release_splash_assets(r);
     return ok;
 }
@@ -339,15 +368,9 @@ void release_splash_assets(SplashRenderer& r)
     r.frame_source.reset();
     r.decoder.reset();
     r.scale_pool.reset();
-    r.pictures.clear();
-    r.poster.reset();
-    r.title_overlay.reset();
-    r.credit_overlay.reset();
-    r.credit_y = 0;
-    r.back_buffer.reset();
+    release_window_pictures(r);
     r.frame_pixels.clear();
     r.frame_width = 0;
     r.frame_height = 0;
     r.shown_frame = -1;
-    r.title_x = r.title_y = r.title_w = r.title_h = 0;
 }

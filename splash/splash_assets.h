@@ -17,6 +17,13 @@ std::wstring splash_cache_folder();
 bool load_splash_assets(SplashRenderer& renderer, const std::string& assets_dir, int width,
                         int height);
 
+// Rebuilds what depends on the window size (pictures, poster, credit line,
+// back buffer, layout) at W x H, keeping the open video, its frame source,
+// its last frame and the scaling workers, so following a window that is being
+// resized does not reopen the video or restart threads on every frame. On
+// failure the renderer is released like a failed load.
+bool resize_splash_assets(SplashRenderer& renderer, const std::string& assets_dir, int width, int height);
+
 // Frees every picture, context, bitmap, the decoder, its frame source and the
 // scaling pool; shown_frame becomes -1 and frame_pixels empty.
 void release_splash_assets(SplashRenderer& renderer);

@@ -1,6 +1,7 @@
 #include "splash/splash_renderer.h"
 
 #include "splash/capsule_bar.h"
+#include "splash/com_apartment.h"
 #include "splash/cross_fade.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"
@@ -313,7 +314,11 @@ void start_video_workers(SplashRenderer& r)
         r.frame_source.reset();
         r.frame_source = std::make_unique<VideoFrameSource>(
             make_frame_producer(std::move(*r.decoder)),
-            [] { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL); });
+            [] {
+                SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+                // Left when the decode thread ends, after its last call into the reader.
+                thread_local ComApartment apartment;
+            });
         r.decoder.reset();
     }
     if (!r.scale_pool) r.scale_pool = std::make_unique<ScalePool>(default_scale_threads());

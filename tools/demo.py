@@ -2,7 +2,11 @@
 127.0.0.1, let the headless launcher (under Wine) install it, publish a second
 release that changes a few files, and let the launcher update to it. Then a
 third release names a newer launcher (v6): the v5 launcher builds it from
-pieces, hands over to it, and v6 replaces v5's file and finishes the update."""
+pieces, hands over to it, and v6 replaces v5's file and finishes the update.
+Last, the normal start a player gets: the windowed launcher on a virtual
+1920x1080 screen updates to a fourth release, shows its splash (a screenshot
+lands in build/demo/splash.png), starts the game and hands over to its
+loading window."""
 import json
 import os
 import random
@@ -14,14 +18,19 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from launcher import (PRIVATE_KEY, PUBLISH_TOOL, BUILD, run_launcher, run_wine, read_log,  # noqa: E402
-                      wait_for_log, wine_env, winpath)
+from launcher import (PRIVATE_KEY, PUBLISH_TOOL, BUILD, WIN, run_launcher, run_wine, read_log,  # noqa: E402
+                      start_wine, wait_for_log, wine_env, winpath)
 from update_server import UpdateServer  # noqa: E402
+from xdisplay import XDisplay, write_png  # noqa: E402
 
 WORK = BUILD / "demo"
 LAUNCHER_V5 = BUILD / "win" / "tarnwick.exe"
 LAUNCHER_V6 = BUILD / "win" / "v6" / "tarnwick.exe"
 PIECE = 4 * 1024 * 1024
+WINDOW_LIST = WIN / "window_list.exe"
+# A stand-in game that opens its loading window 3 s after it starts.
+FAKE_GAME = WIN / "fake_game.exe"
+GAME_ARGS = "--loading-window-after 3000 --sleep 4000"
 
 
 def sample_game(folder: Path, release: int):
@@ -120,8 +129,77 @@ def self_update(server, install, files2):
     return files3, ok
 
 
+def check_release(install, files, version):
+    """Prints whether the install folder holds exactly the release's files."""
+    installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
+                 for p in install.rglob("*") if p.is_file()}
+    game = {k: v for k, v in installed.items() if k not in ("launcher.log", ".twinstall.json")}
+    same = game == files
+    state = json.loads((install / ".twinstall.json").read_text())
+    print(f"\nstate: version {state['version']}, {len(state['files'])} files recorded, "
+          f"install folder {'matches' if same else 'DIFFERS FROM'} release {version} byte for byte, "
+          f"update folder {'left behind' if (install / '.twupdate').exists() else 'removed'}")
+    return same
+
+
+def windows_of(listing: str, image) -> list:
+    """(visible, ex-style, x, y, width, height) of the listed windows of one program."""
+    found = []
+    for line in listing.splitlines():
+        f = line.split("\t")
+        if len(f) >= 11 and f[3].lower() == winpath(image).lower():
+            found.append((f[4] == "1", int(f[6], 16), *map(int, f[7:11])))
+    return found
+
+
+def windowed_run(server, install, files3):
+    """The player's normal start, on a virtual screen."""
+    src = WORK / "release4"
+    files4 = dict(files3, **{"tarnwick.exe": FAKE_GAME.read_bytes(),
+                             "data/textures/atlas_hd.dds": random.Random(3).randbytes(150_000_000)})
+    for rel, data in files4.items():
+        (src / rel).parent.mkdir(parents=True, exist_ok=True)
+        (src / rel).write_bytes(data)
+    publish(src, server.root, "1.3.0", ["--args", GAME_ARGS])
+    print("\npublished release 1.3.0: 150 MB of new textures, and the game executable is now a stand-in "
+          "that opens its loading window 3 s after it starts")
+    print("\n== the windowed launcher on a virtual 1920x1080 screen (Xvfb)")
+    # Slower pieces, so that the picture catches the update under way.
+    server.fault("chunks/*", delay=0.5)
+    shot = WORK / "splash.png"
+    with XDisplay() as display:
+        env = display.env({"TW_INSTALL_DIR": winpath(install), "TW_UPDATE_URL": server.url})
+        started = time.monotonic()
+        launcher = start_wine(LAUNCHER_V5, ["--no-install"], env=env)
+        try:
+            run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--wait", winpath(LAUNCHER_V5)],
+                     env=display.env(), timeout=120)
+            time.sleep(1.0)
+            seen = run_wine(WINDOW_LIST, ["--class", "tarnwickSplash"], env=display.env()).stdout.decode()
+            for visible, ex, x, y, w, h in windows_of(seen, LAUNCHER_V5):
+                print(f"   splash window: {w}x{h} at {x},{y}, {'visible' if visible else 'hidden'}, "
+                      f"{'topmost' if ex & 0x8 else 'not topmost'}, "
+                      f"{'no-activate' if ex & 0x08000000 else 'activates'}")
+            write_png(display.screenshot(), shot)
+            print(f"   screenshot of the screen while the update runs: {shot}")
+            run_wine(WINDOW_LIST, ["--class", "tarnwickSplash", "--watch", winpath(LAUNCHER_V5)],
+                     env=display.env(), timeout=180)
+            print(f"   the splash closed {time.monotonic() - started:.1f} s after the start")
+            code = launcher.wait(timeout=120)
+        finally:
+            if launcher.poll() is None:
+                launcher.kill()
+                launcher.wait()
+    server.clear_faults()
+    print(f"   exit code {code}")
+    for line in read_log(install):
+        if line.startswith(("update to ", "updated to", "started the game", "splash:", "hand-over:", "[8]")):
+            print("   log:", line)
+    return code
+
+
 def main():
-    for tool in (PUBLISH_TOOL, LAUNCHER_V5, LAUNCHER_V6, PRIVATE_KEY):
+    for tool in (PUBLISH_TOOL, LAUNCHER_V5, LAUNCHER_V6, WINDOW_LIST, FAKE_GAME, PRIVATE_KEY):
         if not Path(tool).exists():
             sys.exit(f"missing {tool}: run 'make build' first")
     if WORK.exists():
@@ -143,17 +221,11 @@ def main():
         codes.append(run_once("second run: update 1.0.0 -> 1.1.0", server, install))
         codes.append(run_once("third run: nothing to do", server, install))
         files3, handed_over = self_update(server, install, files2)
-
-    installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
-                 for p in install.rglob("*") if p.is_file()}
-    game = {k: v for k, v in installed.items() if k not in ("launcher.log", ".twinstall.json")}
-    same = game == files3
-    state = json.loads((install / ".twinstall.json").read_text())
-    print(f"\nfinal state: version {state['version']}, {len(state['files'])} files recorded, "
-          f"install folder {'matches' if same else 'DIFFERS FROM'} release 1.2.0 byte for byte, "
-          f"update folder {'left behind' if (install / '.twupdate').exists() else 'removed'}")
+        same = check_release(install, files3, "1.2.0")
+        codes.append(windowed_run(server, install, files3))
+    print(f"\nsplash picture: {WORK / 'splash.png'}")
     subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
-    if codes != [0, 0, 0] or not same or not handed_over:
+    if codes != [0, 0, 0, 0] or not same or not handed_over:
         sys.exit(1)
 
 

@@ -1,7 +1,9 @@
 // Times one splash frame (render_splash_frame + draw_caption) with the
 // capsule bar, over the plain dark background and over a 1280 x 720 video
 // frame that the parallel scaler covers the window with, at the default
-// window size and at the large size the windowed run asks for.
+// window size and at the large size the windowed run asks for; and a frame
+// that first rebuilds the renderer at a new size, as following a host window
+// that is being resized does.
 #include "app/paths.h"
 #include "splash/capsule_bar.h"
 #include "splash/frame_scaler.h"
@@ -130,6 +132,17 @@ void bench_size(const std::string& empty_folder, int W, int H, int count)
     print(W, H, "  scaler alone", time_frames(count, [&](int) {
               scale_frame_cover(reinterpret_cast<const uint32_t*>(pixels.data()), 1280, 720, view,
                                 r.scale_pool.get());
+          }));
+
+    // Following a host that is being resized: a new window size every frame.
+    // The resize keeps the frame source and the scaling pool; a full load
+    // would release both and start them again.
+    int step = 0;
+    print(W, H, "resize by a few pixels (video kept)", time_frames(count / 4, [&](int) {
+              ++step;
+              resize_splash_assets(r, empty_folder, W - (step % 2) * 8, H - (step % 2) * 6);
+              start_video_workers(r);
+              draw_full_frame(r, 3.0, next++);
           }));
     release_splash_assets(r);
 }

@@ -95,3 +95,14 @@ def wait_for_log(install_dir, done, timeout=60) -> list:
             return lines
         time.sleep(0.1)
     raise AssertionError(f"launcher.log never showed what was awaited: {lines}")
+
+
+def wine_folder(variable) -> Path:
+    """The Linux path of a folder that a Windows environment variable names
+    inside the prefix (TEMP, LOCALAPPDATA). Wine sets these from the prefix's
+    registry, so a value passed in from Linux does not reach the program."""
+    env = wine_env()
+    shown = subprocess.run(["wine", "cmd", "/c", f"echo %{variable}%"], env=env, capture_output=True,
+                           timeout=120).stdout.decode().strip()
+    return Path(subprocess.run(["winepath", "-u", shown], env=env, capture_output=True,
+                               timeout=120).stdout.decode().strip())

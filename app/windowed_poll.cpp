@@ -1,0 +1,40 @@
+#include "app/windowed_poll.h"
+
+#include "app/settings.h"
+#include "app/update_status.h"
+
+SplashView WindowedPoll::poll(uint32_t phase, double done, double total, uint64_t now_ms)
+{
+    SplashView view;
+    if (phase == PHASE_DOWNLOADING && total > 0) {
+        view.progress_known = true;
+        view.progress = static_cast<float>(done / total) * 0.9f;
+    } else if (phase == PHASE_INSTALLING && total > 0) {
+        view.progress_known = true;
+        view.progress = static_cast<float>(done / total) * 0.1f + 0.9f;
+    }
+
+    const bool busy = phase == PHASE_DOWNLOADING || phase == PHASE_INSTALLING ||
+                      phase == PHASE_WAITING_FOR_GAME;
+    std::string label = busy && game_present_ ? "updating..." : "";
+    if (phase == PHASE_DOWNLOADING && total > 0) {
+        average_.sample(now_ms, done);
+        std::string numbers = progress_text(average_, now_ms, done, total);
+        view.text = label.empty() ? numbers : label + " " + numbers;
+    } else {
+        view.text = label;
+    }
+    return view;
+}
+
+WindowedEnd windowed_end(bool ready, uint32_t phase)
+{
+    if (ready) return WindowedEnd::start_game;
+    if (phase == PHASE_LAUNCHER_UPDATE) return WindowedEnd::quiet_exit;
+    return WindowedEnd::warning;
+}
+
+std::string warning_text(const std::string& message)
+{
+    return message.empty() ? std::string(PRODUCT_NAME) + " could not be updated" : message;
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The windowed run's decisions, free of any window: what one 30 ms poll of
+// the update status puts on the splash (bar fraction and status line), how
+// the run ends, and the text of the warning box.
+#include "app/progress_text.h"
+
+#include <cstdint>
+#include <string>
+
+struct SplashView {
+    bool progress_known = false;   // false: the bar keeps its last value
+    float progress = 0;
+    std::string text;
+};
+
+class WindowedPoll {
+public:
+    // game_present: a game executable is installed, so the download is an
+    // update ("updating...") rather than a first install (numbers alone).
+    explicit WindowedPoll(bool game_present) : game_present_(game_present) {}
+
+    // One poll: the phase and byte counters of the update status, the
+    // millisecond tick count now.
+    SplashView poll(uint32_t phase, double done, double total, uint64_t now_ms);
+
+private:
+    bool game_present_;
+    SpeedAverage average_;
+};
+
+enum class WindowedEnd { start_game, quiet_exit, warning };
+
+// ready: start the game; phase 9 (a newer launcher took over): end quietly;
+// anything else: tell the player why in a warning box.
+WindowedEnd windowed_end(bool ready, uint32_t phase);
+
+// The warning box text: the status message, or a general one when the
+// update failed without saying why.
+std::string warning_text(const std::string& message);
+
+// The longest wait for the game's loading window after the start.
+constexpr uint64_t HANDOVER_LIMIT_MS = 119999;

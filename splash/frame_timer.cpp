@@ -1,0 +1,35 @@
+#include "splash/frame_timer.h"
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+FrameTimer::FrameTimer()
+{
+    timer_.reset(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                        TIMER_ALL_ACCESS));
+    if (timer_) {
+        kind_ = "high-resolution timer";
+        return;
+    }
+    timer_.reset(CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_MANUAL_RESET,
+                                        TIMER_ALL_ACCESS));
+    if (timer_) kind_ = "timer";
+}
+
+void FrameTimer::wait(const FrameWait& wait)
+{
+    if (wait.now) return;
+    if (!timer_) {
+        Sleep(wait.sleep_ms);
+        return;
+    }
+    LARGE_INTEGER due;
+    due.QuadPart = -wait.timer_units;   // negative: relative to now
+    if (!SetWaitableTimer(timer_.get(), &due, 0, nullptr, nullptr, FALSE)) {
+        Sleep(1);
+        return;
+    }
+    // The bound keeps the loop alive should the timer never fire.
+    WaitForSingleObject(timer_.get(), 100);
+}

@@ -1,0 +1,17 @@
+#pragma once
+// Waiting for the splash's next frame deadline: a high-resolution waitable
+// timer where the system has one, else a plain one, else Sleep.
+#include "app/win_handles.h"
+#include "splash/frame_pacing.h"
+
+class FrameTimer {
+public:
+    FrameTimer();
+    // Returns at the deadline (or after at most 100 ms with a timer).
+    void wait(const FrameWait& wait);
+    const char* kind() const { return kind_; }
+
+private:
+    KernelHandle timer_;
+    const char* kind_ = "sleep";
+};

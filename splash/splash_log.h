@@ -1,0 +1,29 @@
+#pragma once
+// "splash.log" in the splash cache folder: a line whenever the foreground
+// window changes, a state line every half second (frames, bar, host, splash
+// rectangle, z-order, foreground), for diagnosing a splash that hid behind
+// something or never went away, and a line for every frame that came more
+// than 50 ms after the one before (a visible stall).
+#include "splash/splash_loop.h"
+
+#include <cstdio>
+#include <memory>
+
+class SplashLog {
+public:
+    // Truncates the log in the cache folder; without it nothing is written.
+    void open();
+    // After each presented frame; interval: seconds since the frame before,
+    // foreground: the foreground window this frame.
+    void frame(const SplashLoop& loop, double seconds, double interval, HWND foreground);
+
+private:
+    struct Closer {
+        void operator()(FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<FILE, Closer> file_;
+    HWND last_logged_foreground_ = nullptr;
+    char foreground_class_[64] = {};        // of last_logged_foreground_
+    const char* foreground_owner_ = "other";
+    double next_state_time_ = 0;
+};

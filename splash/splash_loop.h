@@ -1,0 +1,59 @@
+#pragma once
+// What the splash's frame loop keeps for the lifetime of its window, shared
+// by the loop (splash_window.cpp), the z-order and host steps
+// (splash_zorder.cpp) and the splash log (splash_log.cpp). Splash thread only.
+#include "splash/splash_renderer.h"
+#include "splash/splash_state.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+// The class of the splash window, and of the game's own loading window.
+inline constexpr wchar_t SPLASH_WINDOW_CLASS[] = L"tarnwickSplash";
+
+struct SplashLoop {
+    SplashState& state;
+    SplashRenderer& renderer;
+    HWND window = nullptr;
+    int x = 0, y = 0;                 // position as last placed
+
+    int64_t frames = 0;               // frames presented
+    float displayed_progress = 0;
+
+    HWND host = nullptr;              // the host window as last found
+    HWND last_foreground = nullptr;   // z-order: the foreground at the previous frame
+    bool user_switched = false;
+    bool topmost = false;
+    bool hidden_for_host = false;
+};
+
+// Rebuilds the renderer at a new window size, keeping the open video and the
+// scaling workers. False when the splash cannot be drawn at that size.
+bool resize_renderer(SplashLoop& loop, int width, int height);
+
+// --- z-order, host window and hand-over (splash_zorder.cpp)
+
+// Topmost unless the user turned to another program by input; foreground is
+// the foreground window now.
+void update_zorder(SplashLoop& loop, HWND foreground);
+
+// The first captioned window of this process other than the splash, or null.
+HWND find_host_window(HWND splash);
+
+// The host for this frame. Walking the window list costs a round trip to the
+// window manager per window on some systems, so it is walked on every sixth
+// frame (and whenever the host found last stops qualifying); in between the
+// host found last is kept. A new host is picked up within 0.1 s.
+constexpr int HOST_SEARCH_EVERY = 6;
+HWND current_host(SplashLoop& loop);
+
+// Covers the host, hides with it, takes its caption height and title once.
+// False when the renderer could not be rebuilt at the host's size.
+bool follow_host(SplashLoop& loop, HWND host);
+
+// True when another process shows a visible window of the splash's class.
+bool game_loading_window_shown();
+
+// True when the window belongs to this process.
+bool is_own_window(HWND window);
