@@ -6,14 +6,17 @@ memory, each beside a baseline or a target, on a loopback server.
 1. First install of a 1 GiB game (16 MiB pieces) under Wine, against
    (a) a bare WinHTTP program fetching the same pieces over 12 threads under
    the same Wine, and (b) curl over 12 parallel connections plus sha256sum.
-2. Up-to-date check of an installed 10,000-file game (second run).
+2. First install of a 10,001-file game of about 1 KB each, against the same
+   two baselines, then its up-to-date check (second run).
 3. Update that changes about 5% of the pieces: bytes fetched against the
-   bytes of the changed pieces.
+   bytes of the changed pieces (the rest is reused from the installed files).
 4. The launcher's peak working set during the install.
 
 The games are generated and published once into $TW_BUILD/bench-data.
-Everything is served by one sendfile-based server (bench/static_server.py),
-the same for the launcher and both baselines.
+Everything is served by nginx when it is installed (bench/nginx_server.py),
+otherwise by a sendfile-based Python server (bench/static_server.py); the
+same server for the launcher and both baselines. Ratios compare runs of the
+same benchmark, so the machine's load weighs on both sides.
 """
 import argparse
 import os
@@ -34,13 +37,17 @@ sys.path.insert(0, str(REPO / "tests" / "e2e"))
 
 import bench_data  # noqa: E402
 from launcher import BUILD, LAUNCHER, PRIVATE_KEY, PUBLISH_TOOL, winpath, wine_env  # noqa: E402
+from nginx_server import NginxServer, available as nginx_available  # noqa: E402
 from static_server import StaticServer  # noqa: E402
 
 BASELINE_EXE = BUILD / "win" / "winhttp_baseline.exe"
 DATA = BUILD / "bench-data"
 MIB = 1 << 20
 
-INSTALL_RATIO_TARGET = 1.3
+INSTALL_RATIO_TARGET = 2.0
+SMALL_RATIO_TARGET = 2.0
+SMALL_BUILD_TARGET = 5.0      # seconds of assembly plus install, 10,001 files
+REUSE_BYTES_TARGET = 1.05     # update bytes / bytes of the changed pieces
 UP_TO_DATE_TARGET = 2.0
 MEMORY_TARGET = 12 * 2 * 16 * MIB + 64 * MIB
 
@@ -197,13 +204,17 @@ def print_timeline(install_dir):
     t0 = lines[0][0]
     marks = {}
     for t, text in lines:
-        if (text.startswith("[") or text.startswith("update to") or text.startswith("up to date")
-                or text.startswith("updated to") or "failed" in text or text.startswith("manifest")):
+        if (text.startswith(("[", "update to", "up to date", "updated to", "manifest", "reused ", "committed "))
+                or "failed" in text):
             say("    log +%7.3f s  %s" % (t - t0, text[:110]))
         for key, prefix in (("[3]", "[3]"), ("[4]", "[4]"), ("[5]", "[5]")):
             if text.startswith(prefix):
                 marks.setdefault(key, []).append(t)
     phases = {}
+    for _, text in lines:
+        m = re.match(r"committed (\d+) new files to the disk in ([\d.]+) s", text)
+        if m:
+            phases["flush"] = float(m.group(2))
     if "[3]" in marks and "[4]" in marks:
         phases["download"] = marks["[4]"][0] - marks["[3]"][0]
     if "[4]" in marks and "[5]" in marks:
@@ -246,7 +257,8 @@ def winhttp_baseline(url, list_file):
     return run.seconds, int(m.group(1)), float(m.group(2)), peak, run.output, run.cpu
 
 
-def run_baseline_a(url, list_file, label, results):
+def run_baseline_a(url, list_file, label, runs):
+    """Runs baseline (a) once and appends (wall, inside, peak) to runs."""
     seconds, size, inner, peak, output, cpu = winhttp_baseline(url, list_file)
     if size is None:
         say("  baseline (a) FAILED: %s" % output.decode(errors="replace")[-300:])
@@ -254,7 +266,28 @@ def run_baseline_a(url, list_file, label, results):
     figure("baseline (a) WinHTTP x12 under Wine, " + label,
            "%.2f s wall (%.2f s inside, %.0f MiB/s, cpu %.1f s, peak %.0f MiB)"
            % (seconds, inner, size / MIB / max(inner, 1e-9), cpu, peak / MIB))
-    results.setdefault("baseline_a_runs", []).append((seconds, inner, peak))
+    runs.append((seconds, inner, peak))
+
+
+def mean_baseline_a(runs, results, key):
+    """The mean of the runs of baseline (a) before and after the launcher's,
+    which evens out some of the load of a shared machine."""
+    if runs:
+        results[key] = sum(r[0] for r in runs) / len(runs)
+        results[key + "_inside"] = sum(r[1] for r in runs) / len(runs)
+        figure("baseline (a) mean", "%.2f s wall" % results[key])
+
+
+def phase_figures(phases, inside=None):
+    if "download" in phases:
+        figure("download phase (log [3] to [4])", "%.2f s%s" % (
+            phases["download"], " = %.2fx baseline (a) inside" % (phases["download"] / inside) if inside else ""))
+    if "assembly" in phases:
+        figure("assembly phase (build + check files in stage)", "%.2f s" % phases["assembly"])
+    if "install" in phases:
+        figure("install phase (flush, journaled moves, state file)", "%.2f s" % phases["install"])
+    if "flush" in phases:
+        figure("  of which the flush of the new files", "%.2f s" % phases["flush"])
 
 
 def curl_baseline(url, paths, work):
@@ -286,31 +319,43 @@ def curl_baseline(url, paths, work):
     return fetch_seconds, hash_seconds, size, ok, cpu
 
 
-# ---------------------------------------------------------------- sections
-
-def section_install(server, data, results):
-    say("\n== 1. first install of a 1 GiB game (16 MiB pieces), 12 connections")
-    man = bench_data.manifest(data["big-out1"])
+def describe_game(out, name):
+    """Prints what a published game holds and writes the list of its piece
+    paths, largest first, for baseline (a). Returns the manifest, its raw
+    bytes, the paths and the list file."""
+    man = bench_data.manifest(out)
     pieces = bench_data.pieces(man)
     total_raw = sum(int(f["s"]) for f in man["files"])
     transfer = sum(size for size, _ in pieces.values())
     stored = sum(1 for _, s in pieces.values() if s)
-    figure("game", "%d files, %.0f MiB raw, %d pieces (%d stored raw), %.0f MiB on the server"
+    figure("game", "%d files, %.1f MiB raw, %d pieces (%d stored raw), %.1f MiB on the server"
            % (len(man["files"]), total_raw / MIB, len(pieces), stored, transfer / MIB))
-    url = server.url("big1")
     paths = [bench_data.piece_path(pid) for pid, _ in sorted(pieces.items(), key=lambda kv: -kv[1][0])]
-    list_file = DATA / "big1-pieces.txt"
+    list_file = DATA / (name + "-pieces.txt")
     list_file.write_text("\n".join(paths) + "\n")
+    return man, total_raw, paths, list_file
 
-    # Baseline (a) runs before and after the launcher; their mean is the
-    # reference, which evens out some of the load of a shared machine.
-    run_baseline_a(url, list_file, "before", results)
 
+def baselines_before(url, list_file, paths, results, key):
+    """Baseline (a) once and baseline (b), before the launcher's run; returns
+    the runs of (a) so far (it runs again after the launcher)."""
+    runs = []
+    run_baseline_a(url, list_file, "before", runs)
     fetch_s, hash_s, size, ok, cpu = curl_baseline(url, paths, DATA / "curl-work")
     if ok:
         figure("baseline (b) curl x12 + sha256sum", "%.2f s (fetch %.2f s, %.0f MiB/s; hash %.2f s; cpu %.1f s)"
                % (fetch_s + hash_s, fetch_s, size / MIB / max(fetch_s, 1e-9), hash_s, cpu))
-        results["baseline_b"] = fetch_s + hash_s
+        results[key] = fetch_s + hash_s
+    return runs
+
+
+# ---------------------------------------------------------------- sections
+
+def section_install(server, data, results):
+    say("\n== 1. first install of a 1 GiB game (16 MiB pieces), 12 connections")
+    man, total_raw, paths, list_file = describe_game(data["big-out1"], "big1")
+    url = server.url("big1")
+    runs = baselines_before(url, list_file, paths, results, "baseline_b")
 
     install = DATA / "big-install"
     if install.exists():
@@ -319,12 +364,8 @@ def section_install(server, data, results):
     run = run_launcher(install, url, watch_memory=True)
     seconds, code, output, watch = run
     fetched = server.bytes_sent("chunks/")
-    run_baseline_a(url, list_file, "after", results)
-    runs = results.get("baseline_a_runs", [])
-    if runs:
-        results["baseline_a"] = sum(r[0] for r in runs) / len(runs)
-        results["baseline_a_inside"] = sum(r[1] for r in runs) / len(runs)
-        figure("baseline (a) mean", "%.2f s wall" % results["baseline_a"])
+    run_baseline_a(url, list_file, "after", runs)
+    mean_baseline_a(runs, results, "baseline_a")
     if code != 0:
         say("  launcher install FAILED (exit %s after %.1f s)" % (code, seconds))
         show_failure(install, output)
@@ -337,13 +378,7 @@ def section_install(server, data, results):
            % (seconds, fetched / MIB, total_raw / MIB / seconds, run.cpu))
     phases = print_timeline(install)
     results["install"] = seconds
-    if "download" in phases and "baseline_a_inside" in results:
-        figure("download phase (log [3] to [4])", "%.2f s = %.2fx baseline (a) inside"
-               % (phases["download"], phases["download"] / results["baseline_a_inside"]))
-    if "assembly" in phases:
-        figure("assembly phase (build + hash files in stage)", "%.2f s" % phases["assembly"])
-    if "install" in phases:
-        figure("install phase (journaled moves, state file)", "%.2f s" % phases["install"])
+    phase_figures(phases, results.get("baseline_a_inside"))
     if "baseline_a" in results:
         ratio = seconds / results["baseline_a"]
         figure("ratio launcher / baseline (a) WinHTTP", "%.2fx" % ratio,
@@ -391,8 +426,13 @@ def section_update(server, data, results):
     figure("launcher bytes downloaded (pieces)", "%d bytes = %.1f MiB in %d requests"
            % (fetched, fetched / MIB, requests))
     figure("bytes of the changed pieces alone", "%d bytes = %.1f MiB" % (changed_bytes, changed_bytes / MIB))
-    figure("downloaded / changed", "%.3f" % (fetched / changed_bytes if changed_bytes else 0.0),
-           "(1.000 = only the changed pieces)")
+    ratio = fetched / changed_bytes if changed_bytes else 0.0
+    results["reuse_ratio"] = ratio
+    results["update_seconds"] = seconds
+    figure("downloaded / changed", "%.3f" % ratio,
+           "target <= %.2f %s" % (REUSE_BYTES_TARGET, verdict(ratio <= REUSE_BYTES_TARGET)))
+    reused = [text for _, text in log_lines(install) if text.startswith("reused ")]
+    figure("launcher says", reused[-1] if reused else "(no 'reused' line)")
     old_hashes = {f["p"]: f["h"] for f in bench_data.manifest(data["big-out1"])["files"]}
     stale = [f for f in man["files"] if old_hashes.get(f["p"]) != f["h"]]
     stale_pieces = {}
@@ -407,17 +447,42 @@ def section_update(server, data, results):
         figure("update phases", ", ".join("%s %.2f s" % kv for kv in phases.items()))
 
 
-def section_up_to_date(server, data, results):
-    say("\n== 2. up-to-date check over 10,000 small files (second run, no hashing)")
-    install = DATA / "small-install"
+def section_small(server, data, results):
+    say("\n== 2. the 10,001-file game: first install beside the baselines, then an up-to-date check")
+    man, _, paths, list_file = describe_game(data["small-out"], "small")
     url = server.url("small")
-    man = bench_data.manifest(data["small-out"])
-    seconds, code, output, _ = run_launcher(install, url)
-    if code != 0:
-        say("  first run FAILED (exit %s after %.1f s)" % (code, seconds))
-        show_failure(install, output)
+    runs = baselines_before(url, list_file, paths, results, "small_baseline_b")
+
+    install = DATA / "small-install"
+    if install.exists():
+        shutil.rmtree(install)
+    run = run_launcher(install, url)
+    run_baseline_a(url, list_file, "after", runs)
+    mean_baseline_a(runs, results, "small_baseline_a")
+    if run.code != 0:
+        say("  launcher install FAILED (exit %s after %.1f s)" % (run.code, run.seconds))
+        show_failure(install, run.output)
         return
-    figure("first run (install or check)", "%.2f s, %d files" % (seconds, len(man["files"])))
+    wrong = check_installed(install, man)
+    if wrong:
+        say("  launcher install incomplete: %d files wrong, e.g. %s" % (len(wrong), wrong[0]))
+        return
+    figure("launcher first install", "%.2f s wall (exit 0, cpu %.1f s)" % (run.seconds, run.cpu))
+    phases = print_timeline(install)
+    results["small_install"] = run.seconds
+    phase_figures(phases, results.get("small_baseline_a_inside"))
+    if "assembly" in phases and "install" in phases:
+        build = phases["assembly"] + phases["install"]
+        results["small_build"] = build
+        figure("assembly + install", "%.2f s" % build,
+               "target < %.0f s %s" % (SMALL_BUILD_TARGET, verdict(build < SMALL_BUILD_TARGET)))
+    if "small_baseline_a" in results:
+        ratio = run.seconds / results["small_baseline_a"]
+        figure("ratio launcher / baseline (a) WinHTTP", "%.2fx" % ratio,
+               "target <= %.1fx %s" % (SMALL_RATIO_TARGET, verdict(ratio <= SMALL_RATIO_TARGET)))
+    if "small_baseline_b" in results:
+        figure("ratio launcher / baseline (b) curl+sha256sum", "%.2fx" % (run.seconds / results["small_baseline_b"]))
+
     seconds, code, output, _ = run_launcher(install, url)
     if code != 0:
         say("  second run FAILED (exit %s after %.1f s)" % (code, seconds))
@@ -426,7 +491,7 @@ def section_up_to_date(server, data, results):
     lines = log_lines(install)
     up = [text for _, text in lines if text.startswith("up to date")]
     inner = lines[-1][0] - lines[0][0] if len(lines) >= 2 else None
-    figure("second run wall time", "%.2f s" % seconds,
+    figure("second run (up to date) wall time", "%.2f s" % seconds,
            "target < %.0f s %s" % (UP_TO_DATE_TARGET, verdict(seconds < UP_TO_DATE_TARGET)))
     if inner is not None:
         figure("  of which between first and last log line", "%.2f s" % inner)
@@ -463,17 +528,21 @@ def main():
     subprocess.run(["wineserver", "-p30"], env=wine_env(), check=False, **quiet)
     subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), check=False, timeout=120, **quiet)
 
-    server = StaticServer({"big1": data["big-out1"], "big2": data["big-out2"],
-                           "small": data["small-out"]}).start()
+    sites = {"big1": data["big-out1"], "big2": data["big-out2"], "small": data["small-out"]}
+    if nginx_available():
+        server = NginxServer(sites, DATA / "nginx").start()
+        kind = "nginx, sendfile, keep-alive"
+    else:
+        server = StaticServer(sites).start()
+        kind = "Python, sendfile, keep-alive, a thread per connection; install nginx-light for nginx"
     results = {}
     try:
-        say("server: http://127.0.0.1:%d/ (sendfile, keep-alive, a thread per connection; every run uses it)"
-            % server.port)
+        say("server: http://127.0.0.1:%d/ (%s; every run uses it)" % (server.port, kind))
         installed = False
         if "install" not in skip:
             installed = section_install(server, data, results)
         if "small" not in skip:
-            section_up_to_date(server, data, results)
+            section_small(server, data, results)
         if "update" not in skip and installed:
             section_update(server, data, results)
         if "install" not in skip:
@@ -488,8 +557,22 @@ def main():
                                                                     verdict(r <= INSTALL_RATIO_TARGET)))
     if "install" in results and "baseline_b" in results:
         figure("install / curl+sha256sum baseline", "%.2fx" % (results["install"] / results["baseline_b"]))
+    if "small_install" in results and "small_baseline_a" in results:
+        r = results["small_install"] / results["small_baseline_a"]
+        figure("10,001 files: install / WinHTTP baseline", "%.2fx (<= %.1fx)  %s" % (
+            r, SMALL_RATIO_TARGET, verdict(r <= SMALL_RATIO_TARGET)))
+    if "small_install" in results and "small_baseline_b" in results:
+        figure("10,001 files: install / curl+sha256sum", "%.2fx" % (
+            results["small_install"] / results["small_baseline_b"]))
+    if "small_build" in results:
+        figure("10,001 files: assembly + install", "%.2f s (< %.0f s)  %s" % (
+            results["small_build"], SMALL_BUILD_TARGET, verdict(results["small_build"] < SMALL_BUILD_TARGET)))
+    if "reuse_ratio" in results:
+        figure("5% update: bytes / changed pieces", "%.3f (<= %.2f)  %s, %.2f s" % (
+            results["reuse_ratio"], REUSE_BYTES_TARGET, verdict(results["reuse_ratio"] <= REUSE_BYTES_TARGET),
+            results["update_seconds"]))
     if "up_to_date" in results:
-        figure("up-to-date check, 10,000 files", "%.2f s (< %.0f s)  %s" % (
+        figure("up-to-date check, 10,001 files", "%.2f s (< %.0f s)  %s" % (
             results["up_to_date"], UP_TO_DATE_TARGET, verdict(results["up_to_date"] < UP_TO_DATE_TARGET)))
     if "memory" in results:
         figure("peak memory during install", "%.0f MiB (<= %d MiB)  %s" % (

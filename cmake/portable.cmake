@@ -106,3 +106,11 @@ list(APPEND TW_PORTABLE_TESTS
     tests/unit/test_windowed_poll.cpp
     tests/unit/test_splash_rules.cpp
 )
+
+# Finding the pieces of an update in the installed files.
+list(APPEND TW_PORTABLE_SOURCES
+    update/piece_sources.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_piece_sources.cpp
+)

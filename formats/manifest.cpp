@@ -54,7 +54,8 @@ bool is_or_below(const std::string& key, const std::string& folder)
 bool is_launcher_owned(const std::string& key)
 {
     return key == ".TWINSTALL.JSON" || key == ".TWINSTALL.JSON.PART" || key == "LAUNCHER.LOG" ||
-           is_or_below(key, ".TWUPDATE") || is_or_below(key, "LAUNCHER");
+           key.rfind(".TWMANIFEST.", 0) == 0 || is_or_below(key, ".TWUPDATE") ||
+           is_or_below(key, "LAUNCHER");
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "net/http_client.h"
 
+#include "app/log.h"
 #include "app/paths.h"
 #include "app/settings.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cwchar>
 
 namespace {
@@ -11,6 +14,9 @@ constexpr DWORD HOST_BUFFER = 256;    // UTF-16 units, terminator included
 constexpr DWORD PATH_BUFFER = 1024;
 constexpr int MAX_ATTEMPTS = 3;
 constexpr DWORD RETRY_STEP_MS = 400;  // pause after attempt n is n x 400 ms
+// Bytes asked of each read. WinHTTP reports what it has buffered in small
+// steps; asking for more per call costs fewer calls and copies per piece.
+constexpr size_t READ_STEP = 1u << 20;
 
 bool stop_requested(const std::atomic<bool>* stop_flag)
 {
@@ -35,26 +41,95 @@ long long content_length(HINTERNET request)
     return end == text || value < 0 ? -1 : value;
 }
 
-// Reads the response body until WinHTTP reports no more data.
-bool read_body(HINTERNET request, std::string& body, const std::function<void(size_t)>& progress,
-               const std::atomic<bool>* stop_flag)
+// Keeps the reason the server's certificate was refused; WinHTTP itself only
+// reports ERROR_WINHTTP_SECURE_FAILURE.
+void CALLBACK note_secure_failure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length)
 {
-    for (;;) {
-        if (stop_requested(stop_flag)) return false;
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) return false;
-        if (available == 0) return true;
-        size_t old_size = body.size();
-        body.resize(old_size + available);
-        DWORD got = 0;
-        if (!WinHttpReadData(request, body.data() + old_size, available, &got)) return false;
-        body.resize(old_size + got);
-        if (got == 0) return true;   // the server ended the response
-        if (progress) progress(got);
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context && info && length >= sizeof(DWORD))
+        *reinterpret_cast<DWORD*>(context) = *static_cast<const DWORD*>(info);
+}
+
+std::string certificate_problem(DWORD flags)
+{
+    std::string text;
+    auto add = [&](DWORD flag, const char* what) {
+        if (!(flags & flag)) return;
+        if (!text.empty()) text += ", ";
+        text += what;
+    };
+    add(WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA, "issued by an authority this system does not trust");
+    add(WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID, "made out to another host name");
+    add(WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID, "expired or not yet valid");
+    add(WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED, "revoked");
+    add(WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED, "revocation could not be checked");
+    add(WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT, "invalid");
+    add(WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE, "not meant for a server");
+    add(WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR, "TLS channel error");
+    return text;
+}
+
+std::string winhttp_error_text(DWORD error, DWORD secure_flags)
+{
+    const char* name = "";
+    switch (error) {
+    case ERROR_WINHTTP_TIMEOUT: name = "timed out"; break;
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED: name = "host name not resolved"; break;
+    case ERROR_WINHTTP_CANNOT_CONNECT: name = "cannot connect"; break;
+    case ERROR_WINHTTP_CONNECTION_ERROR: name = "connection reset"; break;
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: name = "invalid server response"; break;
+    case ERROR_WINHTTP_SECURE_FAILURE: name = "TLS certificate not accepted"; break;
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: name = "TLS channel error"; break;
+    case ERROR_WINHTTP_SECURE_INVALID_CA: name = "TLS certificate from an untrusted authority"; break;
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: name = "TLS certificate for another host name"; break;
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: name = "TLS certificate expired"; break;
+    default: break;
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "winhttp error %lu%s%s%s", static_cast<unsigned long>(error),
+                  *name ? " (" : "", name, *name ? ")" : "");
+    std::string out = text;
+    if (secure_flags) out += ": the server's certificate is " + certificate_problem(secure_flags);
+    return out;
+}
+
+bool is_tls_failure(DWORD error)
+{
+    switch (error) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        return true;
+    default:
+        return false;
     }
 }
 
 }  // namespace
+
+// One request's inputs and what its attempts found out.
+struct HttpClient::Request {
+    std::wstring path;
+    const std::function<void(size_t)>& progress;
+    const std::atomic<bool>* stop_flag;
+    int* status;
+    size_t max_body;
+    std::string why;            // the last failed attempt's reason, for the log
+    DWORD secure_flags = 0;     // filled by note_secure_failure
+    DWORD tls_error = 0;        // the last attempt failed in the TLS handshake
+
+    // A WinHTTP call failed: remembers its error.
+    Attempt failed_call()
+    {
+        const DWORD error = GetLastError();
+        why = winhttp_error_text(error, secure_flags);
+        tls_error = is_tls_failure(error) ? error : 0;
+        return Attempt::Failed;
+    }
+};
 
 HttpClient::HttpClient() = default;
 
@@ -91,51 +166,104 @@ bool HttpClient::open(const std::wstring& url)
 
 void HttpClient::close() { session_.reset(); }
 
-HttpClient::Attempt HttpClient::attempt(const std::wstring& request_path, std::string& body,
-                                        const std::function<void(size_t)>& progress,
-                                        const std::atomic<bool>* stop_flag, int* status) const
+// Some WinHTTP builds report a refused certificate only as a failed TLS
+// channel. To tell the player's support which it was, the handshake is tried
+// once more with the certificate checks off: if it then succeeds, the
+// certificate was the reason. The request's answer is never read.
+bool HttpClient::certificate_was_refused(const std::wstring& path) const
+{
+    WinHttpHandle connection(WinHttpConnect(session_.get(), host_.c_str(), port_, 0));
+    if (!connection) return false;
+    WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                             WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                   SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+    return request && WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore) &&
+           WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
+}
+
+HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body) const
 {
     body.clear();
     WinHttpHandle connection(WinHttpConnect(session_.get(), host_.c_str(), port_, 0));
-    if (!connection) return Attempt::Failed;
-    WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", request_path.c_str(), nullptr,
+    if (!connection) return r.failed_call();
+    WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", r.path.c_str(), nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                              secure_ ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return Attempt::Failed;
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+    if (!request) return r.failed_call();
+    if (secure_)
+        WinHttpSetStatusCallback(request.get(), note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            reinterpret_cast<DWORD_PTR>(&r.secure_flags)) ||
         !WinHttpReceiveResponse(request.get(), nullptr))
-        return Attempt::Failed;
+        return r.failed_call();
 
     DWORD code = 0;
     DWORD size = sizeof code;
     WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
-    if (status) *status = static_cast<int>(code);
-    if (code == 404) return Attempt::NotFound;
-    if (code != 200) return Attempt::Failed;
+    if (r.status) *r.status = static_cast<int>(code);
+    if (code != 200) {
+        r.why = "http " + std::to_string(code);
+        return code == 404 ? Attempt::NotFound : Attempt::Failed;
+    }
 
-    if (!read_body(request.get(), body, progress, stop_flag)) return Attempt::Failed;
+    const long long declared = content_length(request.get());
+    auto too_large = [&] {
+        r.why = "the body is larger than " + std::to_string(r.max_body) + " bytes";
+        return Attempt::TooLarge;
+    };
+    if (declared >= 0 && static_cast<unsigned long long>(declared) > r.max_body) return too_large();
+    // One allocation for a body of declared length, with room for the read
+    // that finds its end.
+    if (declared > 0) body.reserve(static_cast<size_t>(declared) + READ_STEP);
+    for (;;) {
+        if (stop_requested(r.stop_flag)) return Attempt::Failed;
+        const size_t old_size = body.size();
+        // One byte past the bound is enough to know it was passed.
+        const size_t room = r.max_body - std::min(r.max_body, old_size);
+        const size_t step = room >= READ_STEP ? READ_STEP : room + 1;
+        body.resize(old_size + step);
+        DWORD got = 0;
+        if (!WinHttpReadData(request.get(), body.data() + old_size, static_cast<DWORD>(step), &got))
+            return r.failed_call();
+        body.resize(old_size + got);
+        if (got == 0) break;   // the server ended the response
+        if (body.size() > r.max_body) return too_large();
+        if (r.progress) r.progress(got);
+    }
     // A connection that closes before the declared length is a failed
     // attempt, not a short body handed on as complete.
-    long long declared = content_length(request.get());
-    if (declared >= 0 && static_cast<unsigned long long>(declared) != body.size()) return Attempt::Failed;
+    if (declared >= 0 && static_cast<unsigned long long>(declared) != body.size()) {
+        r.why = "the body was cut short at " + std::to_string(body.size()) + " of " +
+                std::to_string(declared) + " bytes";
+        return Attempt::Failed;
+    }
     return Attempt::Ok;
 }
 
 bool HttpClient::get(const std::string& path, std::string& body, const std::function<void(size_t)>& progress,
-                     const std::atomic<bool>* stop_flag, int* status)
+                     const std::atomic<bool>* stop_flag, int* status, size_t max_body)
 {
     if (!is_open()) return false;
-    const std::wstring request_path = base_path_ + to_utf16(path);
-    for (int attempts = 1;; ++attempts) {
+    Request request{base_path_ + to_utf16(path), progress, stop_flag, status, max_body};
+    int attempts = 0;
+    for (;;) {
         if (stop_requested(stop_flag)) return false;
-        Attempt result = attempt(request_path, body, progress, stop_flag, status);
+        ++attempts;
+        Attempt result = attempt(request, body);
         if (result == Attempt::Ok) return true;
-        // Only the caller that asks for the status treats 404 as final.
-        if (result == Attempt::NotFound && status) return false;
-        // A stop request would end the next round at once; skip the pause.
-        if (stop_requested(stop_flag)) return false;
-        Sleep(RETRY_STEP_MS * static_cast<DWORD>(attempts));
-        if (attempts >= MAX_ATTEMPTS) return false;
+        if (stop_requested(stop_flag)) return false;   // a stop is no failure to explain
+        // A bound passed is no accident that a retry would mend; a 404 is
+        // final for the caller that asks for the status.
+        bool final = result == Attempt::TooLarge || (result == Attempt::NotFound && status);
+        if (!final) Sleep(RETRY_STEP_MS * static_cast<DWORD>(attempts));
+        if (final || attempts >= MAX_ATTEMPTS) {
+            if (request.tls_error && !request.secure_flags && certificate_was_refused(request.path))
+                request.why += ": the server's certificate is not one this system trusts";
+            log_line("request %s failed after %d attempt%s: %s", path.c_str(), attempts,
+                     attempts == 1 ? "" : "s", request.why.c_str());
+            return false;
+        }
     }
 }

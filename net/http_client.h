@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -25,9 +26,14 @@ public:
     // GET of base_path + `path` (UTF-8, query included). True only when status
     // 200 and the whole body were received. `progress` gets the size of each
     // read; `status` receives the status of every attempt that got a response,
-    // and a 404 there ends the call at once. On false `body` must not be used.
+    // and a 404 there ends the call at once. `stop_flag` is looked at before
+    // every attempt and every read. A body longer than `max_body` ends the
+    // call at once, unread. On false `body` must not be used, and unless a
+    // stop was requested the log gets one line saying why the last attempt
+    // failed and how many were made.
     bool get(const std::string& path, std::string& body, const std::function<void(size_t)>& progress = {},
-             const std::atomic<bool>* stop_flag = nullptr, int* status = nullptr);
+             const std::atomic<bool>* stop_flag = nullptr, int* status = nullptr,
+             size_t max_body = SIZE_MAX);
 
     void close();
 
@@ -38,10 +44,10 @@ public:
     bool secure() const { return secure_; }
 
 private:
-    enum class Attempt { Ok, Failed, NotFound };
-    Attempt attempt(const std::wstring& request_path, std::string& body,
-                    const std::function<void(size_t)>& progress, const std::atomic<bool>* stop_flag,
-                    int* status) const;
+    enum class Attempt { Ok, Failed, NotFound, TooLarge };
+    struct Request;
+    Attempt attempt(Request& request, std::string& body) const;
+    bool certificate_was_refused(const std::wstring& path) const;
 
     WinHttpHandle session_;
     std::wstring host_;

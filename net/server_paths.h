@@ -1,5 +1,6 @@
 #pragma once
 // Request paths below the update server's base URL.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,3 +10,9 @@ std::string manifest_request_path(const std::string& name, uint64_t tick);
 // "chunks/" + the id's first two characters + "/" + the id. An id shorter than
 // two characters names its folder with what it has.
 std::string piece_request_path(const std::string& id);
+
+// Bounds on what the server may send before the signature is checked. A
+// signature is exactly 64 bytes (r then s); a manifest of a very large game
+// (hundreds of thousands of files) stays well below 64 MiB.
+constexpr size_t SIGNATURE_BYTES = 64;
+constexpr size_t MANIFEST_MAX_BYTES = 64u << 20;

@@ -11,6 +11,7 @@
 #include "net/server_paths.h"
 #include "update/install_step.h"
 #include "update/planning.h"
+#include "update/saved_manifest.h"
 #include "update/self_update.h"
 
 #include <windows.h>
@@ -32,8 +33,10 @@ bool fetch_manifest(HttpClient& client, std::string& manifest_body, std::string&
 {
     const uint64_t tick = GetTickCount64();
     const std::atomic<bool>* stop = &update_status.stop_requested;
-    return client.get(manifest_request_path("manifest.json", tick), manifest_body, {}, stop) &&
-           client.get(manifest_request_path("manifest.sig", tick), signature_body, {}, stop);
+    return client.get(manifest_request_path("manifest.json", tick), manifest_body, {}, stop, nullptr,
+                      MANIFEST_MAX_BYTES) &&
+           client.get(manifest_request_path("manifest.sig", tick), signature_body, {}, stop, nullptr,
+                      SIGNATURE_BYTES);
 }
 
 // True when the manifest was fetched, verified and accepted into the update
@@ -52,6 +55,7 @@ bool accept_manifest(HttpClient& client)
         return false;
     }
     update_status.manifest = std::move(manifest);
+    keep_received_manifest(std::move(manifest_body), std::move(signature_body));
     return true;
 }
 

@@ -3,11 +3,11 @@
 #include "app/log.h"
 #include "app/paths.h"
 #include "app/update_status.h"
-#include "app/whole_file.h"
 #include "crypto/sha256.h"
 #include "formats/piece_codec.h"
 #include "net/http_client.h"
 #include "net/server_paths.h"
+#include "update/piece_cache.h"
 #include "update/planning_rules.h"
 #include "update/update_folder.h"
 
@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -27,6 +28,7 @@ struct SharedDownload {
     const std::vector<PieceJob>& jobs;
     std::atomic<uint64_t> next_index{0};
     std::atomic<bool> failed{false};
+    std::atomic<bool> write_failed{false};   // the failure was the disk's, not the network's
 };
 
 // One thread's buffers, kept across its pieces so that a thread holds at most
@@ -36,50 +38,48 @@ struct WorkerBuffers {
     std::string output;
 };
 
-int64_t cached_size(const std::wstring& path)
+enum class PieceOutcome { Cached, Failed, NotWritten };
+
+bool cached_copy_is_good(const PieceJob& job)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    if (cached_piece_size(job.id) != job.raw_size) return false;
+    std::string digest;
+    return sha256_file(piece_cache_path(job.id), digest) && digest == job.id;
 }
 
-bool cached_copy_is_good(const PieceJob& job, const std::wstring& cache_file)
+int64_t saturating_add(int64_t a, int64_t b)
 {
-    if (cached_size(cache_file) != job.raw_size) return false;
-    std::string digest;
-    return sha256_file(cache_file, digest) && digest == job.id;
+    int64_t sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<int64_t>::max() : sum;
 }
 
 // The most bytes a sound body of this piece can have: a stored piece is its
 // raw bytes; a compressed one at worst its raw bytes in stored chunks plus the
 // framing. The manifest's transfer size is allowed too. A server that sends
-// more is cut off, so a hostile body cannot exhaust memory.
-int64_t body_limit(const PieceJob& job)
+// more is cut off, so a hostile body cannot exhaust memory. raw_size is not
+// negative here; a huge one saturates instead of wrapping round to a small cap.
+size_t body_limit(const PieceJob& job)
 {
-    if (job.stored) return job.raw_size;
-    return std::max(job.transfer_size, job.raw_size + job.raw_size / 8 + 65536);
+    const int64_t limit = job.stored ? job.raw_size
+                                     : std::max(job.transfer_size,
+                                                saturating_add(job.raw_size, job.raw_size / 8 + 65536));
+    return static_cast<uint64_t>(limit) > SIZE_MAX ? SIZE_MAX : static_cast<size_t>(limit);
 }
 
-// Fetches one piece into buffers.body. counted bytes are added to bytes_done
-// as they arrive and taken back afterwards, whatever the outcome; the piece
-// counts its transfer_size once it is cached.
+// Fetches one piece into buffers.body. Bytes are added to bytes_done as they
+// arrive and taken back afterwards, whatever the outcome; the piece counts
+// its transfer_size once it is cached.
 bool fetch_piece(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers, int& status)
 {
     int64_t counted = 0;
-    const int64_t limit = body_limit(job);
-    // Ends an attempt early: on a stop request, or on a body larger than any
-    // sound one. Fed from stop_requested before the fetch and at every read.
-    std::atomic<bool> cut_off{update_status.stop_requested.load()};
     auto progress = [&](size_t n) {
         counted += static_cast<int64_t>(n);
         update_status.bytes_done.fetch_add(static_cast<int64_t>(n));
-        if (update_status.stop_requested.load() ||
-            static_cast<int64_t>(buffers.body.size()) > limit)
-            cut_off.store(true);
     };
-    bool ok = client.get(piece_request_path(job.id), buffers.body, progress, &cut_off, &status);
+    bool ok = client.get(piece_request_path(job.id), buffers.body, progress, &update_status.stop_requested,
+                         &status, body_limit(job));
     update_status.bytes_done.fetch_sub(counted);
-    return ok && !cut_off.load();
+    return ok;
 }
 
 // Turns the fetched body into the piece's raw bytes and checks them.
@@ -106,20 +106,23 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
 }
 
 // Fetches, decodes, verifies and caches one piece. status is the last HTTP
-// status received (0 when the server never answered).
-bool fetch_and_cache(HttpClient& client, const PieceJob& job, const std::wstring& cache_file,
-                     WorkerBuffers& buffers, int& status)
+// status received (0 when the server never answered). The cache file is not
+// forced to the disk: every use of a cached piece checks its hash first.
+PieceOutcome fetch_and_cache(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers, int& status)
 {
     status = 0;
-    if (job.raw_size < 0) return false;   // more pieces than the file's size can fill
-    if (!fetch_piece(client, job, buffers, status)) return false;
+    if (job.raw_size < 0) return PieceOutcome::Failed;   // more pieces than the file's size can fill
+    if (!fetch_piece(client, job, buffers, status)) return PieceOutcome::Failed;
     try {
         const std::string* raw = decode_and_verify(job, buffers);
-        return raw && write_file_atomic(cache_file, *raw);
+        if (!raw) return PieceOutcome::Failed;
+        if (store_piece(job.id, raw->data(), raw->size())) return PieceOutcome::Cached;
+        log_line("could not write piece %s to the cache (error %lu)", job.id.c_str(), GetLastError());
+        return PieceOutcome::NotWritten;
     } catch (const std::bad_alloc&) {   // a raw size no buffer can hold
-        return false;
+        return PieceOutcome::Failed;
     } catch (const std::length_error&) {
-        return false;
+        return PieceOutcome::Failed;
     }
 }
 
@@ -131,17 +134,18 @@ void piece_worker(SharedDownload& shared)
         uint64_t i = shared.next_index.fetch_add(1);
         if (i >= shared.jobs.size()) return;
         const PieceJob& job = shared.jobs[i];
-        const std::wstring cache_file = piece_cache_path(job.id);
-        if (cached_copy_is_good(job, cache_file)) {
+        if (cached_copy_is_good(job)) {
             update_status.bytes_done.fetch_add(job.transfer_size);
             continue;
         }
         int status = 0;
-        if (fetch_and_cache(shared.client, job, cache_file, buffers, status)) {
+        PieceOutcome outcome = fetch_and_cache(shared.client, job, buffers, status);
+        if (outcome == PieceOutcome::Cached) {
             update_status.bytes_done.fetch_add(job.transfer_size);
             continue;
         }
         log_line("piece %s: failed (http %d)", job.id.c_str(), status);
+        if (outcome == PieceOutcome::NotWritten) shared.write_failed.exchange(true);
         shared.failed.exchange(true);
         return;
     }
@@ -158,9 +162,9 @@ std::vector<PieceJob> distinct_jobs(const std::vector<PieceJob>& jobs)
     return out;
 }
 
-}  // namespace
-
-bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs)
+// Runs the twelve threads; false as download_pieces, and write_failed set when
+// a piece failed because the cache could not be written.
+bool run_piece_threads(HttpClient& client, const std::vector<PieceJob>& jobs, bool& write_failed)
 {
     create_folders(pieces_folder());   // a failure shows when the pieces are written
     const std::vector<PieceJob> list = distinct_jobs(jobs);
@@ -179,7 +183,16 @@ bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs)
         }
     }
     for (std::thread& t : threads) t.join();
+    write_failed = shared.write_failed.load();
     return !shared.failed.load() && !update_status.stop_requested.load();
+}
+
+}  // namespace
+
+bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs)
+{
+    bool write_failed = false;
+    return run_piece_threads(client, jobs, write_failed);
 }
 
 bool download_update(HttpClient& client, const UpdatePlan& plan)
@@ -188,11 +201,11 @@ bool download_update(HttpClient& client, const UpdatePlan& plan)
                false);
     update_status.bytes_done.exchange(0);
     update_status.bytes_total.exchange(plan.download_total);
-    if (download_pieces(client, plan.jobs)) return true;
-    set_status(PHASE_FAILED,
-               update_status.stop_requested.load()
-                   ? "stopped"
-                   : "the download failed -- check the connection and open the launcher again",
-               false);
+    bool write_failed = false;
+    if (run_piece_threads(client, plan.jobs, write_failed)) return true;
+    const char* message = "the download failed -- check the connection and open the launcher again";
+    if (update_status.stop_requested.load()) message = "stopped";
+    else if (write_failed) message = "could not write to the install folder";
+    set_status(PHASE_FAILED, message, false);
     return false;
 }

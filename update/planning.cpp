@@ -8,7 +8,9 @@
 #include "update/install_step.h"
 #include "update/piece_assembly.h"
 #include "update/piece_download.h"
+#include "update/piece_reuse.h"
 #include "update/planning_rules.h"
+#include "update/saved_manifest.h"
 #include "update/update_folder.h"
 
 #include <windows.h>
@@ -29,6 +31,7 @@ bool finish_up_to_date(const Manifest& manifest, InstallState& state, const Upda
         state.run_args = manifest.run_args;
     }
     write_install_state(install_dir, state);
+    save_received_manifest();
     remove_update_folder();
     log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),
              manifest.files.size(), plan.hashed_count);
@@ -69,10 +72,15 @@ bool update_game(HttpClient& client)
         return finish_up_to_date(manifest, state, plan);
 
     plan.jobs = build_piece_jobs(plan.stale_files, manifest.piece_size);
+    ReuseCount reused;
+    if (!reuse_installed_pieces(state, plan, reused)) return false;
     plan.download_total = download_total(plan.jobs);
     log_line("update to %s: %zu files out of date, %zu pieces, %s to download",
              manifest.version.c_str(), plan.stale_files.size(), plan.jobs.size(),
              format_size(plan.download_total).c_str());
+    if (reused.pieces || reused.refused)
+        log_line("reused %zu pieces (%s) from the installed files; pieces read that did not match: %zu",
+                 reused.pieces, format_size(reused.bytes).c_str(), reused.refused);
     if (!enough_disk_space(plan)) return false;
     if (!download_update(client, plan)) return false;
     if (!assemble_stale_files(plan)) return false;

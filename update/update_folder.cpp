@@ -8,7 +8,10 @@ std::wstring pieces_folder() { return join_path(update_folder(), L"pieces"); }
 std::wstring stage_folder() { return join_path(update_folder(), L"stage"); }
 std::wstring old_folder() { return join_path(update_folder(), L"old"); }
 std::wstring journal_path() { return join_path(update_folder(), L"journal.txt"); }
-std::wstring piece_cache_path(const std::string& id) { return join_path(pieces_folder(), to_utf16(id)); }
+std::wstring piece_cache_path(const std::string& id)
+{
+    return join_path(join_path(pieces_folder(), to_utf16(id.substr(0, 2))), to_utf16(id));
+}
 std::wstring place_of(const std::string& relative) { return game_exe_path(install_dir, relative); }
 std::wstring stage_path_of(const std::string& relative) { return game_exe_path(stage_folder(), relative); }
 std::wstring old_path_of(const std::string& relative) { return game_exe_path(old_folder(), relative); }

@@ -9,7 +9,11 @@ std::wstring pieces_folder();                          // ...\pieces
 std::wstring stage_folder();                           // ...\stage
 std::wstring old_folder();                             // ...\old
 std::wstring journal_path();                           // ...\journal.txt
-std::wstring piece_cache_path(const std::string& id);  // ...\pieces\<id>
+// ...\pieces\<id0><id1>\<id>: the cache is split by the id's first two
+// characters (as the server's "chunks/" is), so that no folder holds
+// thousands of pieces; creating a name in a large folder is slow where the
+// file system is searched without regard to case.
+std::wstring piece_cache_path(const std::string& id);
 std::wstring place_of(const std::string& relative);       // install_dir\<path>
 std::wstring stage_path_of(const std::string& relative);  // ...\stage\<path>
 std::wstring old_path_of(const std::string& relative);    // ...\old\<path>

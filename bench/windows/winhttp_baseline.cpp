@@ -4,10 +4,12 @@
 // decompressed, hashed or written, so it is the floor the launcher's piece
 // download is measured against.
 //
-//   winhttp_baseline.exe URL LISTFILE
+//   winhttp_baseline.exe URL LISTFILE [--small-reads]
 //
 // URL is the base (http://host:port/base/); LISTFILE holds one path below it
-// per line. Exit code 0 when every path came back with status 200.
+// per line. Bodies are read 1 MiB per call (measured faster under Wine than
+// the size WinHttpQueryDataAvailable reports, which --small-reads uses).
+// Exit code 0 when every path came back with status 200.
 #include "app/win_handles.h"
 
 #include <atomic>
@@ -22,6 +24,8 @@
 namespace {
 
 constexpr int THREAD_COUNT = 12;
+constexpr DWORD READ_STEP = 1u << 20;
+bool small_reads = false;
 
 struct Target {
     std::wstring host;
@@ -77,14 +81,15 @@ bool fetch(HINTERNET connection, const Target& target, const std::wstring& path,
     if (status != 200) return false;
     body.clear();
     for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request.get(), &available)) return false;
+        DWORD available = READ_STEP;
+        if (small_reads && !WinHttpQueryDataAvailable(request.get(), &available)) return false;
         if (available == 0) break;
         size_t old_size = body.size();
         body.resize(old_size + available);
         DWORD got = 0;
         if (!WinHttpReadData(request.get(), body.data() + old_size, available, &got)) return false;
         body.resize(old_size + got);
+        if (got == 0) break;
     }
     bytes += body.size();
     return true;
@@ -123,10 +128,11 @@ void worker(Shared& shared)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: winhttp_baseline URL LISTFILE\n");
+    if (argc < 3 || argc > 4 || (argc == 4 && std::wstring(argv[3]) != L"--small-reads")) {
+        std::fprintf(stderr, "usage: winhttp_baseline URL LISTFILE [--small-reads]\n");
         return 2;
     }
+    small_reads = argc == 4;
     Target target;
     if (!crack_url(argv[1], target)) {
         std::fprintf(stderr, "bad URL\n");

@@ -13,6 +13,8 @@ from launcher import PRIVATE_KEY, PUBLISH_TOOL
 SMALL_PIECE = 4096
 
 STATE_FILE = ".twinstall.json"
+# The manifest of the installed release, kept with its signature.
+SAVED_MANIFEST = (".twmanifest.json", ".twmanifest.sig")
 UPDATE_FOLDER = ".twupdate"
 
 
@@ -78,7 +80,7 @@ def sha256(data: bytes) -> str:
     return hashlib.sha256(data).hexdigest()
 
 
-def tree(folder, skip=(STATE_FILE, UPDATE_FOLDER, "launcher.log")) -> dict:
+def tree(folder, skip=(STATE_FILE, UPDATE_FOLDER, "launcher.log") + SAVED_MANIFEST) -> dict:
     """The files below folder as relative '/'-path -> bytes, without the
     launcher's own files."""
     folder = Path(folder)

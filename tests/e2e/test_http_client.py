@@ -39,7 +39,10 @@ def publish_sample(server_root, tmp):
     exe = next(f for f in manifest["files"] if f["p"] == "tarnwick.exe")
     piece = exe["c"][0]
     assert len(piece) < 3 or not piece[2], "the compressible piece should be compressed"
-    return {"id": piece[0], "raw_size": min(manifest.get("piece", 16777216), exe["s"]), "stored": 0}
+    size = manifest.get("piece", 16777216)
+    tail = exe["c"][1]
+    return {"id": piece[0], "raw_size": min(size, exe["s"]), "stored": 0, "transfer": piece[1],
+            "cut": {"id": tail[0], "raw_size": exe["s"] - size, "stored": tail[2], "transfer": tail[1]}}
 
 
 @pytest.fixture(scope="module")
@@ -72,10 +75,13 @@ def live_run(tmp_path_factory):
 
     env = {"TW_TEST_SERVER_URL": srv.url}
     if piece:
-        env.update({"TW_TEST_PIECE_ID": piece["id"], "TW_TEST_PIECE_RAW_SIZE": piece["raw_size"],
-                    "TW_TEST_PIECE_STORED": piece["stored"]})
+        for prefix, p in (("TW_TEST_PIECE", piece), ("TW_TEST_CUT_PIECE", piece["cut"])):
+            env.update({prefix + "_ID": p["id"], prefix + "_RAW_SIZE": p["raw_size"],
+                        prefix + "_STORED": int(p["stored"]), prefix + "_TRANSFER": p["transfer"]})
+        srv.fault("chunks/%s/%s" % (piece["cut"]["id"][:2], piece["cut"]["id"]), truncate=100, times=1)
     report = tmp / "report.xml"
-    proc = run_wine(UNIT_TESTS, ["--gtest_filter=HttpLive.*:HttpClient.*", "--gtest_output=xml:" + winpath(report)],
+    proc = run_wine(UNIT_TESTS, ["--gtest_filter=HttpLive.*:HttpClient.*:PieceFetch.*",
+                                 "--gtest_output=xml:" + winpath(report)],
                     env=env, timeout=300)
     srv.stop()
     results = {}
@@ -180,3 +186,12 @@ def test_published_piece_fetched_and_decoded(live_run):
     passed(live_run, "HttpLive.PublishedManifestVerifiesWithTheBuiltInKey")
     pid = live_run["piece"]["id"]
     assert times(live_run, "chunks/%s/%s" % (pid[:2], pid)) != []
+
+
+def test_piece_download_counts_and_failures(live_run):
+    if not live_run["piece"]:
+        pytest.skip("the publishing tool is not built in %s" % BUILD)
+    passed(live_run, "PieceFetch.BodyCutShortOnceCountsThePieceOnce")
+    cut = live_run["piece"]["cut"]["id"]
+    assert len(times(live_run, "chunks/%s/%s" % (cut[:2], cut))) == 2
+    passed(live_run, "PieceFetch.CacheThatCannotBeWrittenIsReportedAsSuch")

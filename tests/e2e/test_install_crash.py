@@ -6,7 +6,9 @@ Two kinds of cut: the launcher's test hook TW_TEST_CRASH_AT ends the process
 at a named point inside the install step (every move, the journal, the state
 file, the update folder's removal, and the replay itself), and SIGKILL of the
 Windows process at random moments, mostly just after the install began.
-Rounds and random choices come from a fixed seed so a failure repeats.
+Rounds and random choices come from a fixed seed so a failure repeats. The
+update reuses pieces of an installed file that it replaces, so the kills
+also land while those are read.
 
 Also here: a file held open by another program makes the install roll back,
 and a running game makes the install wait until it has closed."""
@@ -22,7 +24,8 @@ from pathlib import Path
 
 import pytest
 
-from games import SMALL_PIECE, STATE_FILE, UPDATE_FOLDER, make_game, publish, random_bytes, tree
+from games import (SAVED_MANIFEST, SMALL_PIECE, STATE_FILE, UPDATE_FOLDER, make_game, publish, random_bytes,
+                   tree)
 from launcher import WIN, launcher_for, read_log, run_launcher, start_wine, wine_env, winpath
 from server_fixtures import update_server  # noqa: F401  (fixture)
 from update_server import UpdateServer
@@ -33,7 +36,8 @@ SEED = 20240611
 ROLLED_BACK = "[8] the update could not be installed -- the game was left as it was"
 WAITING = "[7] close tarnwick to finish the update"
 # Files of the launcher's own that may differ between the two outcomes.
-OWN_FILES = (STATE_FILE, STATE_FILE + ".part", UPDATE_FOLDER, "launcher.log")
+OWN_FILES = (STATE_FILE, STATE_FILE + ".part", UPDATE_FOLDER, "launcher.log") + SAVED_MANIFEST + tuple(
+    name + ".part" for name in SAVED_MANIFEST)
 
 
 def release_a():
@@ -53,7 +57,9 @@ def release_a():
 def release_b():
     return {
         "tarnwick.exe": b"MZ release B, a little longer\n" * 10,
-        "data/big.bin": random_bytes(2 * SMALL_PIECE + 3000, seed=21),
+        # Its first two pieces are A's: the update reads them from the file it
+        # replaces (the installed bytes are reused, not downloaded).
+        "data/big.bin": release_a()["data/big.bin"][:2 * SMALL_PIECE] + random_bytes(3000, seed=21),
         "data/text.txt": b"release B text\n" * 700,
         "data/same.bin": random_bytes(SMALL_PIECE + 5, seed=12),
         "levels/one.lvl": b"level one of B\n" * 40,
@@ -275,6 +281,7 @@ def test_random_kills_leave_a_or_b(world):
     started = time.monotonic()
     check_exactly_b(folder, world.run(folder))
     full = time.monotonic() - started
+    assert any(line.startswith("reused 2 pieces") for line in read_log(folder))
 
     budget = time.monotonic() + 75
     rounds = 0

@@ -10,6 +10,7 @@ import pytest
 from games import (SMALL_PIECE, UPDATE_FOLDER, make_game, piece_file, piece_ids, piece_path,
                    publish, random_bytes, read_manifest, read_state, sha256, touch_later, tree)
 from launcher import PRIVATE_KEY, read_log, run_launcher
+from update_server import UpdateServer
 
 UNREACHABLE = "http://127.0.0.1:9/update/"
 CANT_REACH = ("[8] can't reach updates.tarnwick.example -- check the connection and open the "
@@ -132,11 +133,11 @@ def test_first_install_then_up_to_date_without_hashing(install_dir, update_serve
     assert requested[1] == requested[0].replace("manifest.json", "manifest.sig")
 
 
-def test_update_fetches_only_changed_files_and_removes_dropped_ones(install_dir, update_server,
-                                                                     release):
+def test_update_fetches_only_changed_pieces_and_removes_dropped_files(install_dir, update_server,
+                                                                      release):
     v1 = base_game()
     v1["old/dropped.dat"] = b"no longer shipped"
-    release.publish(v1, version="1.0.0")
+    first = release.publish(v1, version="1.0.0")
     assert run(install_dir, update_server).returncode == 0
 
     v2 = dict(v1)
@@ -153,15 +154,53 @@ def test_update_fetches_only_changed_files_and_removes_dropped_ones(install_dir,
     assert tree(install_dir) == v2
     assert not (install_dir / "old" / "dropped.dat").exists()
     log = read_log(install_dir)
+    # the unchanged pieces of the changed file come from the installed copy
     pieces = stale_pieces(manifest, ["data/random.bin", "new/file.bin"])
-    assert (f"update to 2.0.0: 2 files out of date, {len(pieces)} pieces, 0 MB to download"
+    fetched = [p for p in pieces if p not in piece_ids(first)]
+    assert (f"update to 2.0.0: 2 files out of date, {len(fetched)} pieces, 0 MB to download"
             in log)
-    # the unchanged files cost no transfer; each piece of a changed file one
-    assert release.chunk_requests() == {piece: 1 for piece in pieces}
+    assert (f"reused {len(pieces) - len(fetched)} pieces (0 MB) from the installed files; "
+            "pieces read that did not match: 0") in log
+    assert release.chunk_requests() == {piece: 1 for piece in fetched}
     state = read_state(install_dir)
     assert state["version"] == "2.0.0"
     assert "old/dropped.dat" not in state["files"]
     assert state["files"]["new/file.bin"][2] == sha256(v2["new/file.bin"])
+
+
+def test_reuse_trusts_neither_a_changed_file_nor_a_saved_manifest_that_does_not_verify(
+        install_dir, update_server, release):
+    v1 = base_game()
+    release.publish(v1, version="1.0.0")
+    assert run(install_dir, update_server).returncode == 0
+
+    # Behind the launcher's back the first piece of the installed file
+    # changes (same size); the new release keeps its pieces and adds a tail.
+    target = install_dir / "data" / "random.bin"
+    data = bytearray(target.read_bytes())
+    data[7] ^= 0xFF
+    target.write_bytes(bytes(data))
+    v2 = dict(v1, **{"data/random.bin": v1["data/random.bin"] + b"tail"})
+    ids = piece_ids(release.publish(v2, version="2.0.0"), "data/random.bin")
+    update_server.clear_log()
+    assert run(install_dir, update_server).returncode == 0, read_log(install_dir)
+    assert tree(install_dir) == v2
+    assert release.chunk_requests() == {ids[0]: 1, ids[-1]: 1}   # the changed bytes were refused
+    assert ("reused 2 pieces (0 MB) from the installed files; pieces read that did not match: 1"
+            in read_log(install_dir))
+
+    # A saved manifest whose signature does not verify is not used at all.
+    signature = install_dir / ".twmanifest.sig"
+    signature.write_bytes(bytes([signature.read_bytes()[0] ^ 1]) + signature.read_bytes()[1:])
+    v3 = dict(v2, **{"data/random.bin": v2["data/random.bin"] + b"more"})
+    ids = piece_ids(release.publish(v3, version="3.0.0"), "data/random.bin")
+    update_server.clear_log()
+    assert run(install_dir, update_server).returncode == 0, read_log(install_dir)
+    assert tree(install_dir) == v3
+    assert release.chunk_requests() == {piece: 1 for piece in ids}
+    log = read_log(install_dir)
+    assert "the saved manifest's signature does not verify -- ignoring it" in log
+    assert not any(line.startswith("reused ") for line in log)
 
 
 def test_version_change_with_same_files_rewrites_the_state_only(install_dir, update_server,
@@ -341,6 +380,28 @@ def test_offline_fallbacks(how, installed, install_dir, update_server, release, 
         assert update_server.count("manifest.sig") == 3   # retried: no status asked for
 
 
+def test_refused_requests_say_why_in_the_log(install_dir, update_server, release, tmp_path):
+    """An oversized signature is cut off unread; a server whose TLS certificate
+    this system does not trust is named as such."""
+    release.publish(base_game())
+    signature = Path(update_server.root) / "manifest.sig"
+    signature.write_bytes(signature.read_bytes() + b"!")
+    assert run(install_dir, update_server).returncode == 1
+    assert any(line.startswith("request manifest.sig?t=") and
+               line.endswith("failed after 1 attempt: the body is larger than 64 bytes")
+               for line in read_log(install_dir)), read_log(install_dir)
+
+    key, cert = tmp_path / "key.pem", tmp_path / "cert.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                    "-nodes", "-keyout", str(key), "-out", str(cert), "-days", "2",
+                    "-subj", "/CN=127.0.0.1"], check=True, capture_output=True)
+    with UpdateServer(update_server.root, tls=(cert, key)) as tls_server:
+        assert run(install_dir, tls_server).returncode == 1
+    failures = [line for line in read_log(install_dir) if line.startswith("request manifest.json?t=")]
+    assert len(failures) == 1 and "failed after 3 attempts" in failures[0], read_log(install_dir)
+    assert "certificate is not one this system trusts" in failures[0]
+
+
 # ---------------------------------------------------------------- piece failures
 
 def test_missing_piece_fails_after_one_request(install_dir, update_server, release):
@@ -350,7 +411,8 @@ def test_missing_piece_fails_after_one_request(install_dir, update_server, relea
     result = run(install_dir, update_server)
     assert result.returncode == 1
     log = read_log(install_dir)
-    assert f"piece {bad}: failed (http 404)" in log
+    assert log.index(f"request {piece_path(bad)} failed after 1 attempt: http 404") \
+        < log.index(f"piece {bad}: failed (http 404)")
     assert log[-2:] == [DOWNLOAD_FAILED, "headless: done, phase 8"]
     assert update_server.count(piece_path(bad)) == 1
     assert tree(install_dir) == {}   # nothing of the game was touched
@@ -389,6 +451,19 @@ def test_stored_piece_one_byte_too_long_fails_with_status_200(install_dir, updat
     assert update_server.count(piece_path(piece_id)) == 1   # a bad body is not retried
 
 
+def test_stored_piece_with_one_byte_changed_fails_and_is_not_cached(install_dir, update_server,
+                                                                    release):
+    manifest = release.publish(base_game())
+    piece_id, _, stored = piece_entry(manifest, "data/random.bin", 1)
+    assert stored == 1
+    update_server.fault(piece_path(piece_id), alter=True)   # the right length, one byte flipped
+    assert run(install_dir, update_server).returncode == 1
+    log = read_log(install_dir)
+    assert f"piece {piece_id}: failed (http 200)" in log
+    assert log[-2] == DOWNLOAD_FAILED
+    assert not list((install_dir / UPDATE_FOLDER / "pieces").rglob(piece_id + "*"))
+
+
 def test_compressed_piece_that_decodes_short_fails(install_dir, update_server, release):
     files = base_game()
     files["data/text.txt"] = b"abcdefgh" * (SMALL_PIECE // 8) + b"abcdefgh" * 250
@@ -415,22 +490,22 @@ def test_interrupted_download_resumes_from_the_piece_cache(install_dir, update_s
     update_server.fault(piece_path(smallest), status=404)
     assert run(install_dir, update_server).returncode == 1
     cache = install_dir / UPDATE_FOLDER / "pieces"
-    cached = {p.name for p in cache.iterdir() if not p.name.endswith(".part")}
+    cached = {p.name for p in cache.rglob("*") if p.is_file()}
     assert smallest not in cached
     assert len(cached) >= 2
     for name in cached:
-        assert sha256((cache / name).read_bytes()) == name
+        assert sha256((cache / name[:2] / name).read_bytes()) == name
 
     # one cached copy keeps its size but loses its content: it is fetched again
     spoiled = sorted(cached)[0]
-    data = bytearray((cache / spoiled).read_bytes())
+    data = bytearray((cache / spoiled[:2] / spoiled).read_bytes())
     data[0] ^= 0xFF
-    (cache / spoiled).write_bytes(bytes(data))
+    (cache / spoiled[:2] / spoiled).write_bytes(bytes(data))
 
     update_server.clear_faults()
     update_server.clear_log()
     result = run(install_dir, update_server)
-    assert result.returncode == 0, read_log(install_dir)
+    assert result.returncode == 0, "\n".join(read_log(install_dir))
     assert tree(install_dir) == files
     counts = release.chunk_requests()
     assert counts.get(smallest) == 1

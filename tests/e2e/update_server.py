@@ -8,16 +8,20 @@
     srv.fault("x.bin", status=500, times=1)
     srv.fault("x.bin", delay=1.5)        # seconds before answering
     srv.fault("x.bin", truncate=100)     # full Content-Length, 100 bytes, then close
+    srv.fault("x.bin", truncate=100, times=1)   # cut short once, then served whole
     srv.fault("x.bin", alter=True)       # flip one byte (or alter=offset)
     srv.fault("x.bin", body=b"...")      # serve these bytes instead of the file
     srv.requests                         # [(path with query, monotonic time), ...]
     srv.stop()
 
 Fault paths are relative to the base URL (or absolute, starting with '/') and
-never include the query. Counted faults (drop, and status with `times`) are
+never include the query. Counted faults (drop, and a fault with `times`) are
 counted per requested path, so "chunks/*" with drop=1 drops every piece once.
+After its `times` requests (following the drops) a fault is spent and the
+file is served as it is.
 """
 import socket
+import ssl
 import threading
 import time
 from collections import namedtuple
@@ -45,6 +49,13 @@ class _Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "tarnwick-test-server"
 
+    def setup(self):
+        super().setup()
+        # Headers and body leave in separate writes; without this every answer
+        # on a kept-alive connection waits about 40 ms for the client's
+        # delayed acknowledgement.
+        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
     def log_message(self, fmt, *args):  # keep test output quiet
         pass
 
@@ -62,7 +73,8 @@ class _Server(ThreadingHTTPServer):
 
 
 class UpdateServer:
-    def __init__(self, root_dir, base=BASE):
+    def __init__(self, root_dir, base=BASE, tls=None):
+        """tls: (certificate file, key file) to serve https instead of http."""
         self.root = Path(root_dir)
         self.root.mkdir(parents=True, exist_ok=True)
         self.base = base if base.endswith("/") else base + "/"
@@ -72,11 +84,16 @@ class UpdateServer:
         self._log = []
         self._httpd = None
         self._thread = None
+        self._tls = tls
 
     # ---- life cycle
     def start(self):
         self._httpd = _Server(("127.0.0.1", 0), _Handler)
         self._httpd.owner = self
+        if self._tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*map(str, self._tls))
+            self._httpd.socket = context.wrap_socket(self._httpd.socket, server_side=True)
         self._thread = threading.Thread(target=self._httpd.serve_forever, kwargs={"poll_interval": 0.05},
                                         daemon=True)
         self._thread.start()
@@ -100,7 +117,7 @@ class UpdateServer:
 
     @property
     def url(self):
-        return "http://127.0.0.1:%d%s" % (self.port, self.base)
+        return "%s://127.0.0.1:%d%s" % ("https" if self._tls else "http", self.port, self.base)
 
     # ---- content
     def put(self, rel_path, data: bytes):
@@ -178,7 +195,9 @@ class UpdateServer:
             if n < fault.drop:
                 return fault, "drop"
             n -= fault.drop
-            if fault.status is not None and (fault.times is None or n < fault.times):
+            if fault.times is not None and n >= fault.times:
+                return None, 200
+            if fault.status is not None:
                 return fault, fault.status
             return fault, 200
 

@@ -1,11 +1,18 @@
 // The WinHTTP client. HttpClient.* need no server; HttpLive.* run only when
 // TW_TEST_SERVER_URL names a test update server (tests/e2e/test_http_client.py
 // starts one, sets its faults, and checks its request log afterwards).
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/update_status.h"
 #include "crypto/sha256.h"
 #include "crypto/signature.h"
 #include "formats/piece_codec.h"
 #include "net/http_client.h"
 #include "net/server_paths.h"
+#include "tests/windows/child_scenarios.h"
+#include "update/piece_cache.h"
+#include "update/piece_download.h"
+#include "update/update_folder.h"
 
 #include <windows.h>
 
@@ -257,4 +264,58 @@ TEST_F(HttpLive, PublishedManifestVerifiesWithTheBuiltInKey)
     EXPECT_TRUE(verify_manifest_signature(manifest, signature));
     EXPECT_FALSE(verify_manifest_signature(manifest + "\n", signature));
     EXPECT_FALSE(verify_manifest_signature(manifest, signature.substr(0, 63)));
+}
+
+// The download of one published piece into a fresh install folder.
+class PieceFetch : public HttpLive {
+protected:
+    void SetUp() override
+    {
+        HttpLive::SetUp();
+        saved_ = install_dir;
+        install_dir = make_temp_folder(L"piece-fetch");
+        reset_update_status();
+    }
+    void TearDown() override
+    {
+        install_dir = saved_;
+        reset_update_status();
+    }
+    // The piece the environment names under prefix, or false.
+    bool job_from_env(const std::string& prefix, PieceJob& job)
+    {
+        job.id = env((prefix + "_ID").c_str());
+        job.raw_size = std::strtoll(env((prefix + "_RAW_SIZE").c_str()).c_str(), nullptr, 10);
+        job.transfer_size = std::strtoll(env((prefix + "_TRANSFER").c_str()).c_str(), nullptr, 10);
+        job.stored = env((prefix + "_STORED").c_str()) == "1";
+        return !job.id.empty();
+    }
+    std::wstring saved_;
+};
+
+// The server cuts the body short once, then serves it: the bytes of the cut
+// attempt leave bytes_done again, so it ends exactly at the transfer size.
+TEST_F(PieceFetch, BodyCutShortOnceCountsThePieceOnce)
+{
+    PieceJob job;
+    if (!job_from_env("TW_TEST_CUT_PIECE", job)) GTEST_SKIP() << "no piece named";
+    ASSERT_TRUE(download_pieces(client_, {job}));
+    EXPECT_EQ(update_status.bytes_done.load(), job.transfer_size);
+    EXPECT_EQ(cached_piece_size(job.id), job.raw_size);
+}
+
+// A cache that cannot be written is the disk's failure, not the network's.
+TEST_F(PieceFetch, CacheThatCannotBeWrittenIsReportedAsSuch)
+{
+    PieceJob job;
+    if (!job_from_env("TW_TEST_PIECE", job)) GTEST_SKIP() << "no piece named";
+    std::wstring folder = parent_folder(piece_cache_path(job.id));
+    ASSERT_TRUE(create_folders(parent_folder(folder)));
+    HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(blocker, INVALID_HANDLE_VALUE);   // a file where the piece's folder belongs
+    CloseHandle(blocker);
+    UpdatePlan plan;
+    plan.jobs = {job};
+    EXPECT_FALSE(download_update(client_, plan));
+    EXPECT_EQ(read_status().message, "could not write to the install folder");
 }

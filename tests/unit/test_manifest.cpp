@@ -259,7 +259,8 @@ TEST(Manifest, EntriesMustNameDistinctPlacesOutsideTheLauncherFiles)
     EXPECT_FALSE(accepts(two("\xF0\x90\x90\x80", "\xF0\x90\x90\xA8")));      // U+10400, U+10428
     EXPECT_TRUE(accepts(two("stra\xC3\x9F" "e", "strasse")));                   // ß has no one-letter capital
     for (const char* own : {".twinstall.json", "launcher.log", "Launcher.LOG", ".twupdate/journal.txt",
-                            ".TWUPDATE/pieces/x", "launcher/tarnwick.exe", "launcher", "LAUNCHER/readme.txt"})
+                            ".TWUPDATE/pieces/x", "launcher/tarnwick.exe", "launcher", "LAUNCHER/readme.txt",
+                            ".twmanifest.json", ".TWManifest.sig"})
         EXPECT_FALSE(accepts(with_file(file_at(own)))) << own;
     EXPECT_TRUE(accepts(with_file(file_at("launchers/readme.txt"))));
     EXPECT_TRUE(accepts(with_file(file_at("logs/launcher.log"))));

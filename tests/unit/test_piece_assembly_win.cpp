@@ -9,6 +9,7 @@
 #include "crypto/sha256.h"
 #include "tests/windows/child_scenarios.h"
 #include "update/piece_assembly.h"
+#include "update/piece_cache.h"
 #include "update/update_folder.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ protected:
     PieceRef cache(const std::string& bytes)
     {
         PieceRef ref{sha256_bytes(bytes.data(), bytes.size()), static_cast<int64_t>(bytes.size()), true};
-        EXPECT_TRUE(write_file_atomic(piece_cache_path(ref.id), bytes));
+        EXPECT_TRUE(store_piece(ref.id, bytes.data(), bytes.size()));
         return ref;
     }
 
@@ -121,6 +122,48 @@ TEST_F(PieceAssembly, StepReportsTheFirstFileThatDoesNotCheckOut)
     EXPECT_EQ(update_status.bytes_done.load(), 1);
     EXPECT_EQ(update_status.bytes_total.load(), 2);
     EXPECT_EQ(read_whole_file(stage_path_of("good.txt")), "alpha");
+}
+
+}  // namespace
+
+namespace {
+
+// Two files of one and the same single piece: the piece is linked into one,
+// copied into the other, so that a change to one never shows in the other.
+TEST_F(PieceAssembly, FilesOfOneSharedPieceDoNotShareTheirBytes)
+{
+    PieceRef only = cache("the same bytes twice");
+    ManifestFile a = file("a.cfg", "the same bytes twice", {only});
+    ManifestFile b = file("sub/b.cfg", "the same bytes twice", {only});
+    UpdatePlan plan;
+    plan.stale_files = {&a, &b};
+    ASSERT_TRUE(assemble_stale_files(plan));
+
+    HANDLE h = CreateFileW(stage_path_of(a.path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, "X", 1, &written, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(read_whole_file(stage_path_of(b.path)), "the same bytes twice");
+}
+
+// A stage that cannot be written is the disk's failure, whether the file is
+// built from several pieces or from one.
+TEST_F(PieceAssembly, StageThatCannotBeWrittenIsReportedAsSuch)
+{
+    PieceRef one = cache("one|");
+    PieceRef two = cache("two");
+    ManifestFile several = file("blocked/several.bin", "one|two", {one, two});
+    ManifestFile single = file("blocked/single.bin", "one|", {one});
+    std::wstring blocker = parent_folder(stage_path_of(several.path));
+    ASSERT_TRUE(create_folders(parent_folder(blocker)));
+    ASSERT_TRUE(write_file_atomic(blocker, "a file where the folder belongs"));
+    for (const ManifestFile* f : {&several, &single}) {
+        UpdatePlan plan;
+        plan.stale_files = {f};
+        EXPECT_FALSE(assemble_stale_files(plan));
+        EXPECT_EQ(read_status().message, "could not write to the install folder") << f->path;
+    }
 }
 
 }  // namespace

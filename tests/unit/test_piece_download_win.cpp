@@ -9,6 +9,7 @@
 #include "crypto/sha256.h"
 #include "net/http_client.h"
 #include "tests/windows/child_scenarios.h"
+#include "update/piece_cache.h"
 #include "update/piece_download.h"
 #include "update/update_folder.h"
 
@@ -49,9 +50,8 @@ TEST_F(PieceDownload, VerifiedCachedPiecesCountTheirTransferSizeOnce)
 {
     PieceJob a = job_for(std::string(3000, 'a'), 700);
     PieceJob b = job_for("bbbb", 4);
-    ASSERT_TRUE(create_folders(pieces_folder()));
-    ASSERT_TRUE(write_file_atomic(piece_cache_path(a.id), std::string(3000, 'a')));
-    ASSERT_TRUE(write_file_atomic(piece_cache_path(b.id), "bbbb"));
+    ASSERT_TRUE(store_piece(a.id, std::string(3000, 'a').data(), 3000));
+    ASSERT_TRUE(store_piece(b.id, "bbbb", 4));
 
     EXPECT_TRUE(download_pieces(offline_, {a, b, a}));   // a repeated id is taken once
     EXPECT_EQ(update_status.bytes_done.load(), 704);
@@ -60,8 +60,7 @@ TEST_F(PieceDownload, VerifiedCachedPiecesCountTheirTransferSizeOnce)
 TEST_F(PieceDownload, CachedCopyOfTheRightSizeButWrongBytesIsFetchedAgain)
 {
     PieceJob a = job_for("right bytes", 11);
-    ASSERT_TRUE(create_folders(pieces_folder()));
-    ASSERT_TRUE(write_file_atomic(piece_cache_path(a.id), "wrong bytes"));
+    ASSERT_TRUE(store_piece(a.id, "wrong bytes", 11));
     UpdatePlan plan;
     plan.jobs = {a};
     plan.download_total = 11;
