@@ -4,6 +4,7 @@
 #include "app/update_status.h"
 #include "crypto/sha256.h"
 #include "update/planning_rules.h"
+#include "update/saved_manifest.h"
 #include "update/update_folder.h"
 #include "update/verify_report.h"
 
@@ -136,4 +137,17 @@ bool compare_installed_files(const Manifest& manifest, InstallState& state, Upda
         if (!f.up_to_date()) plan.stale_files.push_back(f.file);
     }
     return true;
+}
+
+void verify_against_saved_manifest(const InstallState& state)
+{
+    Manifest saved;
+    if (!load_saved_manifest(saved)) {
+        log_line("verify: no signed manifest kept from an earlier install -- nothing to check against");
+        return;
+    }
+    log_line("verify: offline -- checking against the saved manifest of %s", saved.version.c_str());
+    InstallState scratch = state;   // refreshed records would reach no disk anyway
+    UpdatePlan plan;
+    compare_installed_files(saved, scratch, plan, true);
 }

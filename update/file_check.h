@@ -17,3 +17,10 @@
 // when a stop was requested part-way.
 bool compare_installed_files(const Manifest& manifest, InstallState& state, UpdatePlan& plan,
                              bool verify = false);
+
+// A verify run without the server's manifest: the installed files are checked
+// against the manifest kept from the last install, when its signature still
+// verifies, and the log says what is damaged or missing. Nothing is written,
+// moved or deleted, and `state` is only read: repairs need a manifest fresh
+// from the server.
+void verify_against_saved_manifest(const InstallState& state);
