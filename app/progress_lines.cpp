@@ -34,8 +34,9 @@ std::string ProgressLines::poll(uint64_t now_ms, uint32_t phase, int64_t done, i
         return {};
     }
     const double d = static_cast<double>(done);
-    if (phase != phase_) {
+    if (phase != phase_ || total != total_) {
         phase_ = phase;
+        total_ = total;
         last_line_ = now_ms;
         average_ = SpeedAverage{};
         average_.sample(now_ms, d);

@@ -44,4 +44,6 @@ TEST(ProgressLines, ShortWorkStaysSilentAndEachPhaseStartsItsOwnClock)
     ASSERT_EQ(hashing.size(), 1u);
     EXPECT_EQ(hashing[0].first, 45250u);
     EXPECT_EQ(hashing[0].second.rfind("checking the installed files: 0.1 / 1.0 gb", 0), 0u);
+    // The same phase with a new total (the next step's counters): a new clock.
+    EXPECT_TRUE(run(lines, 2, 46250, 51000, 20000, 500000000).empty());
 }
