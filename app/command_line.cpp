@@ -30,8 +30,10 @@ CommandLine parse_command_line(const std::vector<std::wstring>& args)
             cl.swap = true;
             cl.swap_target = args[i + 1];
             cl.swap_pid = parse_process_id(args[i + 2]);
-            for (size_t k = i + 3; k < n; ++k)
+            for (size_t k = i + 3; k < n; ++k) {
                 if (args[k] == L"--headless") cl.swap_headless = true;
+                else if (args[k] == L"--verify") cl.swap_verify = true;
+            }
             return cl;
         }
     }

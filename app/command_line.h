@@ -16,6 +16,7 @@ struct CommandLine {
     std::wstring swap_target;
     unsigned long swap_pid = 0;
     bool swap_headless = false;   // a "--headless" after the two operands
+    bool swap_verify = false;     // a "--verify" after them: the relaunched launcher verifies
 
     // Files named by "--shot FILE", in order.
     std::vector<std::wstring> shots;

@@ -100,7 +100,7 @@ int run_headless(const std::vector<std::wstring>& shots)
 int entry()
 {
     CommandLine cl = parse_command_line(split_command_line());
-    if (cl.swap) return swap_launcher(cl.swap_target, cl.swap_pid, cl.swap_headless);
+    if (cl.swap) return swap_launcher(cl.swap_target, cl.swap_pid, cl.swap_headless, cl.swap_verify);
     headless = cl.headless;
     no_install = cl.no_install;
     no_self_update = cl.no_self_update;
