@@ -13,7 +13,7 @@ PYTEST := /usr/bin/python3 -m pytest
 FUZZ_SECONDS ?= 30
 
 .PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
-        test-fuzz test-e2e demo bench bench-codec bench-render bench-window wineprefix clean
+        test-fuzz test-e2e demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
 
 all: build
 
@@ -86,6 +86,10 @@ test-e2e: wineprefix
 
 demo: build wineprefix
 	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 tools/demo.py
+
+# --verify's hashing of the 1 GiB benchmark game against sha256sum.
+bench-verify: build wineprefix
+	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 bench/verify_bench.py
 
 bench-codec: build-host
 	@$(BUILD)/host/bench/bench_codec

@@ -22,14 +22,18 @@ CommandLine parse_command_line(const std::vector<std::wstring>& args)
             cl.no_install = true;
         } else if (a == L"--no-self-update") {
             cl.no_self_update = true;
+        } else if (a == L"--verify") {
+            cl.verify = true;
         } else if (a == L"--swap" && i + 2 < n) {
             // The swap is served at once; only options after its two
             // operands decide how the relaunched launcher starts.
             cl.swap = true;
             cl.swap_target = args[i + 1];
             cl.swap_pid = parse_process_id(args[i + 2]);
-            for (size_t k = i + 3; k < n; ++k)
+            for (size_t k = i + 3; k < n; ++k) {
                 if (args[k] == L"--headless") cl.swap_headless = true;
+                else if (args[k] == L"--verify") cl.swap_verify = true;
+            }
             return cl;
         }
     }

@@ -8,6 +8,7 @@ struct CommandLine {
     bool headless = false;
     bool no_install = false;
     bool no_self_update = false;
+    bool verify = false;   // hash every installed file instead of trusting its record
 
     // A "--swap TARGET PID" request; when set, nothing else of the start-up
     // happens and the swap's result is the exit code.
@@ -15,6 +16,7 @@ struct CommandLine {
     std::wstring swap_target;
     unsigned long swap_pid = 0;
     bool swap_headless = false;   // a "--headless" after the two operands
+    bool swap_verify = false;     // a "--verify" after them: the relaunched launcher verifies
 
     // Files named by "--shot FILE", in order.
     std::vector<std::wstring> shots;

@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/game_launch.h"
+#include "app/headless_progress.h"
 #include "app/install_lock.h"
 #include "app/log.h"
 #include "app/paths.h"
@@ -79,7 +80,10 @@ int headless_exit_code(unsigned phase)
 
 int run_headless(const std::vector<std::wstring>& shots)
 {
-    run_update();
+    {
+        HeadlessProgress progress;
+        run_update();
+    }
     unsigned phase = read_status().phase;
     log_line("headless: done, phase %d", static_cast<int>(phase));
     if (!shots.empty()) {
@@ -96,10 +100,11 @@ int run_headless(const std::vector<std::wstring>& shots)
 int entry()
 {
     CommandLine cl = parse_command_line(split_command_line());
-    if (cl.swap) return swap_launcher(cl.swap_target, cl.swap_pid, cl.swap_headless);
+    if (cl.swap) return swap_launcher(cl.swap_target, cl.swap_pid, cl.swap_headless, cl.swap_verify);
     headless = cl.headless;
     no_install = cl.no_install;
     no_self_update = cl.no_self_update;
+    verify_files = cl.verify;
 
     std::wstring value;
     if (read_environment(L"TW_UPDATE_URL", 2048, value)) server_url = value;

@@ -37,7 +37,8 @@ bool copy_over(const std::wstring& own, const std::wstring& target)
 
 }  // namespace
 
-int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless)
+int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless,
+                  bool relaunch_verify)
 {
     wait_for_process(process_id);
     const bool copied = copy_over(own_exe_path(), target);
@@ -45,7 +46,7 @@ int swap_launcher(const std::wstring& target, unsigned long process_id, bool rel
     // old one unchanged. The old one is told not to update itself this time,
     // or it would find the newer launcher again, hand over again and fail
     // again, for as long as the file cannot be replaced.
-    start_process(relaunch_command_line(target, relaunch_headless, !copied));
+    start_process(relaunch_command_line(target, relaunch_headless, !copied, relaunch_verify));
     return copied ? 0 : 1;
 }
 

@@ -11,7 +11,8 @@ bool self_install();
 
 // Waits for the old launcher, copies this executable over it and relaunches
 // it. 0 when the copy succeeded, 1 when it did not.
-int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless);
+int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless,
+                  bool relaunch_verify);
 
 // Deletes "tarnwick.new.exe" beside the running launcher, which a completed
 // swap leaves behind; waits briefly while the swap process is still ending.

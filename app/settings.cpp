@@ -7,6 +7,7 @@
 bool headless = false;
 bool no_install = false;
 bool no_self_update = false;
+bool verify_files = false;
 bool console_attached = false;
 std::wstring server_url = default_server_url();
 std::wstring install_dir;

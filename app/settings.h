@@ -16,6 +16,7 @@ inline constexpr const char* PRODUCT_NAME = "tarnwick";
 extern bool headless;
 extern bool no_install;
 extern bool no_self_update;
+extern bool verify_files;   // --verify: hash every installed file while planning
 extern bool console_attached;
 extern std::wstring server_url;   // base URL, ends in "/update/" by default
 extern std::wstring install_dir;

@@ -3,8 +3,25 @@
 #include "app/settings.h"
 #include "app/update_status.h"
 
+SplashView WindowedPoll::poll_check(double done, double total, uint64_t now_ms)
+{
+    if (total != check_total_ || check_start_ == 0) {   // new work: its own clock and speed
+        check_total_ = total;
+        check_start_ = now_ms;
+        check_average_ = SpeedAverage{};
+    }
+    check_average_.sample(now_ms, done);
+    SplashView view;
+    if (now_ms - check_start_ < CHECK_SHOWN_AFTER_MS) return view;
+    view.progress_known = true;
+    view.progress = static_cast<float>(done / total);
+    view.text = "checking... " + progress_text(check_average_, now_ms, done, total);
+    return view;
+}
+
 SplashView WindowedPoll::poll(uint32_t phase, double done, double total, uint64_t now_ms)
 {
+    if (phase == PHASE_COMPARING && total > 0) return poll_check(done, total, now_ms);
     SplashView view;
     if (phase == PHASE_DOWNLOADING && total > 0) {
         view.progress_known = true;

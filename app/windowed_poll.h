@@ -24,9 +24,19 @@ public:
     SplashView poll(uint32_t phase, double done, double total, uint64_t now_ms);
 
 private:
+    // The hashing of installed files (phase 2) as a pass of its own: shown
+    // only once it has lasted CHECK_SHOWN_AFTER_MS, so that the few files a
+    // normal update hashes do not flash the bar.
+    SplashView poll_check(double done, double total, uint64_t now_ms);
+
     bool game_present_;
     SpeedAverage average_;
+    SpeedAverage check_average_;
+    double check_total_ = 0;
+    uint64_t check_start_ = 0;
 };
+
+constexpr uint64_t CHECK_SHOWN_AFTER_MS = 2000;
 
 enum class WindowedEnd { start_game, quiet_exit, warning };
 

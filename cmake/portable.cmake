@@ -82,6 +82,16 @@ list(APPEND TW_PORTABLE_TEST_EXTRA_SOURCES
     ${TW_HOST_TESTS}
 )
 
+# Verify runs and headless progress lines: the summary and the cadence.
+list(APPEND TW_PORTABLE_SOURCES
+    app/progress_lines.cpp
+    update/verify_report.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_progress_lines.cpp
+    tests/unit/test_verify_report.cpp
+)
+
 # The windowed launcher's decisions: frame pacing, bar progress and ticks,
 # window geometry and caption buttons, z-order and host rules, the poll of
 # the update status.

@@ -65,7 +65,8 @@ std::string sha256_bytes(const void* data, size_t size)
     return sha256_hex(hash);
 }
 
-bool sha256_file(const std::wstring& path, std::string& digest_hex, const std::atomic<bool>* stop_flag)
+bool sha256_file(const std::wstring& path, std::string& digest_hex, const std::atomic<bool>* stop_flag,
+                 std::atomic<int64_t>* bytes_hashed)
 {
     digest_hex.clear();
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -78,6 +79,7 @@ bool sha256_file(const std::wstring& path, std::string& digest_hex, const std::a
         DWORD got = 0;
         if (!ReadFile(file.get(), buffer.data(), FILE_BLOCK, &got, nullptr) || got == 0) break;
         if (!hash.add(buffer.data(), got)) return false;
+        if (bytes_hashed) bytes_hashed->fetch_add(got);
         if (stop_flag && stop_flag->load()) return false;
     }
     file.reset();

@@ -7,15 +7,18 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Hashes a whole file, read sequentially in 4 MiB blocks. False when the file
 // cannot be opened (missing, or held open for writing by someone else) or when
 // `stop_flag` is set after a block. A read error part-way ends the loop like
 // the end of the file: the digest then covers what was read and will simply
-// not match the expected one.
+// not match the expected one. `bytes_hashed`, when given, grows by each
+// block's size as it is hashed (a progress counter shared by several files).
 bool sha256_file(const std::wstring& path, std::string& digest_hex,
-                 const std::atomic<bool>* stop_flag = nullptr);
+                 const std::atomic<bool>* stop_flag = nullptr,
+                 std::atomic<int64_t>* bytes_hashed = nullptr);
 
 // One SHA-256 computation: a provider and a hash object of its own.
 class Sha256Hash {

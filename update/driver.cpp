@@ -9,6 +9,7 @@
 #include "formats/manifest.h"
 #include "net/http_client.h"
 #include "net/server_paths.h"
+#include "update/file_check.h"
 #include "update/install_step.h"
 #include "update/planning.h"
 #include "update/saved_manifest.h"
@@ -67,6 +68,7 @@ void play_offline(bool installed)
             state.run_exe = DEFAULT_RUN_EXE;
             state.run_args = DEFAULT_RUN_ARGS;
         }
+        if (verify_files) verify_against_saved_manifest(state);   // reports, repairs nothing
         set_status(PHASE_OFFLINE, "offline -- playing the installed version", true);
         return;
     }

@@ -4,7 +4,7 @@
 #include "app/settings.h"
 #include "app/test_hooks.h"
 #include "app/update_status.h"
-#include "crypto/sha256.h"
+#include "update/file_check.h"
 #include "update/install_step.h"
 #include "update/piece_assembly.h"
 #include "update/piece_download.h"
@@ -19,32 +19,6 @@
 #include <limits>
 
 namespace {
-
-DiskFacts read_disk_facts(const std::string& path)
-{
-    DiskFacts facts;
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(place_of(path).c_str(), GetFileExInfoStandard, &data)) return facts;
-    facts.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                                      data.nFileSizeLow);
-    facts.write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                       data.ftLastWriteTime.dwLowDateTime;
-    facts.present = facts.write_time != 0;
-    return facts;
-}
-
-// Hashes a file whose record is missing or out of step with the disk. When
-// it matches, its record is refreshed so the next run can skip it.
-bool hash_matches(const ManifestFile& file, const DiskFacts& disk, InstallState& state,
-                  UpdatePlan& plan)
-{
-    ++plan.hashed_count;
-    std::string digest;
-    if (!sha256_file(place_of(file.path), digest, &update_status.stop_requested)) return false;
-    if (digest != file.hash) return false;
-    state.files[file.path] = InstalledFile{disk.size, disk.write_time, digest};
-    return true;
-}
 
 // The run's own record of what it now runs, written even when nothing
 // changed so that refreshed records reach the disk.
@@ -87,31 +61,12 @@ bool free_disk_bytes(int64_t& bytes)
     return true;
 }
 
-bool compare_installed_files(const Manifest& manifest, InstallState& state, UpdatePlan& plan)
-{
-    set_status(PHASE_COMPARING, "checking the installed files", false);
-    update_status.bytes_done.exchange(0);
-    update_status.bytes_total.exchange(static_cast<int64_t>(manifest.files.size()));
-    for (const ManifestFile& file : manifest.files) {
-        if (update_status.stop_requested.load()) return false;
-        const DiskFacts disk = read_disk_facts(file.path);
-        auto record = state.files.find(file.path);
-        const InstalledFile* recorded = record == state.files.end() ? nullptr : &record->second;
-        FileVerdict verdict = judge_file(file, disk, recorded);
-        bool up_to_date = verdict == FileVerdict::UpToDate ||
-                          (verdict == FileVerdict::NeedsHash && hash_matches(file, disk, state, plan));
-        if (!up_to_date) plan.stale_files.push_back(&file);
-        update_status.bytes_done.fetch_add(1);
-    }
-    return true;
-}
-
 bool update_game(HttpClient& client)
 {
     const Manifest& manifest = update_status.manifest;
     InstallState& state = update_status.install_state;
     UpdatePlan plan;
-    if (!compare_installed_files(manifest, state, plan)) return false;
+    if (!compare_installed_files(manifest, state, plan, verify_files)) return false;
     plan.paths_to_remove = removable_paths(state, manifest);
     if (plan.stale_files.empty() && plan.paths_to_remove.empty())
         return finish_up_to_date(manifest, state, plan);

@@ -14,11 +14,6 @@ class HttpClient;
 // stop request.
 bool update_game(HttpClient& client);
 
-// The comparison: phase 2 with its counters, stale_files and hashed_count
-// filled, records of files found equal by hashing refreshed in `state`.
-// False when a stop was requested part-way.
-bool compare_installed_files(const Manifest& manifest, InstallState& state, UpdatePlan& plan);
-
 // Free bytes available to the caller on the install folder's volume; false
 // when unknown.
 bool free_disk_bytes(int64_t& bytes);

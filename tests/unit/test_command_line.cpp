@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/launcher_command_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +13,12 @@ CommandLine parse(std::vector<std::wstring> args)
 
 TEST(CommandLine, FlagsAreExactAndRepeatable)
 {
-    CommandLine cl = parse({L"--headless", L"--no-install", L"--headless", L"--HEADLESS"});
+    CommandLine cl = parse({L"--headless", L"--no-install", L"--headless", L"--HEADLESS", L"--Verify"});
     EXPECT_TRUE(cl.headless);
     EXPECT_TRUE(cl.no_install);
     EXPECT_FALSE(cl.no_self_update);
+    EXPECT_FALSE(cl.verify);
+    EXPECT_TRUE(parse({L"--verify", L"--headless"}).verify);
     EXPECT_FALSE(cl.swap);
 }
 
@@ -38,6 +41,17 @@ TEST(CommandLine, SwapHeadlessOnlyAfterOperands)
     CommandLine after = parse({L"--swap", L"a.exe", L"7", L"--headless"});
     ASSERT_TRUE(after.swap);
     EXPECT_TRUE(after.swap_headless);
+    EXPECT_FALSE(after.swap_verify);
+}
+
+TEST(CommandLine, VerifyRunSurvivesTheHandOver)
+{
+    // the hand-over line the old launcher builds is what the new one parses
+    std::wstring line = handover_command_line(L"C:\\g\\tarnwick.new.exe", L"C:\\g\\tarnwick.exe", 7, true, true);
+    EXPECT_EQ(line, L"\"C:\\g\\tarnwick.new.exe\" --swap \"C:\\g\\tarnwick.exe\" 7 --headless --verify");
+    CommandLine cl = parse({L"--swap", L"C:\\g\\tarnwick.exe", L"7", L"--headless", L"--verify"});
+    EXPECT_TRUE(cl.swap_headless && cl.swap_verify);
+    EXPECT_EQ(relaunch_command_line(cl.swap_target, true, false, true), L"\"C:\\g\\tarnwick.exe\" --headless --verify");
 }
 
 TEST(CommandLine, ProcessIdReadsLeadingDigits)

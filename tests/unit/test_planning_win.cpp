@@ -8,10 +8,13 @@
 #include "app/whole_file.h"
 #include "crypto/sha256.h"
 #include "tests/windows/child_scenarios.h"
+#include "update/file_check.h"
 #include "update/planning.h"
 #include "update/update_folder.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -93,8 +96,7 @@ TEST_F(Comparison, MatchingRecordsAreTrustedWithoutHashing)
     EXPECT_TRUE(plan_.stale_files.empty());
     EXPECT_EQ(plan_.hashed_count, 0);
     EXPECT_EQ(read_status().phase, PHASE_COMPARING);
-    EXPECT_EQ(update_status.bytes_done.load(), 2);
-    EXPECT_EQ(update_status.bytes_total.load(), 2);
+    EXPECT_EQ(update_status.bytes_total.load(), 0);   // nothing to hash
 }
 
 TEST_F(Comparison, RecordNamingAnotherHashIsStaleWithoutHashing)
@@ -157,6 +159,28 @@ TEST_F(Comparison, CachePathsAreNeverHashed)
     ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_));
     EXPECT_EQ(stale(), std::vector<std::string>{"a/__pycache__/m.pyc"});
     EXPECT_EQ(plan_.hashed_count, 1);   // only __pycachex/y.pyc
+}
+
+TEST_F(Comparison, VerifyHashesEveryFileOnAllThreadsAndCountsItsBytes)
+{
+    // More files than threads; every third one damaged under a record that
+    // still matches its size and time. Each verdict must land on its file.
+    std::vector<std::string> damaged;
+    int64_t bytes = 0;
+    for (int i = 0; i < 30; ++i) {
+        char path[16];
+        std::snprintf(path, sizeof path, "d%d/f%d", i % 4, i);
+        const std::string content(1000 + 37 * i, static_cast<char>('a' + i % 26));
+        add(path, i % 3 ? content : std::string(content.size(), '!'));
+        record(path, sha256_bytes(content.data(), content.size()));
+        manifest_.files.back().hash = state_.files[path].hash;
+        bytes += static_cast<int64_t>(content.size());
+        if (i % 3 == 0) damaged.push_back(path);
+    }
+    ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_, true));
+    EXPECT_EQ(stale(), damaged);
+    EXPECT_EQ(update_status.bytes_total.load(), bytes);
+    EXPECT_EQ(update_status.bytes_done.load(), bytes);
 }
 
 TEST_F(Comparison, StopRequestEndsTheComparisonAtOnce)

@@ -38,6 +38,19 @@ TEST(WindowedPoll, OtherPhasesKeepTheBarAndShowOnlyTheLabel)
     EXPECT_EQ(checking.text, "");
 }
 
+TEST(WindowedPoll, LongHashingOfInstalledFilesIsAPassOfItsOwn)
+{
+    WindowedPoll poll(true);
+    EXPECT_FALSE(poll.poll(PHASE_COMPARING, 0, 0, 0).progress_known);      // nothing to hash
+    EXPECT_FALSE(poll.poll(PHASE_COMPARING, 1e8, 4e9, 100).progress_known);  // too short to show
+    SplashView v = poll.poll(PHASE_COMPARING, 2e9, 4e9, 2100);
+    ASSERT_TRUE(v.progress_known);
+    EXPECT_FLOAT_EQ(v.progress, 0.5f);
+    EXPECT_EQ(v.text, "checking... 2.0 / 4.0 gb");
+    // a new total in the same phase (copying reused pieces) starts over
+    EXPECT_FALSE(poll.poll(PHASE_COMPARING, 0, 1e9, 2130).progress_known);
+}
+
 TEST(WindowedPoll, EndOfTheRun)
 {
     EXPECT_EQ(windowed_end(true, PHASE_READY), WindowedEnd::start_game);
