@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <cstdlib>
 #include <string>
 
@@ -13,18 +15,16 @@ namespace {
 struct CrashTarget {
     std::string point;   // empty: no crash requested
     long nth = 1;
-    long passes = 0;
+    std::atomic<long> passes{0};   // the install passes its points on several threads
 };
 
-CrashTarget read_crash_target()
+void read_crash_target(CrashTarget& target)
 {
-    CrashTarget target;
     std::string text = test_hook_text("TW_TEST_CRASH_AT");
-    if (text.empty()) return target;
+    if (text.empty()) return;
     size_t colon = text.find(':');
     target.point = text.substr(0, colon);
     if (colon != std::string::npos) target.nth = std::strtol(text.c_str() + colon + 1, nullptr, 10);
-    return target;
 }
 
 }  // namespace
@@ -47,7 +47,9 @@ bool test_free_bytes(int64_t& bytes)
 
 void crash_point(const char* point)
 {
-    static CrashTarget target = read_crash_target();
+    static CrashTarget target;
+    static std::once_flag read;
+    std::call_once(read, [] { read_crash_target(target); });
     if (target.point.empty() || target.point != point) return;
     if (++target.passes == target.nth) TerminateProcess(GetCurrentProcess(), 9);
 }

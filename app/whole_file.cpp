@@ -1,5 +1,6 @@
 #include "app/whole_file.h"
 
+#include "app/parallel_for.h"
 #include "app/paths.h"
 #include "app/win_handles.h"
 
@@ -7,8 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <system_error>
-#include <thread>
 
 void (*before_atomic_move_hook)(const std::wstring& path) = nullptr;
 
@@ -164,28 +163,15 @@ std::string read_whole_file(const std::wstring& path)
 
 unsigned long flush_files(const std::vector<std::wstring>& paths)
 {
-    std::atomic<size_t> next{0};
     std::atomic<unsigned long> first_error{0};
-    auto flush_some = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < paths.size();) {
-            FileHandle file(CreateFileW(paths[i].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (file && FlushFileBuffers(file.get())) continue;
-            const DWORD error = GetLastError();
-            unsigned long none = 0;
-            first_error.compare_exchange_strong(none, error ? error : ERROR_WRITE_FAULT);
-        }
-    };
-    std::vector<std::thread> threads;
-    const size_t count = std::min(FLUSH_THREADS, paths.size());
-    for (size_t t = 1; t < count; ++t) {
-        try {
-            threads.emplace_back(flush_some);
-        } catch (const std::system_error&) {
-            break;   // fewer threads only make it slower
-        }
-    }
-    flush_some();
-    for (std::thread& t : threads) t.join();
+    for_each_index(paths.size(), FLUSH_THREADS, [&](size_t i) {
+        FileHandle file(CreateFileW(paths[i].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file && FlushFileBuffers(file.get())) return true;
+        const DWORD error = GetLastError();
+        unsigned long none = 0;
+        first_error.compare_exchange_strong(none, error ? error : ERROR_WRITE_FAULT);
+        return true;   // the others are flushed all the same
+    });
     return first_error.load();
 }

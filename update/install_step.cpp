@@ -2,6 +2,7 @@
 
 #include "app/game_launch.h"
 #include "app/log.h"
+#include "app/parallel_for.h"
 #include "app/paths.h"
 #include "app/settings.h"
 #include "app/update_status.h"
@@ -17,6 +18,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +29,11 @@ constexpr DWORD MOVE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
 const char* const WAIT_MESSAGE = "close tarnwick to finish the update";
 const char* const WRITE_FAILED = "could not write to the install folder";
 const char* const ROLLED_BACK = "the update could not be installed -- the game was left as it was";
+
+// Moving many files into place waits on Wine's server and the disk; a few
+// threads overlap the moves. A few moves are made one by one.
+constexpr size_t MOVE_THREADS = 4;
+constexpr size_t PARALLEL_MOVES_FROM = 64;
 
 // Deletes a folder and everything below it. Links inside are removed, never
 // followed. True when nothing is left at the path. `point` names the test
@@ -109,7 +116,9 @@ bool wait_for_game(const Manifest& manifest, const InstallState& state)
     return !update_status.stop_requested;
 }
 
-bool move_to_old(const std::string& path, DWORD& error)
+// Moves the installed file at a relative path into "old"; true when moved
+// or nothing was there. The copy's folder is made unless `folder_made`.
+bool move_to_old(const std::string& path, DWORD& error, bool folder_made = false)
 {
     error = 0;
     std::wstring place = place_of(path);
@@ -125,13 +134,13 @@ bool move_to_old(const std::string& path, DWORD& error)
         break;
     }
     std::wstring copy = old_path_of(path);
-    create_folders(parent_folder(copy));
+    if (!folder_made) create_folders(parent_folder(copy));
     if (MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS)) return true;
     error = GetLastError();
     return false;
 }
 
-void record_installed(InstallState& state, const ManifestFile& file)
+InstalledFile installed_record(const ManifestFile& file)
 {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     InstalledFile record;
@@ -141,7 +150,7 @@ void record_installed(InstallState& state, const ManifestFile& file)
                             data.ftLastWriteTime.dwLowDateTime;
     }
     record.hash = file.hash;
-    state.files[file.path] = record;
+    return record;
 }
 
 // Takes a new file back out of the install folder into the stage, where the
@@ -182,28 +191,48 @@ bool move_folder_in(const NewFolder& folder, const UpdatePlan& plan, InstallStat
         return false;
     for (size_t i : folder.files) {
         crash_point("moved-in");
-        record_installed(state, *plan.stale_files[i]);
+        state.files[plan.stale_files[i]->path] = installed_record(*plan.stale_files[i]);
     }
     return true;
+}
+
+struct FileMove {
+    size_t file = 0;        // index into the stale files
+    bool existed = false;   // the journal saw something at its place
+};
+
+// Makes, once each, the folders the file moves need: the place's folder
+// where the survey found it missing, and the folder of each old copy.
+void make_move_folders(const UpdatePlan& plan, const std::vector<FileMove>& moves, PlaceSurvey& survey)
+{
+    std::set<std::wstring> folders;
+    for (const FileMove& move : moves) {
+        const std::string& path = plan.stale_files[move.file]->path;
+        if (!survey.missing_folder(path).empty()) folders.insert(parent_folder(place_of(path)));
+        if (move.existed) folders.insert(parent_folder(old_path_of(path)));
+    }
+    for (const std::wstring& folder : folders) create_folders(folder);
 }
 
 // Moves one staged file into place, its old copy (when the journal saw one)
 // aside first. A place the journal found empty is moved into without
 // replacing: should something have appeared there since, the move fails
 // rather than destroy what the journal could not put back.
-bool move_file_in(const ManifestFile& file, bool existed, PlaceSurvey& survey, DWORD& error)
+bool move_file_in(const ManifestFile& file, bool existed, DWORD& error)
 {
-    const std::wstring place = place_of(file.path);
-    if (!survey.missing_folder(file.path).empty()) create_folders(parent_folder(place));
     error = 0;
-    if (existed && !move_to_old(file.path, error)) return false;
+    if (existed && !move_to_old(file.path, error, true)) return false;
     crash_point("moved-aside");
     const DWORD flags = existed ? MOVE_FLAGS : MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(stage_path_of(file.path).c_str(), place.c_str(), flags)) return true;
+    if (MoveFileExW(stage_path_of(file.path).c_str(), place_of(file.path).c_str(), flags)) return true;
     error = GetLastError();
     return false;
 }
 
+// New folders go in whole; the other files one by one, many of them on a
+// few threads at once. Each file's old copy is moved aside before the new
+// one moves in, on the same thread; files do not depend on one another, and
+// the journal lists them all before the first move.
 bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePath>& stale,
                               const std::vector<NewFolder>& folders, PlaceSurvey& survey, InstallState& state)
 {
@@ -212,17 +241,27 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
         if (!move_folder_in(folder, plan, state)) continue;   // then file by file below
         for (size_t i : folder.files) placed[i] = 1;
     }
-    for (size_t i = 0; i < plan.stale_files.size(); ++i) {
-        if (placed[i]) continue;
-        const ManifestFile& file = *plan.stale_files[i];
+    std::vector<FileMove> moves;
+    for (size_t i = 0; i < plan.stale_files.size(); ++i)
+        if (!placed[i]) moves.push_back({i, stale[i].existed});
+    make_move_folders(plan, moves, survey);
+
+    std::vector<InstalledFile> records(moves.size());
+    std::atomic<bool> logged{false};
+    const size_t threads = moves.size() >= PARALLEL_MOVES_FROM ? MOVE_THREADS : 1;
+    const bool moved = for_each_index(moves.size(), threads, [&](size_t n) {
+        const ManifestFile& file = *plan.stale_files[moves[n].file];
         DWORD error = 0;
-        if (!move_file_in(file, stale[i].existed, survey, error)) {
-            log_line("could not put %s in place (error %lu)", file.path.c_str(), error);
+        if (!move_file_in(file, moves[n].existed, error)) {
+            if (!logged.exchange(true)) log_line("could not put %s in place (error %lu)", file.path.c_str(), error);
             return false;
         }
         crash_point("moved-in");
-        record_installed(state, file);
-    }
+        records[n] = installed_record(file);
+        return true;
+    });
+    if (!moved) return false;   // the rollback reads the state file back
+    for (size_t n = 0; n < moves.size(); ++n) state.files[plan.stale_files[moves[n].file]->path] = records[n];
     return true;
 }
 
