@@ -2,6 +2,7 @@
 
 #include "app/log.h"
 #include "app/update_status.h"
+#include "app/whole_file.h"
 #include "app/win_handles.h"
 #include "crypto/sha256.h"
 #include "update/piece_cache.h"
@@ -41,18 +42,7 @@ bool read_at(const std::wstring& path, int64_t offset, size_t size, std::string&
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return false;
     data.resize(size);
-    size_t done = 0;
-    while (done < size) {
-        const uint64_t at = static_cast<uint64_t>(offset) + done;
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD got = 0;
-        DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
-        if (!ReadFile(file.get(), data.data() + done, want, &got, &position) || got == 0) return false;
-        done += got;
-    }
-    return true;
+    return ::read_at(file.get(), offset, data.data(), size);
 }
 
 // The pieces worth reading: a place per piece in a file whose size on disk is
