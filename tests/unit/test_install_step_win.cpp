@@ -225,6 +225,31 @@ TEST_F(InstallStep, LockedFileRollsEverythingBack)
     EXPECT_NE(log.find("rolled back (1 files restored)"), std::string::npos) << log;
 }
 
+// Many files are moved in on several threads; one that cannot be moved still
+// rolls every other one back, whichever thread got how far.
+TEST_F(InstallStep, LockedFileAmongManyRollsEverythingBack)
+{
+    Manifest& m = update_status.manifest;
+    m.version = "2";
+    for (int i = 0; i < 100; ++i) {
+        std::string path = "many/f" + std::to_string(i) + ".txt";
+        put(place_of(path), "v1 " + path);
+        put(stage_path_of(path), "v2 " + path);
+        m.files.push_back(manifest_file(path, HASH_B, "v2 " + path));
+    }
+    UpdatePlan plan;
+    for (const ManifestFile& f : m.files) plan.stale_files.push_back(&f);
+    FileHandle lock(CreateFileW(place_of("many/f37.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(lock);
+
+    EXPECT_FALSE(install_update(plan));
+    lock.reset();
+    for (const ManifestFile& f : m.files) EXPECT_EQ(content(place_of(f.path)), "v1 " + f.path);
+    EXPECT_FALSE(exists(journal_path()));
+    EXPECT_NE(log_text().find("could not put many/f37.txt in place (error 32)"), std::string::npos);
+}
+
 TEST_F(InstallStep, RemovalOnlyInstallDropsRecordOfAlreadyDeletedFile)
 {
     install_release_one();
