@@ -86,6 +86,22 @@ bool write_new_file(const std::wstring& path, const void* data, size_t size, boo
     return false;
 }
 
+bool file_size_and_time(const std::wstring& path, int64_t& size, uint64_t& write_time)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return true;
+}
+
+int64_t file_size_of(const std::wstring& path)
+{
+    int64_t size = -1;
+    uint64_t write_time = 0;
+    return file_size_and_time(path, size, write_time) ? size : -1;
+}
+
 bool write_at(void* file, int64_t offset, const void* data, size_t size)
 {
     auto* bytes = static_cast<const char*>(data);

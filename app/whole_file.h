@@ -24,6 +24,13 @@ bool write_to_handle(void* file, const void* data, size_t size);
 // GetLastError() tells why, and no partial file is left under the name.
 bool write_new_file(const std::wstring& path, const void* data, size_t size, bool commit);
 
+// The size and last write time (in FILETIME units) of the file at path, as
+// the file system reports them; false when it cannot be looked at.
+bool file_size_and_time(const std::wstring& path, int64_t& size, uint64_t& write_time);
+
+// The size of the file at path; -1 when it cannot be looked at.
+int64_t file_size_of(const std::wstring& path);
+
 // Positioned reads and writes on an open file handle (a HANDLE), in as many
 // calls as it takes. False on a failed or short transfer.
 bool write_at(void* file, int64_t offset, const void* data, size_t size);

@@ -2,6 +2,8 @@
 // The splash's shared record and its thread. The main thread writes the
 // progress and the status line, raises quit_requested and reads
 // splash_alive; everything else belongs to the splash thread.
+#include "app/win_handles.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -49,7 +51,7 @@ struct SplashState {
     bool maximized = false;
     RECT restore_rect{};
     std::wstring title = L"tarnwick";
-    HICON small_icon = nullptr;
+    IconHandle small_icon;   // the caption's and the task bar's icon
     bool user_placed = false;
     bool minimized = false;
     HWND window = nullptr;

@@ -64,10 +64,7 @@ void minimise_to_taskbar(SplashLoop& loop)
     ex = (ex & ~static_cast<LONG_PTR>(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW)) | WS_EX_APPWINDOW;
     SetWindowLongPtrW(loop.window, GWL_EXSTYLE, ex);
     SetWindowTextW(loop.window, s.title.c_str());
-    if (s.small_icon) {
-        SendMessageW(loop.window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(s.small_icon));
-        SendMessageW(loop.window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(s.small_icon));
-    }
+    set_icons(loop.window, s.small_icon.get(), s.small_icon.get());
     SetWindowPos(loop.window, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     ShowWindow(loop.window, SW_MINIMIZE);
@@ -137,7 +134,7 @@ HWND create_splash_window(SplashState& s, int x, int y, int w, int h)
     s.caption_height = GetSystemMetricsForDpi(SM_CXPADDEDBORDER, dpi) +
                        GetSystemMetricsForDpi(SM_CYSIZEFRAME, dpi) + GetSystemMetricsForDpi(SM_CYCAPTION, dpi);
     const int icon = static_cast<int>(std::lround(16 * s.dpi_scale));
-    s.small_icon = load_icon(icon);
+    s.small_icon.reset(load_icon(icon));
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&s));
     SetWindowTextW(window, s.title.c_str());
     return window;
@@ -148,8 +145,7 @@ void destroy_splash_window(SplashState& s)
     SetWindowLongPtrW(s.window, GWLP_USERDATA, 0);
     DestroyWindow(s.window);
     s.window = nullptr;
-    if (s.small_icon) DestroyIcon(s.small_icon);
-    s.small_icon = nullptr;
+    s.small_icon.reset();   // after the window that showed it
     UnregisterClassW(SPLASH_WINDOW_CLASS, GetModuleHandleW(nullptr));
 }
 
@@ -296,7 +292,7 @@ LoopEnd frame_loop(SplashLoop& loop)
 
         render_splash_frame(r, seconds, loop.displayed_progress, clock.video_index, text);
         draw_caption(r.back_buffer->dc(), r.width, s.caption_height, s.dpi_scale, s.hover_button,
-                     s.pressed_button, s.maximized, s.title, s.small_icon);
+                     s.pressed_button, s.maximized, s.title, s.small_icon.get());
         if (ticks.advance(loop.displayed_progress) && !tick.empty())
             PlaySoundW(reinterpret_cast<LPCWSTR>(tick.data()), nullptr, SND_MEMORY | SND_ASYNC | SND_NODEFAULT);
         present(loop);
@@ -338,7 +334,7 @@ void run_splash_window(SplashRenderer& renderer, int x, int y)
     }
     IconHandle big(load_icon(GetSystemMetrics(SM_CXICON)));
     IconHandle fallback_small(s.small_icon ? nullptr : load_icon(GetSystemMetrics(SM_CXSMICON)));
-    set_icons(window, big.get(), s.small_icon ? s.small_icon : fallback_small.get());
+    set_icons(window, big.get(), s.small_icon ? s.small_icon.get() : fallback_small.get());
 
     ShowWindow(window, SW_SHOWNOACTIVATE);
     SplashLoop loop{s, renderer, window};

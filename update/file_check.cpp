@@ -1,7 +1,9 @@
 #include "update/file_check.h"
 
 #include "app/log.h"
+#include "app/parallel_for.h"
 #include "app/update_status.h"
+#include "app/whole_file.h"
 #include "crypto/sha256.h"
 #include "update/planning_rules.h"
 #include "update/saved_manifest.h"
@@ -11,8 +13,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <system_error>
 #include <thread>
 
 namespace {
@@ -23,12 +23,7 @@ constexpr unsigned MAX_HASH_THREADS = 8;
 DiskFacts read_disk_facts(const std::string& path)
 {
     DiskFacts facts;
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(place_of(path).c_str(), GetFileExInfoStandard, &data)) return facts;
-    facts.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
-                                      data.nFileSizeLow);
-    facts.write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                       data.ftLastWriteTime.dwLowDateTime;
+    if (!file_size_and_time(place_of(path), facts.size, facts.write_time)) return facts;
     facts.present = facts.write_time != 0;
     return facts;
 }
@@ -56,29 +51,14 @@ void hash_files(std::vector<CheckedFile>& files, std::vector<size_t> order)
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         return files[a].disk.size > files[b].disk.size;
     });
-    std::atomic<size_t> next{0};
-    auto worker = [&] {
-        for (;;) {
-            if (update_status.stop_requested.load()) return;
-            const size_t i = next.fetch_add(1);
-            if (i >= order.size()) return;
-            CheckedFile& f = files[order[i]];
-            f.hashed = sha256_file(place_of(f.file->path), f.digest, &update_status.stop_requested,
-                                   &update_status.bytes_done);
-        }
-    };
     const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), MAX_HASH_THREADS));
-    const size_t helpers = std::min<size_t>(cores, order.size()) - (order.empty() ? 0 : 1);
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < helpers; ++i) {
-        try {
-            threads.emplace_back(worker);
-        } catch (const std::system_error&) {
-            break;   // fewer threads only means slower; this one still works
-        }
-    }
-    worker();
-    for (std::thread& t : threads) t.join();
+    for_each_index(order.size(), cores, [&](size_t i) {
+        if (update_status.stop_requested.load()) return false;
+        CheckedFile& f = files[order[i]];
+        f.hashed = sha256_file(place_of(f.file->path), f.digest, &update_status.stop_requested,
+                               &update_status.bytes_done);
+        return true;
+    });
 }
 
 void log_verify_summary(const std::vector<CheckedFile>& files, const InstallState& state)

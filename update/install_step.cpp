@@ -142,13 +142,8 @@ bool move_to_old(const std::string& path, DWORD& error, bool folder_made = false
 
 InstalledFile installed_record(const ManifestFile& file)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
     InstalledFile record;
-    if (GetFileAttributesExW(place_of(file.path).c_str(), GetFileExInfoStandard, &data)) {
-        record.size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        record.write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                            data.ftLastWriteTime.dwLowDateTime;
-    }
+    file_size_and_time(place_of(file.path), record.size, record.write_time);   // else 0 and 0
     record.hash = file.hash;
     return record;
 }

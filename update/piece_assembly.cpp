@@ -1,6 +1,7 @@
 #include "update/piece_assembly.h"
 
 #include "app/log.h"
+#include "app/parallel_for.h"
 #include "app/paths.h"
 #include "app/update_status.h"
 #include "app/whole_file.h"
@@ -198,7 +199,6 @@ struct SharedAssembly {
     std::vector<PiecesInPart> in_part;     // one per file
     std::vector<AssemblyResult> results;   // one per file, each written by the worker that built it
     std::vector<char> on_disk;             // likewise
-    std::atomic<size_t> next{0};
     std::atomic<size_t> first_failure{SIZE_MAX};
     LinkedPieces linked;
 
@@ -214,39 +214,20 @@ struct SharedAssembly {
     }
 };
 
-void assembly_worker(SharedAssembly& shared)
+// Builds file i; false once the assembly should hand out no further file.
+bool assemble_one(SharedAssembly& shared, size_t i)
 {
-    for (;;) {
-        if (update_status.stop_requested.load()) return;
-        const size_t i = shared.next.fetch_add(1);
-        if (i >= shared.files.size() || i > shared.first_failure.load()) return;
-        const ManifestFile& file = *shared.files[i];
-        auto abandoned = [&] { return update_status.stop_requested.load() || shared.first_failure.load() < i; };
-        bool on_disk = false;
-        const AssemblyResult result =
-            build_file(file, stage_path_of(file.path), shared.linked, shared.in_part[i], abandoned, on_disk);
-        shared.results[i] = result;
-        shared.on_disk[i] = on_disk;
-        if (result == AssemblyResult::Built) update_status.bytes_done.fetch_add(1);
-        else if (result != AssemblyResult::Abandoned) shared.failed(i);
-    }
-}
-
-// One worker per hardware thread, the calling thread among them; fewer when
-// there are fewer files or a thread cannot be started.
-void run_assembly_workers(SharedAssembly& shared)
-{
-    const size_t wanted = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), shared.files.size());
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < wanted; ++t) {
-        try {
-            helpers.emplace_back(assembly_worker, std::ref(shared));
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    assembly_worker(shared);
-    for (std::thread& t : helpers) t.join();
+    if (update_status.stop_requested.load() || i > shared.first_failure.load()) return false;
+    const ManifestFile& file = *shared.files[i];
+    auto abandoned = [&] { return update_status.stop_requested.load() || shared.first_failure.load() < i; };
+    bool on_disk = false;
+    const AssemblyResult result =
+        build_file(file, stage_path_of(file.path), shared.linked, shared.in_part[i], abandoned, on_disk);
+    shared.results[i] = result;
+    shared.on_disk[i] = on_disk;
+    if (result == AssemblyResult::Built) update_status.bytes_done.fetch_add(1);
+    else if (result != AssemblyResult::Abandoned) shared.failed(i);
+    return true;
 }
 
 }  // namespace
@@ -275,7 +256,9 @@ bool assemble_stale_files(UpdatePlan& plan)
     for (size_t n = 0; n < to_build.size(); ++n)
         if (to_build[n] < plan.pieces_staged.size())
             shared.in_part[n] = {&plan.pieces_staged[to_build[n]], update_status.manifest.piece_size};
-    run_assembly_workers(shared);
+    // One worker per hardware thread, the calling thread among them.
+    for_each_index(files.size(), std::max(1u, std::thread::hardware_concurrency()),
+                   [&](size_t i) { return assemble_one(shared, i); });
     if (update_status.stop_requested.load()) return false;
 
     if (const size_t f = shared.first_failure.load(); f != SIZE_MAX) {

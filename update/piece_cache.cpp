@@ -17,9 +17,4 @@ bool store_piece(const std::string& id, const void* data, size_t size)
     return write_new_file(piece_cache_path(id), data, size, false);
 }
 
-int64_t cached_piece_size(const std::string& id)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(piece_cache_path(id).c_str(), GetFileExInfoStandard, &data)) return -1;
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-}
+int64_t cached_piece_size(const std::string& id) { return file_size_of(piece_cache_path(id)); }

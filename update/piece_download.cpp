@@ -74,19 +74,12 @@ bool cached_copy_is_good(const PieceJob& job)
     return sha256_file(piece_cache_path(job.id), digest) && digest == job.id;
 }
 
-int64_t size_of(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-}
-
 // True when a stage copy left by an earlier run already holds the piece.
 bool target_holds(const PieceJob& job, const StageTargets& stage, const PieceTarget& target,
                   WorkerBuffers& buffers)
 {
     const std::wstring path = stage.path_of(target);
-    const int64_t size = size_of(path);
+    const int64_t size = file_size_of(path);
     if (target.whole) {
         std::string digest;
         return size == job.raw_size && sha256_file(path, digest) && digest == job.id;

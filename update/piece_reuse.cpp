@@ -29,13 +29,6 @@ struct Candidate {
     std::vector<PieceSource> sources;
 };
 
-int64_t size_on_disk(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-}
-
 bool read_at(const std::wstring& path, int64_t offset, size_t size, std::string& data)
 {
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -63,7 +56,7 @@ std::vector<Candidate> list_candidates(const Manifest& saved, const InstallState
             auto known = usable.find(source.path);
             if (known == usable.end())
                 known = usable.emplace(source.path,
-                                       size_on_disk(place_of(source.path)) == state.files.at(source.path).size)
+                                       file_size_of(place_of(source.path)) == state.files.at(source.path).size)
                             .first;
             if (known->second) c.sources.push_back(std::move(source));
         }
