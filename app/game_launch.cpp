@@ -1,10 +1,10 @@
 #include "app/game_launch.h"
 
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/settings.h"
-#include "app/update_status.h"
-#include "app/win_handles.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/settings.h"
+#include "base/update_status.h"
+#include "base/win_handles.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

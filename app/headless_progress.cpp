@@ -1,8 +1,8 @@
 #include "app/headless_progress.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/progress_lines.h"
-#include "app/update_status.h"
+#include "base/update_status.h"
 
 #include <chrono>
 #include <system_error>

@@ -1,7 +1,7 @@
 #include "app/install_lock.h"
 
-#include "app/paths.h"
-#include "app/win_handles.h"
+#include "base/paths.h"
+#include "base/win_handles.h"
 #include "formats/file_name_case.h"
 
 #include <windows.h>

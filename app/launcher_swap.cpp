@@ -3,12 +3,12 @@
 // for the old launcher, copies itself over the old file and starts it again.
 // It runs before the environment, the log and COM are set up, so it reports
 // nothing but its exit code.
-#include "app/file_copy.h"
-#include "app/launcher_command_lines.h"
-#include "app/paths.h"
-#include "app/process_start.h"
+#include "base/file_copy.h"
+#include "base/launcher_command_lines.h"
+#include "base/paths.h"
+#include "base/process_start.h"
 #include "app/roads.h"
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // carries the configured number; an executable that links its own copy of
 // this file, compiled with another TW_LAUNCHER_VERSION, gets that number
 // instead (the linker then never pulls this object out of the library).
-#include "app/settings.h"
+#include "base/settings.h"
 
 #ifndef TW_LAUNCHER_VERSION
 #define TW_LAUNCHER_VERSION 5

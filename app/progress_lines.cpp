@@ -1,6 +1,6 @@
 #include "app/progress_lines.h"
 
-#include "app/update_status.h"
+#include "base/update_status.h"
 
 #include <cstdio>
 

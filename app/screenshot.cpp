@@ -1,8 +1,8 @@
 // Screenshot mode: one still of the splash picture rendered without a
 // window and saved as PNG, so the look can be checked where no window shows.
-#include "app/paths.h"
+#include "base/paths.h"
 #include "app/roads.h"
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "splash/gdiplus_api.h"
 #include "splash/png_encoder.h"
 #include "splash/splash_assets.h"

@@ -1,12 +1,12 @@
 #include "app/self_install.h"
 
-#include "app/file_copy.h"
-#include "app/launcher_command_lines.h"
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/process_start.h"
+#include "base/file_copy.h"
+#include "base/launcher_command_lines.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/process_start.h"
 #include "app/roads.h"
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 #include <shlobj.h>
 #include <shobjidl.h>

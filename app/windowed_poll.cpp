@@ -1,7 +1,7 @@
 #include "app/windowed_poll.h"
 
-#include "app/settings.h"
-#include "app/update_status.h"
+#include "base/settings.h"
+#include "base/update_status.h"
 
 SplashView WindowedPoll::poll_check(double done, double total, uint64_t now_ms)
 {

@@ -3,9 +3,9 @@
 # Add a file here only when it and everything it calls is free of the OS.
 set(TW_PORTABLE_SOURCES
     app/command_line.cpp
-    app/log_format.cpp
+    base/log_format.cpp
     app/progress_text.cpp
-    app/launcher_command_lines.cpp
+    base/launcher_command_lines.cpp
     formats/json.cpp
     formats/manifest.cpp
     formats/install_state.cpp

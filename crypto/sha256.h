@@ -3,7 +3,7 @@
 // characters so that files, cached pieces and manifest entries compare by
 // plain string equality. All state is local to each call or object, so every
 // function here may run on many threads at once.
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,6 +1,6 @@
 #include "crypto/signature.h"
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "crypto/sha256.h"
 
 namespace {

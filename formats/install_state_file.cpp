@@ -1,7 +1,7 @@
 #include "formats/install_state.h"
 
-#include "app/paths.h"
-#include "app/whole_file.h"
+#include "base/paths.h"
+#include "base/whole_file.h"
 
 #include <windows.h>
 

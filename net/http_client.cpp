@@ -1,8 +1,8 @@
 #include "net/http_client.h"
 
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/settings.h"
 
 #include <algorithm>
 #include <cstdio>

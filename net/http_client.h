@@ -3,7 +3,7 @@
 // below it into memory, trying up to three times. After `open` nothing of the
 // client is written, so `get` may run on many threads at once: each attempt
 // uses a connection and a request handle of its own.
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 // Waiting for the splash's next frame deadline: a high-resolution waitable
 // timer where the system has one, else a plain one, else Sleep.
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "splash/frame_pacing.h"
 
 class FrameTimer {

@@ -1,6 +1,6 @@
 #include "splash/handover_stamp.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "splash/splash_assets.h"
 
 #include <windows.h>

@@ -1,8 +1,8 @@
 #include "splash/splash_assets.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "app/roads.h"
-#include "app/whole_file.h"
+#include "base/whole_file.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"
 #include "splash/gdiplus_api.h"

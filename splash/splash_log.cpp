@@ -1,6 +1,6 @@
 #include "splash/splash_log.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "splash/splash_assets.h"
 #include "splash/splash_loop.h"
 

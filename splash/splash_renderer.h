@@ -2,7 +2,7 @@
 // The splash thread's drawing state and the two drawing operations: one
 // frame of the splash picture into the back buffer, and the self-drawn
 // caption bar over its top.
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "splash/pixel_buffer.h"
 #include "splash/splash_layout.h"
 

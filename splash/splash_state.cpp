@@ -1,6 +1,6 @@
 #include "splash/splash_state.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "splash/com_apartment.h"
 #include "splash/gdiplus_api.h"
 #include "splash/handover_stamp.h"

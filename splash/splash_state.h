@@ -2,7 +2,7 @@
 // The splash's shared record and its thread. The main thread writes the
 // progress and the status line, raises quit_requested and reads
 // splash_alive; everything else belongs to the splash thread.
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 #include <windows.h>
 

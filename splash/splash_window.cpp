@@ -2,10 +2,10 @@
 // caption, driven by a paced frame loop on the splash thread.
 #include "splash/splash_window.h"
 
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/whole_file.h"
-#include "app/win_handles.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/whole_file.h"
+#include "base/win_handles.h"
 #include "splash/bar_progress.h"
 #include "splash/dwm_calls.h"
 #include "splash/frame_pacing.h"

@@ -1,6 +1,6 @@
 #include "splash/video_decoder.h"
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 #include <mfapi.h>
 #include <mfidl.h>

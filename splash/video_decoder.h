@@ -1,7 +1,7 @@
 #pragma once
 // Decodes the splash's background video with the Media Foundation source
 // reader into 32-bit top-down BGRX frames without row padding.
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 #include "splash/frame_source.h"
 #include "splash/video_timing.h"
 

@@ -1,9 +1,9 @@
 #include "update/driver.h"
 
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/settings.h"
-#include "app/update_status.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/settings.h"
+#include "base/update_status.h"
 #include "crypto/signature.h"
 #include "formats/install_state.h"
 #include "formats/manifest.h"

@@ -1,9 +1,9 @@
 #include "update/file_check.h"
 
-#include "app/log.h"
-#include "app/parallel_for.h"
-#include "app/update_status.h"
-#include "app/whole_file.h"
+#include "base/log.h"
+#include "base/parallel_for.h"
+#include "base/update_status.h"
+#include "base/whole_file.h"
 #include "crypto/sha256.h"
 #include "update/planning_rules.h"
 #include "update/saved_manifest.h"

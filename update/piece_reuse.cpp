@@ -1,9 +1,9 @@
 #include "update/piece_reuse.h"
 
-#include "app/log.h"
-#include "app/update_status.h"
-#include "app/whole_file.h"
-#include "app/win_handles.h"
+#include "base/log.h"
+#include "base/update_status.h"
+#include "base/whole_file.h"
+#include "base/win_handles.h"
 #include "crypto/sha256.h"
 #include "update/piece_cache.h"
 #include "update/piece_sources.h"

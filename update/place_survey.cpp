@@ -1,7 +1,7 @@
 #include "update/place_survey.h"
 
-#include "app/paths.h"
-#include "app/win_handles.h"
+#include "base/paths.h"
+#include "base/win_handles.h"
 #include "update/update_folder.h"
 
 #include <windows.h>

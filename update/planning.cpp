@@ -1,9 +1,9 @@
 #include "update/planning.h"
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/test_hooks.h"
-#include "app/update_status.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/test_hooks.h"
+#include "base/update_status.h"
 #include "update/file_check.h"
 #include "update/install_step.h"
 #include "update/piece_assembly.h"

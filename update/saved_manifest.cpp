@@ -1,9 +1,9 @@
 #include "update/saved_manifest.h"
 
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/settings.h"
-#include "app/whole_file.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/settings.h"
+#include "base/whole_file.h"
 #include "crypto/signature.h"
 #include "net/server_paths.h"
 

@@ -1,7 +1,7 @@
 #include "update/update_folder.h"
 
-#include "app/paths.h"
-#include "app/settings.h"
+#include "base/paths.h"
+#include "base/settings.h"
 
 std::wstring update_folder() { return join_path(install_dir, L".twupdate"); }
 std::wstring pieces_folder() { return join_path(update_folder(), L"pieces"); }

@@ -4,7 +4,7 @@
 // window size and at the large size the windowed run asks for; and a frame
 // that first rebuilds the renderer at a new size, as following a host window
 // that is being resized does.
-#include "app/paths.h"
+#include "base/paths.h"
 #include "splash/capsule_bar.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"

@@ -10,7 +10,7 @@
 // per line. Bodies are read 1 MiB per call (measured faster under Wine than
 // the size WinHttpQueryDataAvailable reports, which --small-reads uses).
 // Exit code 0 when every path came back with status 200.
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 #include <atomic>
 #include <chrono>

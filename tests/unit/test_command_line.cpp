@@ -1,5 +1,5 @@
 #include "app/command_line.h"
-#include "app/launcher_command_lines.h"
+#include "base/launcher_command_lines.h"
 
 #include <gtest/gtest.h>
 

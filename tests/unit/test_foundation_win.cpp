@@ -1,9 +1,9 @@
 // Whole-file operations, the log, the update status and the path helpers,
 // on the real OS calls.
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/update_status.h"
-#include "app/whole_file.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/update_status.h"
+#include "base/whole_file.h"
 #include "tests/windows/child_scenarios.h"
 
 #include <windows.h>

@@ -1,12 +1,12 @@
 // Starting the game and finding it running, with copies of the fake game.
 #include "app/game_launch.h"
 
-#include "app/log.h"
-#include "app/paths.h"
-#include "app/settings.h"
-#include "app/update_status.h"
-#include "app/whole_file.h"
-#include "app/win_handles.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/settings.h"
+#include "base/update_status.h"
+#include "base/whole_file.h"
+#include "base/win_handles.h"
 #include "tests/windows/child_scenarios.h"
 
 #include <windows.h>

@@ -1,9 +1,9 @@
 // The WinHTTP client. HttpClient.* need no server; HttpLive.* run only when
 // TW_TEST_SERVER_URL names a test update server (tests/e2e/test_http_client.py
 // starts one, sets its faults, and checks its request log afterwards).
-#include "app/paths.h"
-#include "app/settings.h"
-#include "app/update_status.h"
+#include "base/paths.h"
+#include "base/settings.h"
+#include "base/update_status.h"
 #include "crypto/sha256.h"
 #include "crypto/signature.h"
 #include "formats/piece_codec.h"

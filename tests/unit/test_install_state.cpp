@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
-#include "app/paths.h"
+#include "base/paths.h"
 #include <windows.h>
 #include <filesystem>
 #include <fstream>

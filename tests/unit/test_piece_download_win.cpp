@@ -2,10 +2,10 @@
 // client that never opened fails every fetch with no response.
 #include <windows.h>
 
-#include "app/paths.h"
-#include "app/settings.h"
-#include "app/update_status.h"
-#include "app/whole_file.h"
+#include "base/paths.h"
+#include "base/settings.h"
+#include "base/update_status.h"
+#include "base/whole_file.h"
 #include "crypto/sha256.h"
 #include "net/http_client.h"
 #include "tests/windows/child_scenarios.h"

@@ -3,9 +3,9 @@
 // failure paths and the hand-over time stamp.
 #include <windows.h>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "app/roads.h"
-#include "app/whole_file.h"
+#include "base/whole_file.h"
 #include "splash/frame_source.h"
 #include "splash/handover_stamp.h"
 #include "splash/splash_assets.h"

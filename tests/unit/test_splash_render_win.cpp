@@ -3,7 +3,7 @@
 // mode, checked on the rendered pixels.
 #include <windows.h>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "app/roads.h"
 #include "splash/gdiplus_api.h"
 #include "splash/png_encoder.h"

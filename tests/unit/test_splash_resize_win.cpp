@@ -3,7 +3,7 @@
 // the scaling workers instead of reopening and restarting them.
 #include <windows.h>
 
-#include "app/paths.h"
+#include "base/paths.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"
 #include "splash/gdiplus_api.h"

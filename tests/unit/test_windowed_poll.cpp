@@ -1,4 +1,4 @@
-#include "app/update_status.h"
+#include "base/update_status.h"
 #include "app/windowed_poll.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "tests/windows/child_scenarios.h"
 
-#include "app/paths.h"
-#include "app/whole_file.h"
-#include "app/win_handles.h"
+#include "base/paths.h"
+#include "base/whole_file.h"
+#include "base/win_handles.h"
 
 #include <windows.h>
 

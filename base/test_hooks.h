@@ -1,8 +1,8 @@
 #pragma once
 // Seams for the test programs. The launcher that ships is linked with the
-// empty variant of these (app/test_hooks_off.cpp), so neither the behaviour
+// empty variant of these (base/test_hooks_off.cpp), so neither the behaviour
 // nor the names of the variables below exist in it; the test launcher
-// "tarnwick_test.exe" and the unit tests link app/test_hooks.cpp, which reads
+// "tarnwick_test.exe" and the unit tests link base/test_hooks.cpp, which reads
 // them from the environment.
 //
 // Variables read by the test launcher:
@@ -30,7 +30,7 @@ bool test_free_bytes(int64_t& bytes);
 // copy moved back).
 void crash_point(const char* point);
 
-// A handle owner's close function reported failure (app/win_handles.h). The
+// A handle owner's close function reported failure (base/win_handles.h). The
 // test builds log it, print it on standard error and end the process with
 // exit code 70; the shipped launcher ignores it.
 void owner_close_failed(const char* close_function);
@@ -40,7 +40,7 @@ bool test_launcher_handed_over();
 bool test_update_thread_refused();
 uint64_t test_handover_head_start_ms();
 
-// New seams go here as functions of their own, read in app/test_hooks.cpp,
+// New seams go here as functions of their own, read in base/test_hooks.cpp,
 // so that their variable names stay out of the shipped file as well.
 
 // The value of a test-only environment variable (ASCII name), or empty;

@@ -1,8 +1,8 @@
-#include "app/whole_file.h"
+#include "base/whole_file.h"
 
-#include "app/parallel_for.h"
-#include "app/paths.h"
-#include "app/win_handles.h"
+#include "base/parallel_for.h"
+#include "base/paths.h"
+#include "base/win_handles.h"
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 // most of these where Windows leaks or corrupts, so test builds stop the
 // process on the spot (see owner_close_failed) and the tests under Wine catch
 // the mistake. The shipped launcher carries on.
-#include "app/test_hooks.h"
+#include "base/test_hooks.h"
 
 #include <windows.h>
 #include <bcrypt.h>

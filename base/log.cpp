@@ -1,6 +1,6 @@
-#include "app/log.h"
+#include "base/log.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include <windows.h>
 #include <share.h>

@@ -1,6 +1,6 @@
-#include "app/test_hooks.h"
+#include "base/test_hooks.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 #include <windows.h>
 

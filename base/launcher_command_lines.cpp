@@ -1,4 +1,4 @@
-#include "app/launcher_command_lines.h"
+#include "base/launcher_command_lines.h"
 
 std::wstring relaunch_command_line(const std::wstring& exe, bool headless, bool no_self_update, bool verify)
 {

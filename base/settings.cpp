@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "base/settings.h"
 
 #ifndef TW_DEFAULT_SERVER_URL
 #define TW_DEFAULT_SERVER_URL "https://updates.tarnwick.example/update/"

@@ -1,6 +1,6 @@
-#include "app/paths.h"
+#include "base/paths.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,6 +1,6 @@
-#include "app/process_start.h"
+#include "base/process_start.h"
 
-#include "app/win_handles.h"
+#include "base/win_handles.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "app/file_copy.h"
+#include "base/file_copy.h"
 
 #include <windows.h>
 

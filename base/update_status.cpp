@@ -1,6 +1,6 @@
-#include "app/update_status.h"
+#include "base/update_status.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 UpdateStatus update_status;
 

@@ -1,6 +1,6 @@
 // The shipped launcher's test seams: none. A stray variable on a player's
 // machine can neither refuse an update nor end the process.
-#include "app/test_hooks.h"
+#include "base/test_hooks.h"
 
 bool test_free_bytes(int64_t&) { return false; }
 void crash_point(const char*) {}
