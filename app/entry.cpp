@@ -4,12 +4,13 @@
 #include "app/game_launch.h"
 #include "app/headless_progress.h"
 #include "app/install_lock.h"
+#include "app/roads.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "app/roads.h"
 #include "base/settings.h"
 #include "base/update_status.h"
 #include "formats/install_state.h"
+#include "splash/splash_assets.h"
 #include "update/driver.h"
 
 #include <windows.h>

@@ -7,36 +7,9 @@
 #include "base/win_handles.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <vector>
 
-namespace {
-
-bool same_text_ignoring_case(const wchar_t* a, const wchar_t* b)
-{
-    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
-
-std::wstring file_name_of(const std::wstring& path)
-{
-    size_t cut = path.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? path : path.substr(cut + 1);
-}
-
-// True when the process runs from exactly exe_path (ignoring case). A process
-// that cannot be opened for querying does not count.
-bool process_image_is(DWORD pid, const std::wstring& exe_path)
-{
-    KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    if (!process) return false;
-    wchar_t image[520] = {};
-    DWORD size = 520;
-    if (!QueryFullProcessImageNameW(process.get(), 0, image, &size)) return false;
-    return same_text_ignoring_case(image, exe_path.c_str());
-}
-
-}  // namespace
 
 std::string expand_app_placeholder(const std::string& args, const std::string& folder)
 {
@@ -75,20 +48,4 @@ void* start_game()
     AllowSetForegroundWindow(info.dwProcessId);
     log_line("started the game: %s", to_utf8(command).c_str());
     return process.release();
-}
-
-bool game_running(const std::wstring& exe_path)
-{
-    std::wstring name = file_name_of(exe_path);
-    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return false;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        if (same_text_ignoring_case(entry.szExeFile, name.c_str()) &&
-            process_image_is(entry.th32ProcessID, exe_path))
-            return true;
-    }
-    return false;
 }

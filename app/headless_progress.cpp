@@ -1,7 +1,7 @@
 #include "app/headless_progress.h"
 
-#include "base/log.h"
 #include "app/progress_lines.h"
+#include "base/log.h"
 #include "base/update_status.h"
 
 #include <chrono>

@@ -3,11 +3,11 @@
 // for the old launcher, copies itself over the old file and starts it again.
 // It runs before the environment, the log and COM are set up, so it reports
 // nothing but its exit code.
+#include "app/roads.h"
 #include "base/file_copy.h"
 #include "base/launcher_command_lines.h"
 #include "base/paths.h"
 #include "base/process_start.h"
-#include "app/roads.h"
 #include "base/win_handles.h"
 
 namespace {

@@ -22,7 +22,3 @@ void remove_swap_leftover();
 // UTF-8; the file name stays UTF-16 so names outside ASCII survive.
 bool take_shot(const std::string& assets_dir, const std::wstring& file, int width, int height,
                double seconds, float progress, const std::string& text);
-
-// Brings the embedded splash files up to date in the cache folder and
-// returns that folder.
-std::wstring prepare_splash_assets();

@@ -1,7 +1,7 @@
 // Screenshot mode: one still of the splash picture rendered without a
 // window and saved as PNG, so the look can be checked where no window shows.
-#include "base/paths.h"
 #include "app/roads.h"
+#include "base/paths.h"
 #include "base/win_handles.h"
 #include "splash/gdiplus_api.h"
 #include "splash/png_encoder.h"

@@ -1,11 +1,11 @@
 #include "app/self_install.h"
 
+#include "app/roads.h"
 #include "base/file_copy.h"
 #include "base/launcher_command_lines.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/process_start.h"
-#include "app/roads.h"
 #include "base/win_handles.h"
 
 #include <shlobj.h>

@@ -2,14 +2,15 @@
 // this thread polling the update status into the splash, then the game's
 // start and the wait for its loading window, or a warning box.
 #include "app/game_launch.h"
+#include "app/roads.h"
+#include "app/windowed_poll.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "app/roads.h"
 #include "base/settings.h"
 #include "base/test_hooks.h"
 #include "base/update_status.h"
 #include "base/win_handles.h"
-#include "app/windowed_poll.h"
+#include "splash/splash_assets.h"
 #include "splash/splash_state.h"
 #include "update/driver.h"
 

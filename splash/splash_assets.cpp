@@ -1,7 +1,6 @@
 #include "splash/splash_assets.h"
 
 #include "base/paths.h"
-#include "app/roads.h"
 #include "base/whole_file.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The splash's files: the embedded set is written into a cache folder under
-// the user's temporary folder (prepare_splash_assets in app/roads.h), and
+// the user's temporary folder (prepare_splash_assets), and
 // load_splash_assets turns a folder's files into the renderer's window-size
 // pictures and layout. GDI+ must be running on the calling thread.
 #include "splash/splash_renderer.h"
@@ -8,6 +8,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Brings the embedded splash files up to date in the cache folder and
+// returns that folder.
+std::wstring prepare_splash_assets();
 
 // temp \ "tarnwick-cache"; empty when the temporary folder is unknown.
 std::wstring splash_cache_folder();

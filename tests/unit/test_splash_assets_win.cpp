@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include "base/paths.h"
-#include "app/roads.h"
 #include "base/whole_file.h"
 #include "splash/frame_source.h"
 #include "splash/handover_stamp.h"

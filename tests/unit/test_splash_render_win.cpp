@@ -3,8 +3,8 @@
 // mode, checked on the rendered pixels.
 #include <windows.h>
 
-#include "base/paths.h"
 #include "app/roads.h"
+#include "base/paths.h"
 #include "splash/gdiplus_api.h"
 #include "splash/png_encoder.h"
 #include "splash/splash_assets.h"

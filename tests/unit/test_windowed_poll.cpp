@@ -1,5 +1,5 @@
-#include "base/update_status.h"
 #include "app/windowed_poll.h"
+#include "base/update_status.h"
 
 #include <gtest/gtest.h>
 
