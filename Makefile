@@ -11,6 +11,12 @@ export WINEDEBUG := -all
 export WINEDLLOVERRIDES := mscoree,mshtml=;winemenubuilder.exe=d
 PYTEST := /usr/bin/python3 -m pytest
 FUZZ_SECONDS ?= 30
+# ccache, when the machine has it, makes rebuilds in several checkouts cheap.
+ifneq ($(shell command -v ccache),)
+export CMAKE_C_COMPILER_LAUNCHER ?= ccache
+export CMAKE_CXX_COMPILER_LAUNCHER ?= ccache
+export CCACHE_BASEDIR ?= $(abspath $(CURDIR)/..)
+endif
 
 .PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
         test-fuzz test-e2e demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
