@@ -1,11 +1,27 @@
 #include "base/file_copy.h"
 
+#include "base/win_handles.h"
+
 #include <windows.h>
+
+namespace {
+
+// The copy's bytes reach the disk before its name does: moved over the
+// target first, a power cut could leave the launcher's name on a file whose
+// bytes were never written (zeros).
+bool commit_to_disk(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
+}  // namespace
 
 bool copy_file_replacing(const std::wstring& from, const std::wstring& to)
 {
     const std::wstring part = to + L".part";
-    if (CopyFileW(from.c_str(), part.c_str(), FALSE) &&
+    if (CopyFileW(from.c_str(), part.c_str(), FALSE) && commit_to_disk(part) &&
         MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     DeleteFileW(part.c_str());

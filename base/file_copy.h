@@ -3,7 +3,7 @@
 // partial copy: a cut-off copy would leave a launcher that cannot start.
 #include <string>
 
-// Copies `from` to "<to>.part", then moves that over `to` (replace-existing,
-// write-through). False when either step fails; the ".part" is then removed
+// Copies `from` to "<to>.part", commits it to the disk, then moves that over
+// `to` (replace-existing, write-through). False when either step fails; the ".part" is then removed
 // and `to` is left as it was.
 bool copy_file_replacing(const std::wstring& from, const std::wstring& to);

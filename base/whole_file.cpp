@@ -129,9 +129,10 @@ bool write_file_atomic(const std::wstring& path, const std::string& bytes)
         FileHandle file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        written = write_to_handle(file.get(), bytes.data(), bytes.size());
+        // Committed before the move: a ".part" whose bytes are not on the
+        // disk must never take the final name.
+        written = write_to_handle(file.get(), bytes.data(), bytes.size()) && FlushFileBuffers(file.get());
         if (!written) error = GetLastError();
-        else FlushFileBuffers(file.get());   // its result is not looked at
     }
     if (!written) {   // the ".part" stays; the next write replaces it
         SetLastError(error);

@@ -104,7 +104,10 @@ void run_update()
 {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     create_folders(install_dir);
-    replay_journal();
+    if (!settle_interrupted_install()) {   // phase 8: nothing else is read or changed
+        if (SUCCEEDED(com)) CoUninitialize();
+        return;
+    }
     update_status.install_state = read_install_state(install_dir);
     const bool installed = game_installed(update_status.install_state);
     set_status(PHASE_CHECKING, "checking for updates", false);

@@ -5,6 +5,7 @@
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "crypto/sha256.h"
+#include "update/held_file.h"
 #include "update/planning_rules.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
@@ -55,8 +56,12 @@ void hash_files(std::vector<CheckedFile>& files, std::vector<size_t> order)
     for_each_index(order.size(), cores, [&](size_t i) {
         if (update_status.stop_requested.load()) return false;
         CheckedFile& f = files[order[i]];
-        f.hashed = sha256_file(place_of(f.file->path), f.digest, &update_status.stop_requested,
+        // A file a scanner holds for a moment is waited for rather than
+        // taken for out of date and fetched again.
+        f.hashed = retry_while_held([&] {
+            return sha256_file(place_of(f.file->path), f.digest, &update_status.stop_requested,
                                &update_status.bytes_done);
+        });
         return true;
     });
 }

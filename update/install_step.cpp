@@ -11,7 +11,10 @@
 #include "base/win_handles.h"
 #include "formats/install_state.h"
 #include "formats/relative_path.h"
+#include "update/folder_removal.h"
+#include "update/held_file.h"
 #include "update/journal.h"
+#include "update/kept_files.h"
 #include "update/place_survey.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
@@ -20,6 +23,7 @@
 
 #include <atomic>
 #include <set>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -34,34 +38,6 @@ const char* const ROLLED_BACK = "the update could not be installed -- the game w
 // threads overlap the moves. A few moves are made one by one.
 constexpr size_t MOVE_THREADS = 4;
 constexpr size_t PARALLEL_MOVES_FROM = 64;
-
-// Deletes a folder and everything below it. Links inside are removed, never
-// followed. True when nothing is left at the path. `point` names the test
-// crash point passed after each deleted entry (null: none).
-bool remove_tree(const std::wstring& folder, const char* point)
-{
-    WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
-                                     FindExSearchNameMatch, nullptr, 0));
-    if (find) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring path = join_path(folder, name);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-            bool is_folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            bool is_link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            if (is_folder && !is_link) remove_tree(path, point);
-            else if (is_folder) RemoveDirectoryW(path.c_str());
-            else DeleteFileW(path.c_str());
-            if (point) crash_point(point);
-        } while (FindNextFileW(find.get(), &entry));
-    }
-    find.reset();
-    RemoveDirectoryW(folder.c_str());
-    return status_of(folder) == PlaceStatus::missing;
-}
 
 // Upper-cased full path, for comparing places the way the file system does.
 std::wstring place_key(const std::string& relative)
@@ -135,7 +111,7 @@ bool move_to_old(const std::string& path, DWORD& error, bool folder_made = false
     }
     std::wstring copy = old_path_of(path);
     if (!folder_made) create_folders(parent_folder(copy));
-    if (MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS)) return true;
+    if (retry_while_held([&] { return MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS) != 0; })) return true;
     error = GetLastError();
     return false;
 }
@@ -148,25 +124,14 @@ InstalledFile installed_record(const ManifestFile& file)
     return record;
 }
 
-// Takes a new file back out of the install folder into the stage, where the
-// next run finds it (and checks it) instead of downloading it again; the
-// install folder ends up as if it had been deleted. False when no file is
-// at the place or it could not be moved.
-bool return_to_stage(const std::string& path)
-{
-    const std::wstring place = place_of(path);
-    const DWORD attributes = GetFileAttributesW(place.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    const std::wstring staged = stage_path_of(path);
-    create_folders(parent_folder(staged));
-    return MoveFileExW(place.c_str(), staged.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
+// The message says what the folder is now: the old release, or, when a
+// saved copy could not be put back, a mix that the next start settles from
+// the journal and "old", both kept.
 bool roll_back(InstallState& state)
 {
-    replay_journal();
+    const ReplayResult replayed = replay_journal();
     state = read_install_state(install_dir);
-    set_status(PHASE_FAILED, ROLLED_BACK, false);
+    set_status(PHASE_FAILED, replayed == ReplayResult::rolled_back ? ROLLED_BACK : ROLLBACK_INCOMPLETE, false);
     return false;
 }
 
@@ -219,7 +184,8 @@ bool move_file_in(const ManifestFile& file, bool existed, DWORD& error)
     if (existed && !move_to_old(file.path, error, true)) return false;
     crash_point("moved-aside");
     const DWORD flags = existed ? MOVE_FLAGS : MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(stage_path_of(file.path).c_str(), place_of(file.path).c_str(), flags)) return true;
+    const std::wstring staged = stage_path_of(file.path), place = place_of(file.path);
+    if (retry_while_held([&] { return MoveFileExW(staged.c_str(), place.c_str(), flags) != 0; })) return true;
     error = GetLastError();
     return false;
 }
@@ -294,6 +260,66 @@ bool move_removed_paths_aside(const std::vector<std::string>& paths)
     return true;
 }
 
+// What stands in the way of a release that changes the layout, and the
+// folders the install makes: the journal lists both, so that a rollback
+// removes the folders again and brings back what was in the way.
+struct LayoutChanges {
+    std::vector<std::string> made_folders;   // the highest missing folder of each new path
+    std::vector<KeptPlace> in_the_way;       // folders where files go, files where folders go
+    std::vector<std::string> files_first;    // files where folders go, moved aside before anything else
+};
+
+void plan_layout_changes(const UpdatePlan& plan, PlaceSurvey& survey, std::vector<std::string>& removals,
+                         LayoutChanges& layout)
+{
+    std::set<std::string> made;
+    for (const ManifestFile* file : plan.stale_files) {
+        std::string folder = survey.missing_folder(file->path);
+        if (!folder.empty() && made.insert(folder).second) layout.made_folders.push_back(std::move(folder));
+    }
+    // A file where a new folder must go is moved aside like a removed one
+    // (it is one when the old release had it), before the new files move in.
+    const std::set<std::string> removed(removals.begin(), removals.end());
+    for (const std::string& path : survey.files_in_the_way()) {
+        layout.files_first.push_back(path);
+        layout.in_the_way.push_back({path, free_kept_place(path)});
+        if (!removed.count(path)) removals.push_back(path);
+    }
+}
+
+bool move_files_in_the_way(const LayoutChanges& layout)
+{
+    for (const std::string& path : layout.files_first) {
+        DWORD error = 0;
+        if (!move_to_old(path, error)) {
+            log_line("could not move %s out of the way (error %lu)", path.c_str(), error);
+            return false;
+        }
+        crash_point("moved-aside");
+    }
+    return true;
+}
+
+// Before the commit empties "old": whatever stood in the way of the new
+// layout and is not a file the install drops goes to its kept place beside
+// it, and the log says where.
+bool keep_players_files(const LayoutChanges& layout, const UpdatePlan& plan)
+{
+    if (layout.in_the_way.empty()) return true;
+    const std::unordered_set<std::string> dropped(plan.paths_to_remove.begin(), plan.paths_to_remove.end());
+    for (const KeptPlace& place : layout.in_the_way) {
+        size_t moved = 0;
+        if (!keep_unmanaged_files(place, dropped, moved)) {
+            log_line("could not keep the files found in %s (error %lu)", place.path.c_str(), GetLastError());
+            return false;
+        }
+        if (moved > 0)
+            log_line("%s had to make way for the new release: kept %zu file(s) the game does not manage in %s",
+                     place.path.c_str(), moved, to_utf8(place_of(place.kept)).c_str());
+    }
+    return true;
+}
+
 // The journal's deletion is the commit point. Once it is gone no later run
 // undoes the install, so the state file is written only after it: written
 // before, a crash in between would let the next run's replay restore the old
@@ -304,7 +330,7 @@ bool move_removed_paths_aside(const std::vector<std::string>& paths)
 // has records of).
 bool commit(const Manifest& manifest, InstallState& state)
 {
-    if (!DeleteFileW(journal_path().c_str())) return false;
+    if (!retry_while_held([] { return DeleteFileW(journal_path().c_str()) != 0; })) return false;
     crash_point("journal-deleted");
     state.version = manifest.version;
     state.run_exe = manifest.run_exe;
@@ -341,57 +367,41 @@ bool install_update(const UpdatePlan& plan)
     InstallState& state = update_status.install_state;
     if (!wait_for_game(manifest, state)) return false;
     set_status(PHASE_INSTALLING, "installing", false);
+    // "old" holds what a journal names for as long as the journal is there;
+    // the run's start settles a journal before it gets here.
+    if (status_of(journal_path()) != PlaceStatus::missing) return fail_to_write();
 
     PlaceSurvey survey;
+    LayoutChanges layout;
     std::vector<StalePath> stale;
     for (const ManifestFile* file : plan.stale_files) {
         // A place whose status cannot be read is flagged as existing: a replay
         // then never deletes what it cannot vouch for.
-        stale.push_back({file->path, survey.status(file->path) != PlaceStatus::missing});
+        bool is_folder = false;
+        const PlaceStatus status = survey.status(file->path, &is_folder);
+        stale.push_back({file->path, status != PlaceStatus::missing});
+        if (is_folder) layout.in_the_way.push_back({file->path, free_kept_place(file->path)});
     }
     std::vector<std::string> removals = paths_to_move_away(plan, manifest);
+    plan_layout_changes(plan, survey, removals, layout);
 
     if (!commit_staged_files(plan)) return fail_to_write();
     const std::vector<NewFolder> folders = new_folders(plan.stale_files, survey);
 
-    // No journal exists here (the run replayed it first), so nothing in "old"
-    // is needed; a copy left there by an earlier run would otherwise be
-    // "restored" over a file this install never touched if it is cut off.
+    // No journal exists here, so nothing in "old" is needed; a copy left
+    // there by an earlier run would otherwise be "restored" over a file this
+    // install never touched if it is cut off.
     if (!remove_tree(old_folder(), nullptr)) return fail_to_write();
     create_folders(old_folder());
-    if (!write_file_atomic(journal_path(), journal_text(stale, removals))) return fail_to_write();
+    if (!write_file_atomic(journal_path(),
+                           journal_text(stale, removals, layout.made_folders, layout.in_the_way)))
+        return fail_to_write();
     crash_point("journal-written");
 
-    if (!put_stale_files_in_place(plan, stale, folders, survey, state) || !move_removed_paths_aside(removals))
+    if (!move_files_in_the_way(layout) || !put_stale_files_in_place(plan, stale, folders, survey, state) ||
+        !move_removed_paths_aside(removals) || !keep_players_files(layout, plan))
         return roll_back(state);
     for (const std::string& path : plan.paths_to_remove) state.files.erase(path);
     if (!commit(manifest, state)) return roll_back(state);
     return true;
-}
-
-void replay_journal()
-{
-    std::string text = read_whole_file(journal_path());
-    if (text.empty()) return;
-    log_line("journal found: an update was cut off -- putting the old files back");
-    int restored = 0;
-    for (const JournalEntry& entry : parse_journal(text)) {
-        // The journal lies in the install folder like any user file; a line
-        // naming anything but a plain relative path is not ours to act on.
-        if (!is_safe_relative_path(entry.path)) continue;
-        std::wstring place = place_of(entry.path);
-        if (entry.flag == '1') {
-            std::wstring copy = old_path_of(entry.path);
-            if (status_of(copy) != PlaceStatus::present) continue;
-            create_folders(parent_folder(place));
-            return_to_stage(entry.path);
-            MoveFileExW(copy.c_str(), place.c_str(), MOVE_FLAGS);
-            ++restored;
-            crash_point("restored");
-        } else if (!return_to_stage(entry.path)) {
-            DeleteFileW(place.c_str());
-        }
-    }
-    DeleteFileW(journal_path().c_str());
-    log_line("rolled back (%d files restored)", restored);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Puts the assembled files of an update into the install folder under the
 // journal, and undoes an install that was cut off.
+#include "update/journal_replay.h"
 #include "update/update_plan.h"
 
 #include <string>
@@ -11,10 +12,6 @@
 // false after a stop request (nothing touched) or a failure (phase 8, the
 // install folder restored).
 bool install_update(const UpdatePlan& plan);
-
-// Undoes an install that a journal says was under way: puts every saved copy
-// back and deletes the files at paths that were new. No journal: nothing.
-void replay_journal();
 
 // Moves the installed file (or folder) at a relative path into the update
 // folder's "old". True when it was moved or nothing was there.

@@ -149,20 +149,35 @@ AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& d
     // step's journal is what makes the staged files count.
     if (result == AssemblyResult::Built && !MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
         result = not_written(file);
-    if (result != AssemblyResult::Built) DeleteFileW(part.c_str());
+    // A ".part" the download wrote pieces into holds bytes no cache has: it
+    // stays for the next run, which checks each piece in it before using it.
+    if (result != AssemblyResult::Built && !in_part.any()) DeleteFileW(part.c_str());
     return result;
+}
+
+// True when the file at path has no other name: a cached piece linked into
+// the stage by an earlier run has two, and linking it again would give two
+// installed files one set of bytes.
+bool has_one_name(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return file && GetFileInformationByHandle(file.get(), &info) && info.nNumberOfLinks == 1;
 }
 
 // A file of one piece holds exactly that piece's bytes, which hash to its id:
 // it checks out exactly when the manifest names the id as the file's hash and
 // the piece's length as its size. The piece is linked into the stage (one
-// name more, no bytes copied) the first time, copied after that.
+// name more, no bytes copied) the first time, copied after that, also in a
+// later run: a piece file with a second name is never linked again.
 AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring& dest, LinkedPieces& linked)
 {
     const std::string& id = file.pieces.front().id;
     if (file.hash != id || cached_piece_size(id) != file.size) return AssemblyResult::NotVerified;
     const std::wstring piece = piece_cache_path(id);
-    if (linked.claim(id)) {
+    if (linked.claim(id) && has_one_name(piece)) {
         bool made = CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
         if (!made && GetLastError() == ERROR_ALREADY_EXISTS && DeleteFileW(dest.c_str()))   // staged before
             made = CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);

@@ -48,9 +48,11 @@ bool stage_holds_exactly(const NewFolder& folder, const std::vector<const Manife
 
 }  // namespace
 
-PlaceStatus status_of(const std::wstring& place)
+PlaceStatus status_of(const std::wstring& place, bool* is_folder)
 {
-    if (GetFileAttributesW(place.c_str()) != INVALID_FILE_ATTRIBUTES) return PlaceStatus::present;
+    const DWORD attributes = GetFileAttributesW(place.c_str());
+    if (is_folder) *is_folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (attributes != INVALID_FILE_ATTRIBUTES) return PlaceStatus::present;
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY)
         return PlaceStatus::missing;
@@ -60,7 +62,15 @@ PlaceStatus status_of(const std::wstring& place)
 PlaceStatus PlaceSurvey::folder_status(const std::string& folder)
 {
     auto known = folders_.find(folder);
-    if (known == folders_.end()) known = folders_.emplace(folder, status_of(place_of(folder))).first;
+    if (known == folders_.end()) {
+        bool is_folder = false;
+        PlaceStatus status = status_of(place_of(folder), &is_folder);
+        if (status == PlaceStatus::present && !is_folder) {
+            files_in_the_way_.push_back(folder);
+            status = PlaceStatus::missing;
+        }
+        known = folders_.emplace(folder, status).first;
+    }
     return known->second;
 }
 
@@ -80,13 +90,14 @@ std::string PlaceSurvey::missing_folder(const std::string& path)
     return {};
 }
 
-PlaceStatus PlaceSurvey::status(const std::string& path)
+PlaceStatus PlaceSurvey::status(const std::string& path, bool* is_folder)
 {
+    if (is_folder) *is_folder = false;
     for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         const PlaceStatus folder = folder_status(path.substr(0, slash));
         if (folder != PlaceStatus::present) return folder;
     }
-    return status_of(place_of(path));
+    return status_of(place_of(path), is_folder);
 }
 
 std::vector<NewFolder> new_folders(const std::vector<const ManifestFile*>& stale_files, PlaceSurvey& survey)

@@ -13,21 +13,29 @@
 enum class PlaceStatus { missing, present, unknown };
 
 // The file-system status of a full path: unknown when it cannot be read.
-PlaceStatus status_of(const std::wstring& place);
+// `is_folder`, when given, tells whether a present place is a folder.
+PlaceStatus status_of(const std::wstring& place, bool* is_folder = nullptr);
 
 class PlaceSurvey {
 public:
     // The status of a relative path's place in the install folder.
-    PlaceStatus status(const std::string& path);
+    // `is_folder`, when given, tells whether a present place is a folder.
+    PlaceStatus status(const std::string& path, bool* is_folder = nullptr);
 
     // The highest folder on the path's way (a relative path) that does not
     // exist in the install folder; empty when every folder on the way is
-    // there (or may be).
+    // there (or may be). A file where a folder of the way should be counts
+    // as missing: the install moves it aside first (see files_in_the_way).
     std::string missing_folder(const std::string& path);
+
+    // The folders on the ways asked about so far whose places are files, in
+    // the order they were found.
+    const std::vector<std::string>& files_in_the_way() const { return files_in_the_way_; }
 
 private:
     PlaceStatus folder_status(const std::string& folder);
     std::unordered_map<std::string, PlaceStatus> folders_;
+    std::vector<std::string> files_in_the_way_;
 };
 
 // A folder missing from the install folder whose stage copy holds exactly

@@ -132,7 +132,7 @@ TEST_F(InstallStep, ReplayWithoutJournalOrWithAnEmptyOneDoesNothing)
     replay_journal();
     put(journal_path(), "");
     replay_journal();
-    EXPECT_TRUE(exists(journal_path()));   // an empty journal is left where it is
+    EXPECT_FALSE(exists(journal_path()));   // an empty journal names nothing: it is removed
     EXPECT_EQ(log_text().find("journal found"), std::string::npos);
 
     // A second replay of the same journal changes nothing more: a crash in
@@ -418,3 +418,252 @@ TEST_F(InstallStep, LeftoverUpdateFolderIsRemovedOnlyWithoutAJournal)
     EXPECT_FALSE(exists(update_folder()));
     remove_update_folder();   // nothing there: nothing to do
 }
+
+namespace {
+
+// Holds a file open without sharing, as a scanner does: once `after` exists,
+// from the moment a file appears at `path` until released.
+class Scanner {
+public:
+    Scanner(std::wstring path, std::wstring after)
+        : path_(std::move(path)), after_(std::move(after)), thread_([this] { run(); }) {}
+    ~Scanner() { release(); }
+    void release()
+    {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool held() const { return held_; }
+
+private:
+    void run()
+    {
+        FileHandle file;
+        while (!stop_ && !exists(after_)) Sleep(1);
+        while (!stop_ && !file) {
+            file.reset(CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+            if (!file) Sleep(1);
+        }
+        held_ = static_cast<bool>(file);
+        while (!stop_) Sleep(5);
+    }
+    std::wstring path_, after_;
+    std::atomic<bool> stop_{false}, held_{false};
+    std::thread thread_;
+};
+
+FileHandle hold(const std::wstring& path)
+{
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+}
+
+// A file held for a moment (a scanner looking at it) is waited for; the
+// install goes through.
+TEST_F(InstallStep, FileHeldForAMomentIsWaitedFor)
+{
+    install_release_one();
+    UpdatePlan plan = stage_release_two();
+    FileHandle lock = hold(place_of("change.txt"));
+    ASSERT_TRUE(lock);
+    std::thread releaser([&] {
+        Sleep(400);
+        lock.reset();
+    });
+    const bool installed = install_update(plan);
+    releaser.join();
+    ASSERT_TRUE(installed) << log_text();
+    EXPECT_EQ(content(place_of("change.txt")), "change v2");
+}
+
+// The install fails on a file held for good, and a scanner holds the new file
+// it had already put in place: the rollback cannot take that one out. The
+// journal and the old copies stay, the message says the game was not left as
+// it was, and the next start refuses to go on until a replay has put
+// everything back.
+TEST_F(InstallStep, RestoreThatFailsKeepsTheJournalAndTheOldCopies)
+{
+    install_release_one();
+    UpdatePlan plan = stage_release_two();   // change.txt, then sub/new.dat
+    Manifest& m = update_status.manifest;
+    m.files.push_back(manifest_file("zz.txt", HASH_B, "zz v2"));
+    put(place_of("zz.txt"), "zz v1");
+    put(stage_path_of("zz.txt"), "zz v2");
+    plan.stale_files.push_back(&m.files.back());
+    Scanner scanner(place_of("change.txt"), old_path_of("change.txt"));   // the new file, once it lands
+    FileHandle lock = hold(place_of("zz.txt"));
+    ASSERT_TRUE(lock);
+
+    EXPECT_FALSE(install_update(plan));
+    ASSERT_TRUE(scanner.held());
+    EXPECT_EQ(read_status().message,
+              "the update could not be installed and some old files could not be put back -- "
+              "the launcher tries again when it is next opened");
+    EXPECT_TRUE(exists(journal_path()));
+    EXPECT_EQ(content(old_path_of("change.txt")), "change v1");
+    std::string log = log_text();
+    EXPECT_NE(log.find("could not put back change.txt (error "), std::string::npos) << log;
+    EXPECT_NE(log.find("rolled back only in part (0 files restored, 1 could not be put back)"), std::string::npos)
+        << log;
+
+    // Still held at the next start: nothing else happens, "old" stays.
+    reset_update_status();
+    EXPECT_FALSE(settle_interrupted_install());
+    EXPECT_EQ(read_status().phase, PHASE_FAILED);
+    EXPECT_NE(read_status().message.find("an interrupted update could not be undone"), std::string::npos);
+    EXPECT_TRUE(exists(old_path_of("change.txt")));
+    remove_update_folder();
+    EXPECT_TRUE(exists(old_path_of("change.txt")));
+
+    scanner.release();
+    lock.reset();
+    EXPECT_TRUE(settle_interrupted_install());
+    EXPECT_EQ(content(place_of("change.txt")), "change v1");
+    EXPECT_EQ(content(place_of("zz.txt")), "zz v1");
+    EXPECT_FALSE(exists(place_of("sub/new.dat")));
+    EXPECT_FALSE(exists(place_of("sub")));   // made by the install, gone with it
+    EXPECT_FALSE(exists(journal_path()));
+}
+
+// A journal that is there but cannot be read is not "no journal": the start
+// stops and nothing is deleted.
+TEST_F(InstallStep, UnreadableJournalStopsTheRunWithoutDeletingAnything)
+{
+    put(old_path_of("a.txt"), "old a");
+    put(journal_path(), "1 a.txt\n");
+    {
+        FileHandle lock = hold(journal_path());
+        ASSERT_TRUE(lock);
+        EXPECT_FALSE(settle_interrupted_install());
+        EXPECT_EQ(read_status().phase, PHASE_FAILED);
+        remove_update_folder();
+    }
+    EXPECT_EQ(content(old_path_of("a.txt")), "old a");
+    EXPECT_TRUE(exists(journal_path()));
+    EXPECT_TRUE(settle_interrupted_install());
+    EXPECT_EQ(content(place_of("a.txt")), "old a");
+}
+
+// A file that appears at a new file's place after the journal was written is
+// not replaced, and the rollback keeps it.
+TEST_F(InstallStep, FileThatAppearedAtANewPlaceIsKeptByTheRollback)
+{
+    install_release_one();
+    UpdatePlan plan = stage_release_two();
+    static std::wstring appear_at;
+    appear_at = place_of("sub/new.dat");
+    before_atomic_move_hook = [](const std::wstring& path) {
+        if (path == journal_path()) write_new_file(appear_at, "the player's", 12, false);
+    };
+    const bool installed = install_update(plan);
+    before_atomic_move_hook = nullptr;
+
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(content(place_of("sub/new.dat")), "the player's");
+    EXPECT_EQ(content(place_of("change.txt")), "change v1");
+    EXPECT_EQ(content(stage_path_of("sub/new.dat")), "new v2");
+    EXPECT_FALSE(exists(journal_path()));
+}
+
+class LayoutChange : public InstallStep {
+protected:
+    // Release A: data/thing is a file, data/sub a folder with a.bin, and the
+    // player keeps data/sub/my_save.dat (no record names it).
+    void install_release_a()
+    {
+        put(place_of("data/thing"), "thing A");
+        put(place_of("data/sub/a.bin"), "a A");
+        put(place_of("data/sub/my_save.dat"), "save");
+        put(place_of("data/other.bin"), "other A");
+        InstallState state;
+        state.version = "A";
+        state.files["data/thing"] = {7, 1, HASH_A};
+        state.files["data/sub/a.bin"] = {3, 1, HASH_A};
+        state.files["data/other.bin"] = {7, 1, HASH_A};
+        ASSERT_TRUE(write_install_state(install_dir, state));
+        update_status.install_state = state;
+    }
+    // Release B: data/thing/inner.bin, a file data/sub, a new folder, and
+    // data/other.bin replaced.
+    UpdatePlan stage_release_b()
+    {
+        Manifest& m = update_status.manifest;
+        m.version = "B";
+        m.files = {manifest_file("data/thing/inner.bin", HASH_B, "inner B"),
+                   manifest_file("data/sub", HASH_B, "sub B"), manifest_file("fresh/deep/x.bin", HASH_C, "x B"),
+                   manifest_file("data/other.bin", HASH_C, "other B")};
+        for (const ManifestFile& f : m.files) put(stage_path_of(f.path), f.path + " B");
+        UpdatePlan plan;
+        for (const ManifestFile& f : m.files) plan.stale_files.push_back(&f);
+        plan.paths_to_remove = {"data/sub/a.bin", "data/thing"};
+        return plan;
+    }
+    void expect_release_a()
+    {
+        EXPECT_EQ(content(place_of("data/thing")), "thing A");
+        EXPECT_EQ(content(place_of("data/sub/a.bin")), "a A");
+        EXPECT_EQ(content(place_of("data/sub/my_save.dat")), "save");
+        EXPECT_EQ(content(place_of("data/other.bin")), "other A");
+        EXPECT_FALSE(exists(place_of("fresh")));
+        EXPECT_FALSE(exists(place_of("data/sub (kept files)")));
+        EXPECT_FALSE(exists(journal_path()));
+    }
+};
+
+TEST_F(LayoutChange, FileBecomesFolderAndFolderBecomesFileKeepingThePlayersFiles)
+{
+    install_release_a();
+    UpdatePlan plan = stage_release_b();
+    ASSERT_TRUE(install_update(plan)) << log_text();
+
+    EXPECT_EQ(content(place_of("data/thing/inner.bin")), "data/thing/inner.bin B");
+    EXPECT_EQ(content(place_of("data/sub")), "data/sub B");
+    EXPECT_EQ(content(place_of("data/sub (kept files)/my_save.dat")), "save");
+    EXPECT_FALSE(exists(place_of("data/sub (kept files)/a.bin")));   // the release dropped it
+    InstallState on_disk = read_install_state(install_dir);
+    EXPECT_EQ(on_disk.files.count("data/sub/a.bin"), 0u);
+    EXPECT_EQ(on_disk.files.count("data/thing"), 0u);
+    EXPECT_EQ(on_disk.files.count("data/sub"), 1u);
+    std::string log = log_text();
+    EXPECT_NE(log.find("kept 1 file(s) the game does not manage in " + to_utf8(place_of("data/sub (kept files)"))),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(LayoutChange, RollbackPutsTheOldLayoutBackWithThePlayersFiles)
+{
+    install_release_a();
+    UpdatePlan plan = stage_release_b();
+    FileHandle lock = hold(place_of("data/other.bin"));   // the last file to move
+    ASSERT_TRUE(lock);
+    EXPECT_FALSE(install_update(plan));
+    lock.reset();
+    expect_release_a();
+    EXPECT_EQ(read_status().message, "the update could not be installed -- the game was left as it was");
+}
+
+// Cut off after the player's files were moved to their kept place, before the
+// commit: the replay brings them back with the old folder.
+TEST_F(LayoutChange, ReplayBringsKeptFilesBack)
+{
+    install_release_a();
+    put(old_path_of("data/sub/a.bin"), "a A");
+    put(old_path_of("data/thing"), "thing A");
+    put(place_of("data/sub (kept files)/my_save.dat"), "save");
+    DeleteFileW(place_of("data/sub/a.bin").c_str());
+    DeleteFileW(place_of("data/sub/my_save.dat").c_str());
+    RemoveDirectoryW(place_of("data/sub").c_str());
+    DeleteFileW(place_of("data/thing").c_str());
+    put(place_of("data/sub"), "sub B");
+    put(place_of("data/thing/inner.bin"), "inner B");
+    put(place_of("fresh/deep/x.bin"), "x B");
+    put(journal_path(), "0 data/thing/inner.bin\n1 data/sub\n0 fresh/deep/x.bin\n1 data/other.bin\n"
+                        "1 data/sub/a.bin\n1 data/thing\nd data/thing\nd fresh\n"
+                        "k data/sub\tdata/sub (kept files)\nk data/thing\tdata/thing (kept files)\n");
+    EXPECT_EQ(replay_journal(), ReplayResult::rolled_back);
+    expect_release_a();
+    EXPECT_EQ(content(stage_path_of("data/sub")), "sub B");
+}
+
+}  // namespace

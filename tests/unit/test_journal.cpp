@@ -50,3 +50,18 @@ TEST(Journal, OddFlagsAndCarriageReturnsPassThrough)
     EXPECT_EQ(entries[0].flag, 'x');
     EXPECT_EQ(entries[0].path, "a\r");
 }
+
+TEST(Journal, LayoutLinesFollowTheOthersAndReadBack)
+{
+    std::string text = journal_text({{"data/thing/inner.bin", false}}, {"data/thing"}, {"data/thing"},
+                                    {{"data/thing", "data/thing (kept files)"}});
+    EXPECT_EQ(text, "0 data/thing/inner.bin\n1 data/thing\nd data/thing\nk data/thing\tdata/thing (kept files)\n");
+    // A 'k' line without both of its paths names nothing to bring back.
+    auto entries = parse_journal(text + "k lonely\nk \tx\nk x\t\n");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[2].flag, 'd');
+    EXPECT_EQ(entries[2].path, "data/thing");
+    EXPECT_EQ(entries[3].flag, 'k');
+    EXPECT_EQ(entries[3].path, "data/thing");
+    EXPECT_EQ(entries[3].kept, "data/thing (kept files)");
+}

@@ -218,3 +218,51 @@ TEST_F(PieceAssembly, FirstFailureInManifestOrderWinsOverAQuickerLaterOne)
 }
 
 }  // namespace
+
+namespace {
+
+// A ".part" holds pieces the download wrote straight into it and no cache
+// has: a failure during the assembly (here a piece missing from the cache)
+// keeps it for the next run instead of fetching those pieces again.
+TEST_F(PieceAssembly, PartWithDownloadedPiecesSurvivesAFailedAssembly)
+{
+    update_status.manifest.piece_size = 4;
+    PieceRef first{sha256_bytes("abcd", 4), 4, true};
+    PieceRef second{sha256_bytes("efgh", 4), 4, true};   // in no cache
+    ManifestFile f = file("x/kept.bin", "abcdefgh", {first, second});
+    std::wstring part = stage_path_of(f.path) + L".part";
+    ASSERT_TRUE(create_folders(parent_folder(part)));
+    ASSERT_TRUE(write_file_atomic(part, "abcd"));
+    UpdatePlan plan;
+    plan.stale_files = {&f};
+    plan.pieces_staged = {{1, 0}};
+
+    EXPECT_FALSE(assemble_stale_files(plan));
+    EXPECT_EQ(read_whole_file(part), "abcd");
+}
+
+// A cached piece that an earlier run linked into the stage has two names
+// already; linking it into a second file would leave two installed files on
+// one set of bytes.
+TEST_F(PieceAssembly, PieceLinkedByAnEarlierRunIsCopiedNotLinkedAgain)
+{
+    PieceRef only = cache("twin bytes");
+    ManifestFile twin = file("b/twin.cfg", "twin bytes", {only});
+    std::wstring earlier = stage_path_of("a/first.cfg");
+    ASSERT_TRUE(create_folders(parent_folder(earlier)));
+    ASSERT_TRUE(CreateHardLinkW(earlier.c_str(), piece_cache_path(only.id).c_str(), nullptr));
+    UpdatePlan plan;
+    plan.stale_files = {&twin};
+    ASSERT_TRUE(assemble_stale_files(plan));
+
+    HANDLE h = CreateFileW(stage_path_of(twin.path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+    CloseHandle(h);
+    EXPECT_EQ(info.nNumberOfLinks, 1u);
+    EXPECT_EQ(read_whole_file(stage_path_of(twin.path)), "twin bytes");
+}
+
+}  // namespace

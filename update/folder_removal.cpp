@@ -1,0 +1,64 @@
+#include "update/folder_removal.h"
+
+#include "base/paths.h"
+#include "base/test_hooks.h"
+#include "base/win_handles.h"
+
+#include <windows.h>
+
+namespace {
+
+bool is_plain_folder(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool nothing_at(const std::wstring& path)
+{
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Calls visit(path, attributes) for every entry of a folder but "." and "..".
+template <typename Visit>
+void for_each_entry(const std::wstring& folder, Visit visit)
+{
+    WIN32_FIND_DATAW entry;
+    FindHandle find(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
+                                     FindExSearchNameMatch, nullptr, 0));
+    if (!find) return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        visit(join_path(folder, name), entry.dwFileAttributes);
+    } while (FindNextFileW(find.get(), &entry));
+}
+
+}  // namespace
+
+bool remove_tree(const std::wstring& folder, const char* point)
+{
+    for_each_entry(folder, [&](const std::wstring& path, DWORD attributes) {
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (is_plain_folder(attributes)) remove_tree(path, point);
+        else if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
+        else DeleteFileW(path.c_str());
+        if (point) crash_point(point);
+    });
+    RemoveDirectoryW(folder.c_str());
+    return nothing_at(folder);
+}
+
+bool remove_empty_folders(const std::wstring& folder)
+{
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return nothing_at(folder);
+    if (!is_plain_folder(attributes)) return false;
+    for_each_entry(folder, [](const std::wstring& path, DWORD entry) {
+        if (is_plain_folder(entry)) remove_empty_folders(path);
+    });
+    RemoveDirectoryW(folder.c_str());
+    return nothing_at(folder);
+}

@@ -1,0 +1,197 @@
+#include "update/journal_replay.h"
+
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/test_hooks.h"
+#include "base/update_status.h"
+#include "base/whole_file.h"
+#include "base/win_handles.h"
+#include "formats/relative_path.h"
+#include "update/folder_removal.h"
+#include "update/held_file.h"
+#include "update/journal.h"
+#include "update/kept_files.h"
+#include "update/place_survey.h"
+#include "update/update_folder.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+const char* const ROLLBACK_INCOMPLETE =
+    "the update could not be installed and some old files could not be put back -- "
+    "the launcher tries again when it is next opened";
+
+namespace {
+
+constexpr DWORD MOVE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+const char* const UNDO_FAILED =
+    "an interrupted update could not be undone -- close the programs that use the game's files and open "
+    "the launcher again";
+const char* const JOURNAL_UNREADABLE =
+    "the journal of an interrupted update cannot be read -- close the programs that use the game's files "
+    "and open the launcher again";
+
+enum class JournalRead { missing, read, unreadable };
+
+// Reads the journal whole. A journal that is there but cannot be opened or
+// read (held, no rights) is not the same as none: treated as none, the run
+// would go on and empty "old" while the journal still names what it holds.
+JournalRead read_journal(std::string& text)
+{
+    FileHandle file;
+    retry_while_held([&] {
+        file.reset(CreateFileW(journal_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(file);
+    });
+    if (!file) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return JournalRead::missing;
+        log_line("the journal of an interrupted update cannot be opened (error %lu) -- changing nothing", error);
+        return JournalRead::unreadable;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (64ll << 20)) {
+        log_line("the journal of an interrupted update cannot be read -- changing nothing");
+        return JournalRead::unreadable;
+    }
+    text.resize(static_cast<size_t>(size.QuadPart));
+    if (!text.empty() && !read_at(file.get(), 0, text.data(), text.size())) {
+        log_line("the journal of an interrupted update cannot be read (error %lu) -- changing nothing",
+                 GetLastError());
+        return JournalRead::unreadable;
+    }
+    return JournalRead::read;
+}
+
+bool move_back(const std::wstring& from, const std::wstring& to)
+{
+    return retry_while_held([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVE_FLAGS) != 0; });
+}
+
+// Takes the new file at a path's place back into the stage, where the next
+// run finds it (and checks it) instead of downloading it again. A place whose
+// stage copy is still there holds nothing of this install: the move of the
+// new file is a rename, so the new file is in one place or the other. What
+// stands there then appeared on its own and is left alone. True when the
+// place holds nothing of this install afterwards.
+bool take_new_file_out(const std::string& path)
+{
+    const std::wstring place = place_of(path);
+    bool is_folder = false;
+    if (status_of(place, &is_folder) != PlaceStatus::present || is_folder) return true;
+    const std::wstring staged = stage_path_of(path);
+    if (status_of(staged) != PlaceStatus::missing) return true;
+    create_folders(parent_folder(staged));
+    if (move_back(place, staged)) return true;
+    return retry_while_held([&] { return DeleteFileW(place.c_str()) != 0; });
+}
+
+struct ReplayCount {
+    int restored = 0;
+    int failed = 0;
+
+    void failure(const std::string& path)
+    {
+        log_line("could not put back %s (error %lu)", path.c_str(), GetLastError());
+        ++failed;
+    }
+};
+
+// A saved copy goes back over whatever the install put at its place.
+void restore_saved_copy(const std::string& path, ReplayCount& count)
+{
+    const std::wstring copy = old_path_of(path);
+    if (status_of(copy) != PlaceStatus::present) return;   // never moved aside: still the old one
+    const std::wstring place = place_of(path);
+    create_folders(parent_folder(place));
+    if (!take_new_file_out(path) || !move_back(copy, place)) {
+        count.failure(path);
+        return;
+    }
+    ++count.restored;
+    crash_point("restored");
+}
+
+// Deeper folders first, so that a folder made inside another made one goes
+// before its parent is tried.
+std::vector<std::string> deepest_first(std::vector<std::string> folders)
+{
+    std::sort(folders.begin(), folders.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    return folders;
+}
+
+}  // namespace
+
+// The replay goes in four passes, each of which may be cut off and done again:
+// kept files back into "old"; new files out of their places; folders the
+// install made removed; saved copies back. Restoring last means the places
+// are free by then: a file the release turned into a folder gets its place
+// back only once that folder is gone.
+ReplayResult replay_journal()
+{
+    std::string text;
+    switch (read_journal(text)) {
+    case JournalRead::missing:
+        return ReplayResult::nothing;
+    case JournalRead::unreadable:
+        return ReplayResult::unreadable;
+    case JournalRead::read:
+        break;
+    }
+    if (text.empty()) {   // written by no install: nothing to undo
+        DeleteFileW(journal_path().c_str());
+        return ReplayResult::nothing;
+    }
+    log_line("journal found: an update was cut off -- putting the old files back");
+    std::vector<JournalEntry> entries;
+    for (JournalEntry& entry : parse_journal(text)) {
+        // The journal lies in the install folder like any user file; a line
+        // naming anything but a plain relative path is not ours to act on.
+        if (!is_safe_relative_path(entry.path)) continue;
+        if (entry.flag == 'k' && !is_safe_relative_path(entry.kept)) continue;
+        entries.push_back(std::move(entry));
+    }
+
+    ReplayCount count;
+    std::vector<std::string> made_folders;
+    for (const JournalEntry& entry : entries) {
+        if (entry.flag == 'k' && !bring_kept_files_back({entry.path, entry.kept})) count.failure(entry.kept);
+        if (entry.flag == 'd') made_folders.push_back(entry.path);
+    }
+    for (const JournalEntry& entry : entries)
+        if (entry.flag != '1' && entry.flag != 'k' && entry.flag != 'd' && !take_new_file_out(entry.path))
+            count.failure(entry.path);
+    for (const std::string& folder : deepest_first(made_folders)) remove_empty_folders(place_of(folder));
+    for (const JournalEntry& entry : entries)
+        if (entry.flag == '1') restore_saved_copy(entry.path, count);
+
+    if (count.failed > 0) {
+        log_line("rolled back only in part (%d files restored, %d could not be put back) -- the journal and "
+                 "the old copies are kept for the next start",
+                 count.restored, count.failed);
+        return ReplayResult::incomplete;
+    }
+    retry_while_held([] { return DeleteFileW(journal_path().c_str()) != 0; });
+    log_line("rolled back (%d files restored)", count.restored);
+    return ReplayResult::rolled_back;
+}
+
+bool settle_interrupted_install()
+{
+    switch (replay_journal()) {
+    case ReplayResult::nothing:
+    case ReplayResult::rolled_back:
+        return true;
+    case ReplayResult::incomplete:
+        set_status(PHASE_FAILED, UNDO_FAILED, false);
+        return false;
+    case ReplayResult::unreadable:
+        set_status(PHASE_FAILED, JOURNAL_UNREADABLE, false);
+        return false;
+    }
+    return false;
+}
