@@ -26,8 +26,9 @@ bool test_free_bytes(int64_t& bytes);
 // "moved-aside" (after each file or folder moved into "old"), "moved-in"
 // (after each staged file moved into place), "journal-deleted",
 // "state-written", "update-folder-removing" (after the first entry below the
-// update folder was deleted), and in the replay "restored" (after each saved
-// copy moved back).
+// update folder was deleted), "kept" (after each file moved between "old" and
+// its kept place, in the install and in the replay), and in the replay
+// "restored" (after each saved copy moved back).
 void crash_point(const char* point);
 
 // A handle owner's close function reported failure (base/win_handles.h). The

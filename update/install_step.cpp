@@ -398,8 +398,14 @@ bool install_update(const UpdatePlan& plan)
         return fail_to_write();
     crash_point("journal-written");
 
+    // A file in the way is gone before the new files go in; moved "aside"
+    // again afterwards, its place would be the new folder.
+    const std::set<std::string> moved_first(layout.files_first.begin(), layout.files_first.end());
+    std::vector<std::string> later_removals;
+    for (const std::string& path : removals)
+        if (!moved_first.count(path)) later_removals.push_back(path);
     if (!move_files_in_the_way(layout) || !put_stale_files_in_place(plan, stale, folders, survey, state) ||
-        !move_removed_paths_aside(removals) || !keep_players_files(layout, plan))
+        !move_removed_paths_aside(later_removals) || !keep_players_files(layout, plan))
         return roll_back(state);
     for (const std::string& path : plan.paths_to_remove) state.files.erase(path);
     if (!commit(manifest, state)) return roll_back(state);

@@ -1,6 +1,7 @@
 #include "update/kept_files.h"
 
 #include "base/paths.h"
+#include "base/test_hooks.h"
 #include "base/win_handles.h"
 #include "update/folder_removal.h"
 #include "update/held_file.h"
@@ -36,6 +37,7 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
         if (!wanted(relative)) return true;
         if (!move_one(from, to)) return false;
         ++moved;
+        crash_point("kept");
         return true;
     }
     WIN32_FIND_DATAW entry;

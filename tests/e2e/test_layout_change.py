@@ -102,7 +102,7 @@ def test_a_cut_anywhere_in_a_layout_change_leaves_a_or_b(world):
     # Moved aside: the file in the way of a folder, each file of the two new
     # folders, the three replaced files (one a folder), the three removals.
     points = ["journal-written"] + [f"moved-aside:{n}" for n in range(1, 10)] + \
-        [f"moved-in:{n}" for n in range(1, 6)] + ["journal-deleted"]
+        [f"moved-in:{n}" for n in range(1, 6)] + ["kept:1", "journal-deleted"]
     for point in points:
         folder = world.fresh_install()
         result = world.run(folder, env={"TW_TEST_CRASH_AT": point})

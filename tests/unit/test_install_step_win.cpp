@@ -490,7 +490,7 @@ TEST_F(InstallStep, RestoreThatFailsKeepsTheJournalAndTheOldCopies)
     m.files.push_back(manifest_file("zz.txt", HASH_B, "zz v2"));
     put(place_of("zz.txt"), "zz v1");
     put(stage_path_of("zz.txt"), "zz v2");
-    plan.stale_files.push_back(&m.files.back());
+    plan.stale_files = {&m.files[1], &m.files[2], &m.files[3]};   // the list grew: new addresses
     Scanner scanner(place_of("change.txt"), old_path_of("change.txt"));   // the new file, once it lands
     FileHandle lock = hold(place_of("zz.txt"));
     ASSERT_TRUE(lock);
