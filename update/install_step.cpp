@@ -1,5 +1,6 @@
 #include "update/install_step.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/parallel_for.h"
 #include "base/paths.h"
@@ -41,7 +42,7 @@ constexpr size_t PARALLEL_MOVES_FROM = 64;
 bool remove_tree(const std::wstring& folder, const char* point)
 {
     WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
+    FindHandle find(file_calls::FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
                                      FindExSearchNameMatch, nullptr, 0));
     if (find) {
         do {
@@ -49,17 +50,17 @@ bool remove_tree(const std::wstring& folder, const char* point)
             if (name == L"." || name == L"..") continue;
             std::wstring path = join_path(folder, name);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+                file_calls::SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
             bool is_folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             bool is_link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
             if (is_folder && !is_link) remove_tree(path, point);
-            else if (is_folder) RemoveDirectoryW(path.c_str());
-            else DeleteFileW(path.c_str());
+            else if (is_folder) file_calls::RemoveDirectoryW(path.c_str());
+            else file_calls::DeleteFileW(path.c_str());
             if (point) crash_point(point);
-        } while (FindNextFileW(find.get(), &entry));
+        } while (file_calls::FindNextFileW(find.get(), &entry));
     }
     find.reset();
-    RemoveDirectoryW(folder.c_str());
+    file_calls::RemoveDirectoryW(folder.c_str());
     return status_of(folder) == PlaceStatus::missing;
 }
 
@@ -135,7 +136,7 @@ bool move_to_old(const std::string& path, DWORD& error, bool folder_made = false
     }
     std::wstring copy = old_path_of(path);
     if (!folder_made) create_folders(parent_folder(copy));
-    if (MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS)) return true;
+    if (file_calls::MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS)) return true;
     error = GetLastError();
     return false;
 }
@@ -155,11 +156,11 @@ InstalledFile installed_record(const ManifestFile& file)
 bool return_to_stage(const std::string& path)
 {
     const std::wstring place = place_of(path);
-    const DWORD attributes = GetFileAttributesW(place.c_str());
+    const DWORD attributes = file_calls::GetFileAttributesW(place.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     const std::wstring staged = stage_path_of(path);
     create_folders(parent_folder(staged));
-    return MoveFileExW(place.c_str(), staged.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return file_calls::MoveFileExW(place.c_str(), staged.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 bool roll_back(InstallState& state)
@@ -182,7 +183,7 @@ bool fail_to_write()
 bool move_folder_in(const NewFolder& folder, const UpdatePlan& plan, InstallState& state)
 {
     for (size_t n = 0; n < folder.files.size(); ++n) crash_point("moved-aside");
-    if (!MoveFileExW(stage_path_of(folder.path).c_str(), place_of(folder.path).c_str(), MOVEFILE_WRITE_THROUGH))
+    if (!file_calls::MoveFileExW(stage_path_of(folder.path).c_str(), place_of(folder.path).c_str(), MOVEFILE_WRITE_THROUGH))
         return false;
     for (size_t i : folder.files) {
         crash_point("moved-in");
@@ -219,7 +220,7 @@ bool move_file_in(const ManifestFile& file, bool existed, DWORD& error)
     if (existed && !move_to_old(file.path, error, true)) return false;
     crash_point("moved-aside");
     const DWORD flags = existed ? MOVE_FLAGS : MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(stage_path_of(file.path).c_str(), place_of(file.path).c_str(), flags)) return true;
+    if (file_calls::MoveFileExW(stage_path_of(file.path).c_str(), place_of(file.path).c_str(), flags)) return true;
     error = GetLastError();
     return false;
 }
@@ -304,7 +305,7 @@ bool move_removed_paths_aside(const std::vector<std::string>& paths)
 // has records of).
 bool commit(const Manifest& manifest, InstallState& state)
 {
-    if (!DeleteFileW(journal_path().c_str())) return false;
+    if (!file_calls::DeleteFileW(journal_path().c_str())) return false;
     crash_point("journal-deleted");
     state.version = manifest.version;
     state.run_exe = manifest.run_exe;
@@ -313,7 +314,7 @@ bool commit(const Manifest& manifest, InstallState& state)
     save_received_manifest();
     crash_point("state-written");
     std::wstring folder = update_folder();
-    if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+    if (!file_calls::RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
         remove_tree(folder, "update-folder-removing");
     log_line("updated to %s", manifest.version.c_str());
     return true;
@@ -325,7 +326,7 @@ void remove_update_folder()
 {
     if (status_of(journal_path()) != PlaceStatus::missing) return;
     std::wstring folder = update_folder();
-    if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+    if (!file_calls::RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
         remove_tree(folder, nullptr);
 }
 
@@ -385,13 +386,13 @@ void replay_journal()
             if (status_of(copy) != PlaceStatus::present) continue;
             create_folders(parent_folder(place));
             return_to_stage(entry.path);
-            MoveFileExW(copy.c_str(), place.c_str(), MOVE_FLAGS);
+            file_calls::MoveFileExW(copy.c_str(), place.c_str(), MOVE_FLAGS);
             ++restored;
             crash_point("restored");
         } else if (!return_to_stage(entry.path)) {
-            DeleteFileW(place.c_str());
+            file_calls::DeleteFileW(place.c_str());
         }
     }
-    DeleteFileW(journal_path().c_str());
+    file_calls::DeleteFileW(journal_path().c_str());
     log_line("rolled back (%d files restored)", restored);
 }
