@@ -114,7 +114,11 @@ unsigned long decide(FileWatch& w, const char* operation, const std::wstring& pa
     if (f.operation != operation || !ends_with(folded(plain), f.path_end)) return 0;
     const long n = ++f.seen;
     if (n < f.first || (f.count > 0 && n >= f.first + f.count)) return 0;
+    // On standard error too: some calls come before the log is open.
     log_line("test: %s of %s fails with error %lu (call %ld)", operation, to_utf8(plain).c_str(), f.error, n);
+    std::fprintf(stderr, "test: %s of %s fails with error %lu (call %ld)\n", operation, to_utf8(plain).c_str(),
+                 f.error, n);
+    std::fflush(stderr);
     return f.error;
 }
 
