@@ -19,7 +19,7 @@ export CCACHE_BASEDIR ?= $(abspath $(CURDIR)/..)
 endif
 
 .PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
-        test-fuzz test-e2e demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
+        test-fuzz test-e2e torture-io demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
 
 all: build
 
@@ -89,6 +89,12 @@ test-fuzz:
 test-e2e: wineprefix
 	@echo "== end-to-end tests under Wine"
 	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem $(PYTEST) -q tests/e2e
+
+# Every file-system call of a small update made to fail in turn, with the
+# checks after each (tests/e2e/io_torture.py); `make test` runs a sample.
+# TW_TORTURE_LAYOUT=1 adds files that turn into folders and back.
+torture-io: build wineprefix
+	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 tests/e2e/io_torture.py
 
 demo: build wineprefix
 	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 tools/demo.py

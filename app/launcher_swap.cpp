@@ -4,6 +4,7 @@
 // It runs before the environment, the log and COM are set up, so it reports
 // nothing but its exit code.
 #include "app/roads.h"
+#include "base/file_calls.h"
 #include "base/file_copy.h"
 #include "base/launcher_command_lines.h"
 #include "base/paths.h"
@@ -56,7 +57,7 @@ void remove_swap_leftover()
     // launcher it started gets here; its file cannot be deleted until then.
     const std::wstring leftover = join_path(parent_folder(own_exe_path()), L"tarnwick.new.exe");
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (DeleteFileW(leftover.c_str())) return;
+        if (file_calls::DeleteFileW(leftover.c_str())) return;
         const DWORD error = GetLastError();
         if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return;
         Sleep(100);

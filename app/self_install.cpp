@@ -1,6 +1,7 @@
 #include "app/self_install.h"
 
 #include "app/roads.h"
+#include "base/file_calls.h"
 #include "base/file_copy.h"
 #include "base/launcher_command_lines.h"
 #include "base/log.h"
@@ -26,7 +27,7 @@ bool read_identity(const std::wstring& path, FileIdentity& identity)
 {
     // Attribute access only: it is granted even while another process holds
     // the file open without sharing (a running launcher, for one).
-    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    FileHandle file(file_calls::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file) return false;
@@ -37,7 +38,7 @@ bool read_identity(const std::wstring& path, FileIdentity& identity)
         return true;
     }
     BY_HANDLE_FILE_INFORMATION classic{};
-    if (!GetFileInformationByHandle(file.get(), &classic)) return false;
+    if (!file_calls::GetFileInformationByHandle(file.get(), &classic)) return false;
     identity.volume = classic.dwVolumeSerialNumber;
     const DWORD index[2] = {classic.nFileIndexLow, classic.nFileIndexHigh};
     std::memcpy(identity.id, index, sizeof index);

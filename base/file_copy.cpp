@@ -1,5 +1,6 @@
 #include "base/file_copy.h"
 
+#include "base/file_calls.h"
 #include "base/win_handles.h"
 
 #include <windows.h>
@@ -11,9 +12,9 @@ namespace {
 // bytes were never written (zeros).
 bool commit_to_disk(const std::wstring& path)
 {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    FileHandle file(file_calls::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file && FlushFileBuffers(file.get());
+    return file && file_calls::FlushFileBuffers(file.get());
 }
 
 }  // namespace
@@ -21,9 +22,9 @@ bool commit_to_disk(const std::wstring& path)
 bool copy_file_replacing(const std::wstring& from, const std::wstring& to)
 {
     const std::wstring part = to + L".part";
-    if (CopyFileW(from.c_str(), part.c_str(), FALSE) && commit_to_disk(part) &&
-        MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (file_calls::CopyFileW(from.c_str(), part.c_str(), FALSE) && commit_to_disk(part) &&
+        file_calls::MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    DeleteFileW(part.c_str());
+    file_calls::DeleteFileW(part.c_str());
     return false;
 }

@@ -1,12 +1,12 @@
 #include "base/paths.h"
 
+#include "base/file_calls.h"
 #include "base/settings.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
 #include <filesystem>
-#include <system_error>
 
 std::string to_utf8(const std::wstring& wide)
 {
@@ -88,10 +88,20 @@ std::wstring parent_folder(const std::wstring& path)
     return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
+namespace {
+bool is_folder(const std::wstring& path)
+{
+    const DWORD attributes = file_calls::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+}  // namespace
+
 bool create_folders(const std::wstring& path)
 {
     if (path.empty()) return false;
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path), ec);
-    return std::filesystem::is_directory(std::filesystem::path(path), ec);
+    if (file_calls::CreateDirectoryW(path.c_str(), nullptr)) return true;
+    if (GetLastError() != ERROR_PATH_NOT_FOUND) return is_folder(path);   // there already, or refused
+    const std::wstring parent = parent_folder(path);
+    if (parent.empty() || parent.size() >= path.size() || !create_folders(parent)) return false;
+    return file_calls::CreateDirectoryW(path.c_str(), nullptr) || is_folder(path);
 }

@@ -1,5 +1,6 @@
 // The shipped launcher's test seams: none. A stray variable on a player's
 // machine can neither refuse an update nor end the process.
+#include "base/file_call_hooks.h"
 #include "base/test_hooks.h"
 
 bool test_free_bytes(int64_t&) { return false; }
@@ -9,3 +10,7 @@ void owner_close_failed(const char*) {}
 bool test_launcher_handed_over() { return false; }
 bool test_update_thread_refused() { return false; }
 uint64_t test_handover_head_start_ms() { return 0; }
+unsigned long file_call_fault(const char*, const std::wstring&) { return 0; }
+unsigned long file_call_fault_on(const char*, void*) { return 0; }
+void file_call_opened(void*, const std::wstring&) {}
+void reread_file_faults() {}

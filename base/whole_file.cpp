@@ -1,5 +1,6 @@
 #include "base/whole_file.h"
 
+#include "base/file_calls.h"
 #include "base/parallel_for.h"
 #include "base/paths.h"
 #include "base/win_handles.h"
@@ -24,7 +25,7 @@ bool write_to_handle(void* file, const void* bytes, size_t size)
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(file, data, chunk, &written, nullptr)) return false;
+        if (!file_calls::WriteFile(file, data, chunk, &written, nullptr)) return false;
         if (written == 0) {
             SetLastError(ERROR_WRITE_FAULT);
             return false;
@@ -39,10 +40,10 @@ namespace {
 
 bool create_and_write(const std::wstring& path, const void* data, size_t size, bool commit)
 {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+    FileHandle file(file_calls::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
     if (!file) return false;
-    return write_to_handle(file.get(), data, size) && (!commit || FlushFileBuffers(file.get()));
+    return write_to_handle(file.get(), data, size) && (!commit || file_calls::FlushFileBuffers(file.get()));
 }
 
 // Moves a positioned transfer through `step` in slices a DWORD can count.
@@ -73,7 +74,7 @@ bool write_new_file(const std::wstring& path, const void* data, size_t size, boo
     bool written = create_and_write(path, data, size, commit);
     DWORD error = written ? 0 : GetLastError();
     if (error == ERROR_FILE_EXISTS) {
-        if (!DeleteFileW(path.c_str())) return false;
+        if (!file_calls::DeleteFileW(path.c_str())) return false;
         written = create_and_write(path, data, size, commit);
     } else if (error == ERROR_PATH_NOT_FOUND) {
         create_folders(parent_folder(path));   // the first file of its folder
@@ -81,7 +82,7 @@ bool write_new_file(const std::wstring& path, const void* data, size_t size, boo
     }
     if (written) return true;
     error = GetLastError();
-    DeleteFileW(path.c_str());   // what a failed write left holds no whole file
+    file_calls::DeleteFileW(path.c_str());   // what a failed write left holds no whole file
     SetLastError(error);
     return false;
 }
@@ -89,7 +90,7 @@ bool write_new_file(const std::wstring& path, const void* data, size_t size, boo
 bool file_size_and_time(const std::wstring& path, int64_t& size, uint64_t& write_time)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!file_calls::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
     size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     write_time = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
     return true;
@@ -106,7 +107,7 @@ bool write_at(void* file, int64_t offset, const void* data, size_t size)
 {
     auto* bytes = static_cast<const char*>(data);
     return transfer_at(offset, size, [&](size_t done, DWORD chunk, OVERLAPPED& at, DWORD& moved) {
-        return WriteFile(file, bytes + done, chunk, &moved, &at) != 0;
+        return file_calls::WriteFile(file, bytes + done, chunk, &moved, &at) != 0;
     });
 }
 
@@ -114,7 +115,7 @@ bool read_at(void* file, int64_t offset, void* data, size_t size)
 {
     auto* bytes = static_cast<char*>(data);
     return transfer_at(offset, size, [&](size_t done, DWORD chunk, OVERLAPPED& at, DWORD& moved) {
-        return ReadFile(file, bytes + done, chunk, &moved, &at) != 0;
+        return file_calls::ReadFile(file, bytes + done, chunk, &moved, &at) != 0;
     });
 }
 
@@ -126,12 +127,12 @@ bool write_file_atomic(const std::wstring& path, const std::string& bytes)
     bool written = false;
     DWORD error = 0;
     {
-        FileHandle file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        FileHandle file(file_calls::CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
         // Committed before the move: a ".part" whose bytes are not on the
         // disk must never take the final name.
-        written = write_to_handle(file.get(), bytes.data(), bytes.size()) && FlushFileBuffers(file.get());
+        written = write_to_handle(file.get(), bytes.data(), bytes.size()) && file_calls::FlushFileBuffers(file.get());
         if (!written) error = GetLastError();
     }
     if (!written) {   // the ".part" stays; the next write replaces it
@@ -139,20 +140,21 @@ bool write_file_atomic(const std::wstring& path, const std::string& bytes)
         return false;
     }
     if (before_atomic_move_hook) before_atomic_move_hook(path);
-    return MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return file_calls::MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool read_whole_file_into(const std::wstring& path, std::string& data, size_t max_bytes)
 {
     data.clear();
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    FileHandle file(file_calls::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return false;
     // Read straight into a buffer of the file's size; the file may still
-    // change under us, so read on until a read returns nothing, and a read
-    // error simply ends the data.
+    // change under us, so read on until a read returns nothing. A read error
+    // fails the whole read: half a journal or state file read as the whole
+    // would be believed.
     LARGE_INTEGER length{};
-    size_t expected = GetFileSizeEx(file.get(), &length) && length.QuadPart > 0
+    size_t expected = file_calls::GetFileSizeEx(file.get(), &length) && length.QuadPart > 0
                           ? static_cast<size_t>(length.QuadPart) : 0;
     if (expected > max_bytes) return false;
     size_t filled = 0;
@@ -160,7 +162,11 @@ bool read_whole_file_into(const std::wstring& path, std::string& data, size_t ma
         if (data.size() < filled + READ_BLOCK) data.resize(std::max(filled, expected) + READ_BLOCK);
         DWORD want = static_cast<DWORD>(std::min<size_t>(data.size() - filled, 1u << 30));
         DWORD got = 0;
-        if (!ReadFile(file.get(), data.data() + filled, want, &got, nullptr) || got == 0) break;
+        if (!file_calls::ReadFile(file.get(), data.data() + filled, want, &got, nullptr)) {
+            data.clear();
+            return false;
+        }
+        if (got == 0) break;
         filled += got;
         if (filled > max_bytes) {
             data.clear();
@@ -182,9 +188,9 @@ unsigned long flush_files(const std::vector<std::wstring>& paths)
 {
     std::atomic<unsigned long> first_error{0};
     for_each_index(paths.size(), FLUSH_THREADS, [&](size_t i) {
-        FileHandle file(CreateFileW(paths[i].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        FileHandle file(file_calls::CreateFileW(paths[i].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file && FlushFileBuffers(file.get())) return true;
+        if (file && file_calls::FlushFileBuffers(file.get())) return true;
         const DWORD error = GetLastError();
         unsigned long none = 0;
         first_error.compare_exchange_strong(none, error ? error : ERROR_WRITE_FAULT);

@@ -36,13 +36,13 @@ int64_t file_size_of(const std::wstring& path);
 bool write_at(void* file, int64_t offset, const void* data, size_t size);
 bool read_at(void* file, int64_t offset, void* data, size_t size);
 
-// The whole content; empty when the file cannot be opened.
+// The whole content; empty when the file cannot be opened or read.
 std::string read_whole_file(const std::wstring& path);
 
 // The same into a caller's buffer, whose memory is reused from call to call
 // (large pieces read one after another then cost no new allocation).
-// False when the file cannot be opened, or holds more than max_bytes; data
-// is then empty.
+// False when the file cannot be opened or read to its end, or holds more
+// than max_bytes; data is then empty.
 bool read_whole_file_into(const std::wstring& path, std::string& data, size_t max_bytes = SIZE_MAX);
 
 // Commits the data of the named files to the disk, several at once, and

@@ -4,6 +4,7 @@
 set(TW_PORTABLE_SOURCES
     app/command_line.cpp
     base/log_format.cpp
+    base/long_path.cpp
     app/progress_text.cpp
     base/launcher_command_lines.cpp
     formats/json.cpp
@@ -30,6 +31,7 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_command_line.cpp
     tests/unit/test_json.cpp
     tests/unit/test_log_format.cpp
+    tests/unit/test_long_path.cpp
     tests/unit/test_progress_text.cpp
     tests/unit/test_manifest.cpp
     tests/unit/test_install_state.cpp

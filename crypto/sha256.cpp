@@ -1,5 +1,7 @@
 #include "crypto/sha256.h"
 
+#include "base/file_calls.h"
+
 #include <vector>
 
 namespace {
@@ -69,7 +71,7 @@ bool sha256_file(const std::wstring& path, std::string& digest_hex, const std::a
                  std::atomic<int64_t>* bytes_hashed)
 {
     digest_hex.clear();
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    FileHandle file(file_calls::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return false;
     Sha256Hash hash;
@@ -77,7 +79,7 @@ bool sha256_file(const std::wstring& path, std::string& digest_hex, const std::a
     std::vector<unsigned char> buffer(FILE_BLOCK);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), buffer.data(), FILE_BLOCK, &got, nullptr) || got == 0) break;
+        if (!file_calls::ReadFile(file.get(), buffer.data(), FILE_BLOCK, &got, nullptr) || got == 0) break;
         if (!hash.add(buffer.data(), got)) return false;
         if (bytes_hashed) bytes_hashed->fetch_add(got);
         if (stop_flag && stop_flag->load()) return false;

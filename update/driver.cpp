@@ -1,5 +1,6 @@
 #include "update/driver.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
@@ -25,7 +26,7 @@ namespace {
 bool game_installed(const InstallState& state)
 {
     if (!state.version.empty()) return true;
-    return GetFileAttributesW(join_path(install_dir, to_utf16(DEFAULT_RUN_EXE)).c_str()) !=
+    return file_calls::GetFileAttributesW(join_path(install_dir, to_utf16(DEFAULT_RUN_EXE)).c_str()) !=
            INVALID_FILE_ATTRIBUTES;
 }
 

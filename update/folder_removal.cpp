@@ -1,5 +1,6 @@
 #include "update/folder_removal.h"
 
+#include "base/file_calls.h"
 #include "base/paths.h"
 #include "base/test_hooks.h"
 #include "base/win_handles.h"
@@ -15,7 +16,7 @@ bool is_plain_folder(DWORD attributes)
 
 bool nothing_at(const std::wstring& path)
 {
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    if (file_calls::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -25,14 +26,14 @@ template <typename Visit>
 void for_each_entry(const std::wstring& folder, Visit visit)
 {
     WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
+    FindHandle find(file_calls::FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
                                      FindExSearchNameMatch, nullptr, 0));
     if (!find) return;
     do {
         const std::wstring name = entry.cFileName;
         if (name == L"." || name == L"..") continue;
         visit(join_path(folder, name), entry.dwFileAttributes);
-    } while (FindNextFileW(find.get(), &entry));
+    } while (file_calls::FindNextFileW(find.get(), &entry));
 }
 
 }  // namespace
@@ -41,24 +42,24 @@ bool remove_tree(const std::wstring& folder, const char* point)
 {
     for_each_entry(folder, [&](const std::wstring& path, DWORD attributes) {
         if (attributes & FILE_ATTRIBUTE_READONLY)
-            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+            file_calls::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
         if (is_plain_folder(attributes)) remove_tree(path, point);
-        else if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
-        else DeleteFileW(path.c_str());
+        else if (attributes & FILE_ATTRIBUTE_DIRECTORY) file_calls::RemoveDirectoryW(path.c_str());
+        else file_calls::DeleteFileW(path.c_str());
         if (point) crash_point(point);
     });
-    RemoveDirectoryW(folder.c_str());
+    file_calls::RemoveDirectoryW(folder.c_str());
     return nothing_at(folder);
 }
 
 bool remove_empty_folders(const std::wstring& folder)
 {
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    const DWORD attributes = file_calls::GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return nothing_at(folder);
     if (!is_plain_folder(attributes)) return false;
     for_each_entry(folder, [](const std::wstring& path, DWORD entry) {
         if (is_plain_folder(entry)) remove_empty_folders(path);
     });
-    RemoveDirectoryW(folder.c_str());
+    file_calls::RemoveDirectoryW(folder.c_str());
     return nothing_at(folder);
 }

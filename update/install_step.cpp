@@ -1,5 +1,6 @@
 #include "update/install_step.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/parallel_for.h"
 #include "base/paths.h"
@@ -111,7 +112,7 @@ bool move_to_old(const std::string& path, DWORD& error, bool folder_made = false
     }
     std::wstring copy = old_path_of(path);
     if (!folder_made) create_folders(parent_folder(copy));
-    if (retry_while_held([&] { return MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS) != 0; })) return true;
+    if (retry_while_held([&] { return file_calls::MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS) != 0; })) return true;
     error = GetLastError();
     return false;
 }
@@ -147,7 +148,7 @@ bool fail_to_write()
 bool move_folder_in(const NewFolder& folder, const UpdatePlan& plan, InstallState& state)
 {
     for (size_t n = 0; n < folder.files.size(); ++n) crash_point("moved-aside");
-    if (!MoveFileExW(stage_path_of(folder.path).c_str(), place_of(folder.path).c_str(), MOVEFILE_WRITE_THROUGH))
+    if (!file_calls::MoveFileExW(stage_path_of(folder.path).c_str(), place_of(folder.path).c_str(), MOVEFILE_WRITE_THROUGH))
         return false;
     for (size_t i : folder.files) {
         crash_point("moved-in");
@@ -185,7 +186,7 @@ bool move_file_in(const ManifestFile& file, bool existed, DWORD& error)
     crash_point("moved-aside");
     const DWORD flags = existed ? MOVE_FLAGS : MOVEFILE_WRITE_THROUGH;
     const std::wstring staged = stage_path_of(file.path), place = place_of(file.path);
-    if (retry_while_held([&] { return MoveFileExW(staged.c_str(), place.c_str(), flags) != 0; })) return true;
+    if (retry_while_held([&] { return file_calls::MoveFileExW(staged.c_str(), place.c_str(), flags) != 0; })) return true;
     error = GetLastError();
     return false;
 }
@@ -330,7 +331,7 @@ bool keep_players_files(const LayoutChanges& layout, const UpdatePlan& plan)
 // has records of).
 bool commit(const Manifest& manifest, InstallState& state)
 {
-    if (!retry_while_held([] { return DeleteFileW(journal_path().c_str()) != 0; })) return false;
+    if (!retry_while_held([] { return file_calls::DeleteFileW(journal_path().c_str()) != 0; })) return false;
     crash_point("journal-deleted");
     state.version = manifest.version;
     state.run_exe = manifest.run_exe;
@@ -339,7 +340,7 @@ bool commit(const Manifest& manifest, InstallState& state)
     save_received_manifest();
     crash_point("state-written");
     std::wstring folder = update_folder();
-    if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+    if (!file_calls::RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
         remove_tree(folder, "update-folder-removing");
     log_line("updated to %s", manifest.version.c_str());
     return true;
@@ -351,7 +352,7 @@ void remove_update_folder()
 {
     if (status_of(journal_path()) != PlaceStatus::missing) return;
     std::wstring folder = update_folder();
-    if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+    if (!file_calls::RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
         remove_tree(folder, nullptr);
 }
 

@@ -1,5 +1,6 @@
 #include "update/journal_replay.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/test_hooks.h"
@@ -42,7 +43,7 @@ JournalRead read_journal(std::string& text)
 {
     FileHandle file;
     retry_while_held([&] {
-        file.reset(CreateFileW(journal_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        file.reset(file_calls::CreateFileW(journal_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         return static_cast<bool>(file);
     });
@@ -53,7 +54,7 @@ JournalRead read_journal(std::string& text)
         return JournalRead::unreadable;
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (64ll << 20)) {
+    if (!file_calls::GetFileSizeEx(file.get(), &size) || size.QuadPart > (64ll << 20)) {
         log_line("the journal of an interrupted update cannot be read -- changing nothing");
         return JournalRead::unreadable;
     }
@@ -68,7 +69,7 @@ JournalRead read_journal(std::string& text)
 
 bool move_back(const std::wstring& from, const std::wstring& to)
 {
-    return retry_while_held([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVE_FLAGS) != 0; });
+    return retry_while_held([&] { return file_calls::MoveFileExW(from.c_str(), to.c_str(), MOVE_FLAGS) != 0; });
 }
 
 // Takes the new file at a path's place back into the stage, where the next
@@ -86,7 +87,7 @@ bool take_new_file_out(const std::string& path)
     if (status_of(staged) != PlaceStatus::missing) return true;
     create_folders(parent_folder(staged));
     if (move_back(place, staged)) return true;
-    return retry_while_held([&] { return DeleteFileW(place.c_str()) != 0; });
+    return retry_while_held([&] { return file_calls::DeleteFileW(place.c_str()) != 0; });
 }
 
 struct ReplayCount {
@@ -143,7 +144,7 @@ ReplayResult replay_journal()
         break;
     }
     if (text.empty()) {   // written by no install: nothing to undo
-        DeleteFileW(journal_path().c_str());
+        file_calls::DeleteFileW(journal_path().c_str());
         return ReplayResult::nothing;
     }
     log_line("journal found: an update was cut off -- putting the old files back");
@@ -175,7 +176,7 @@ ReplayResult replay_journal()
                  count.restored, count.failed);
         return ReplayResult::incomplete;
     }
-    retry_while_held([] { return DeleteFileW(journal_path().c_str()) != 0; });
+    retry_while_held([] { return file_calls::DeleteFileW(journal_path().c_str()) != 0; });
     log_line("rolled back (%d files restored)", count.restored);
     return ReplayResult::rolled_back;
 }

@@ -1,5 +1,6 @@
 #include "update/kept_files.h"
 
+#include "base/file_calls.h"
 #include "base/paths.h"
 #include "base/test_hooks.h"
 #include "base/win_handles.h"
@@ -22,7 +23,7 @@ using Wanted = std::function<bool(const std::string& relative)>;
 bool move_one(const std::wstring& from, const std::wstring& to)
 {
     create_folders(parent_folder(to));
-    return retry_while_held([&] { return MoveFileExW(from.c_str(), to.c_str(), MOVE_FLAGS) != 0; });
+    return retry_while_held([&] { return file_calls::MoveFileExW(from.c_str(), to.c_str(), MOVE_FLAGS) != 0; });
 }
 
 // Moves the files below `from` (or `from` itself when it is a file) that
@@ -31,7 +32,7 @@ bool move_one(const std::wstring& from, const std::wstring& to)
 bool move_files(const std::wstring& from, const std::wstring& to, const std::string& relative,
                 const Wanted& wanted, size_t& moved)
 {
-    const DWORD attributes = GetFileAttributesW(from.c_str());
+    const DWORD attributes = file_calls::GetFileAttributesW(from.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return true;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (!wanted(relative)) return true;
@@ -41,7 +42,7 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
         return true;
     }
     WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileExW(join_path(from, L"*").c_str(), FindExInfoBasic, &entry,
+    FindHandle find(file_calls::FindFirstFileExW(join_path(from, L"*").c_str(), FindExInfoBasic, &entry,
                                      FindExSearchNameMatch, nullptr, 0));
     if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND;
     bool all = true;
@@ -50,7 +51,7 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
         if (name == L"." || name == L"..") continue;
         all = move_files(join_path(from, name), join_path(to, name), relative + "/" + to_utf8(name), wanted,
                          moved) && all;
-    } while (FindNextFileW(find.get(), &entry));
+    } while (file_calls::FindNextFileW(find.get(), &entry));
     return all;
 }
 

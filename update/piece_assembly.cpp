@@ -1,5 +1,6 @@
 #include "update/piece_assembly.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/parallel_for.h"
 #include "base/paths.h"
@@ -123,7 +124,7 @@ AssemblyResult write_pieces(const ManifestFile& file, HANDLE part, const PiecesI
     if (sha256_hex(hash) != file.hash) return AssemblyResult::NotVerified;
     LARGE_INTEGER end{};
     end.QuadPart = at;
-    if (!SetFilePointerEx(part, end, nullptr, FILE_BEGIN) || !SetEndOfFile(part)) return not_written(file);
+    if (!file_calls::SetFilePointerEx(part, end, nullptr, FILE_BEGIN) || !file_calls::SetEndOfFile(part)) return not_written(file);
     return AssemblyResult::Built;
 }
 
@@ -139,19 +140,19 @@ AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& d
         // A ".part" the download wrote pieces into is kept; otherwise it
         // starts empty.
         const DWORD disposition = in_part.any() ? OPEN_EXISTING : CREATE_ALWAYS;
-        FileHandle out(CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+        FileHandle out(file_calls::CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out) return in_part.any() ? AssemblyResult::NotVerified : not_written(file);
         result = write_pieces(file, out.get(), in_part, abandoned);
-        on_disk = result == AssemblyResult::Built && FlushFileBuffers(out.get());
+        on_disk = result == AssemblyResult::Built && file_calls::FlushFileBuffers(out.get());
     }   // closed before the rename
     // Only replace-existing: the rename needs no write-through; the install
     // step's journal is what makes the staged files count.
-    if (result == AssemblyResult::Built && !MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (result == AssemblyResult::Built && !file_calls::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
         result = not_written(file);
     // A ".part" the download wrote pieces into holds bytes no cache has: it
     // stays for the next run, which checks each piece in it before using it.
-    if (result != AssemblyResult::Built && !in_part.any()) DeleteFileW(part.c_str());
+    if (result != AssemblyResult::Built && !in_part.any()) file_calls::DeleteFileW(part.c_str());
     return result;
 }
 
@@ -160,11 +161,11 @@ AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& d
 // installed files one set of bytes.
 bool has_one_name(const std::wstring& path)
 {
-    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    FileHandle file(file_calls::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
-    return file && GetFileInformationByHandle(file.get(), &info) && info.nNumberOfLinks == 1;
+    return file && file_calls::GetFileInformationByHandle(file.get(), &info) && info.nNumberOfLinks == 1;
 }
 
 // A file of one piece holds exactly that piece's bytes, which hash to its id:
@@ -178,18 +179,18 @@ AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring
     if (file.hash != id || cached_piece_size(id) != file.size) return AssemblyResult::NotVerified;
     const std::wstring piece = piece_cache_path(id);
     if (linked.claim(id) && has_one_name(piece)) {
-        bool made = CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
-        if (!made && GetLastError() == ERROR_ALREADY_EXISTS && DeleteFileW(dest.c_str()))   // staged before
-            made = CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
+        bool made = file_calls::CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
+        if (!made && GetLastError() == ERROR_ALREADY_EXISTS && file_calls::DeleteFileW(dest.c_str()))   // staged before
+            made = file_calls::CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
         if (made) return AssemblyResult::Built;
     }
     // Shared with another file, or a volume without links.
     const std::wstring part = dest + L".part";
-    if (CopyFileW(piece.c_str(), part.c_str(), FALSE) &&
-        MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (file_calls::CopyFileW(piece.c_str(), part.c_str(), FALSE) &&
+        file_calls::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING))
         return AssemblyResult::Built;
     AssemblyResult result = not_written(file);
-    DeleteFileW(part.c_str());
+    file_calls::DeleteFileW(part.c_str());
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "update/piece_download.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/update_status.h"
@@ -85,7 +86,7 @@ bool target_holds(const PieceJob& job, const StageTargets& stage, const PieceTar
         return size == job.raw_size && sha256_file(path, digest) && digest == job.id;
     }
     if (size < target.offset + job.raw_size) return false;
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    FileHandle file(file_calls::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     buffers.output.resize(static_cast<size_t>(job.raw_size));
     return file && read_at(file.get(), target.offset, buffers.output.data(), buffers.output.size()) &&
@@ -112,7 +113,7 @@ bool already_there(const PieceJob& job, const PieceDelivery& delivery, const Sta
 bool write_into_part(const std::wstring& part, int64_t offset, const std::string& raw)
 {
     auto open = [&] {
-        return FileHandle(CreateFileW(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        return FileHandle(file_calls::CreateFileW(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     };
     FileHandle file = open();
@@ -270,7 +271,7 @@ bool run_piece_threads(HttpClient& client, const std::vector<PieceJob>& jobs,
 {
     // Without an update folder there is nothing to look for before fetching:
     // a first install skips two lookups per piece.
-    const bool leftovers = GetFileAttributesW(update_folder().c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool leftovers = file_calls::GetFileAttributesW(update_folder().c_str()) != INVALID_FILE_ATTRIBUTES;
     create_folders(pieces_folder());   // a failure shows when the pieces are written
     SharedDownload shared{client, jobs, deliveries, stage, leftovers};
     std::vector<std::thread> threads;
@@ -304,9 +305,9 @@ void reopen_staged_copies(const UpdatePlan& plan, const std::vector<PieceDeliver
         if (!has_part[i]) continue;
         const std::wstring staged = stage_path_of(plan.stale_files[i]->path);
         const std::wstring part = staged + L".part";
-        if (GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            GetFileAttributesW(staged.c_str()) != INVALID_FILE_ATTRIBUTES)
-            MoveFileExW(staged.c_str(), part.c_str(), 0);
+        if (file_calls::GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            file_calls::GetFileAttributesW(staged.c_str()) != INVALID_FILE_ATTRIBUTES)
+            file_calls::MoveFileExW(staged.c_str(), part.c_str(), 0);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "update/piece_reuse.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
@@ -31,7 +32,7 @@ struct Candidate {
 
 bool read_at(const std::wstring& path, int64_t offset, size_t size, std::string& data)
 {
-    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    FileHandle file(file_calls::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return false;
     data.resize(size);

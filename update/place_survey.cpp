@@ -1,5 +1,6 @@
 #include "update/place_survey.h"
 
+#include "base/file_calls.h"
 #include "base/paths.h"
 #include "base/win_handles.h"
 #include "update/update_folder.h"
@@ -17,7 +18,7 @@ long count_expected(const std::wstring& folder, const std::string& relative,
                     const std::unordered_set<std::string>& expected)
 {
     WIN32_FIND_DATAW entry;
-    FindHandle find(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
+    FindHandle find(file_calls::FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
                                      FindExSearchNameMatch, nullptr, 0));
     if (!find) return -1;
     long found = 0;
@@ -34,7 +35,7 @@ long count_expected(const std::wstring& folder, const std::string& relative,
             if (!expected.count(path)) return -1;
             ++found;
         }
-    } while (FindNextFileW(find.get(), &entry));
+    } while (file_calls::FindNextFileW(find.get(), &entry));
     return found;
 }
 
@@ -50,7 +51,7 @@ bool stage_holds_exactly(const NewFolder& folder, const std::vector<const Manife
 
 PlaceStatus status_of(const std::wstring& place, bool* is_folder)
 {
-    const DWORD attributes = GetFileAttributesW(place.c_str());
+    const DWORD attributes = file_calls::GetFileAttributesW(place.c_str());
     if (is_folder) *is_folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (attributes != INVALID_FILE_ATTRIBUTES) return PlaceStatus::present;
     DWORD error = GetLastError();

@@ -1,5 +1,6 @@
 #include "update/planning.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/test_hooks.h"
@@ -55,7 +56,7 @@ bool free_disk_bytes(int64_t& bytes)
 {
     if (test_free_bytes(bytes)) return true;   // tests stand in for the volume
     ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExW(install_dir.c_str(), &available, nullptr, nullptr)) return false;
+    if (!file_calls::GetDiskFreeSpaceExW(install_dir.c_str(), &available, nullptr, nullptr)) return false;
     const uint64_t max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
     bytes = static_cast<int64_t>(available.QuadPart > max ? max : available.QuadPart);
     return true;
