@@ -60,10 +60,15 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
 std::string free_kept_place(const std::string& path)
 {
     for (int n = 1; n <= KEPT_NAMES; ++n) {
-        std::string name = path + " (kept files" + (n == 1 ? std::string() : " " + std::to_string(n)) + ")";
+        std::string name = path;
+        name += " (kept files";
+        if (n > 1) name.append(" ").append(std::to_string(n));
+        name += ')';
         if (status_of(place_of(name)) == PlaceStatus::missing) return name;
     }
-    return path + " (kept files " + std::to_string(GetTickCount64()) + ")";
+    std::string name = path;
+    name.append(" (kept files ").append(std::to_string(GetTickCount64())).append(")");
+    return name;
 }
 
 bool keep_unmanaged_files(const KeptPlace& place, const std::unordered_set<std::string>& dropped,
