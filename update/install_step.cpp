@@ -52,13 +52,21 @@ std::wstring place_key(const std::string& relative)
 
 // The recorded paths the install really removes. A recorded path whose place
 // is also the place of a manifest file (a rename that only changes letter
-// case) is left on disk: moving it aside would take the manifest's file with
-// it. Its record is dropped all the same.
+// case) or of one of its folders is left on disk: moving it aside would take
+// the manifest's files with it. Its record is dropped all the same. (A file
+// in the way of a new folder is moved aside as such; see LayoutChanges.)
 std::vector<std::string> paths_to_move_away(const UpdatePlan& plan, const Manifest& manifest)
 {
     if (plan.paths_to_remove.empty()) return {};
     std::set<std::wstring> kept;
-    for (const ManifestFile& f : manifest.files) kept.insert(place_key(f.path));
+    for (const ManifestFile& f : manifest.files) {
+        kept.insert(place_key(f.path));
+        // A recorded file whose path is now a folder of the release (a run
+        // cut off after its commit left the old records): its place is that
+        // folder, which must stay.
+        for (size_t slash = f.path.find('/'); slash != std::string::npos; slash = f.path.find('/', slash + 1))
+            kept.insert(place_key(f.path.substr(0, slash)));
+    }
     std::vector<std::string> out;
     for (const std::string& path : plan.paths_to_remove)
         if (!kept.count(place_key(path))) out.push_back(path);
