@@ -9,7 +9,8 @@
 //                       call of that operation on a path ending so (case
 //                       folded, without the long prefix) fails with that
 //                       Windows error number, and so do the k-1 matching
-//                       calls after it (k = 0: all that follow; no k: one)
+//                       calls after it (k = 0: all that follow; no k: one);
+//                       several such faults are separated by ';'
 #include <string>
 
 // Asked before each call: 0 lets it go, anything else is the error it fails

@@ -27,6 +27,15 @@ bool refused(const char* operation, HANDLE file)
     return true;
 }
 
+// Tells the test hooks which path a handle was opened with, keeping the
+// error value the call left (CreateFileW sets one on success too).
+void opened(HANDLE handle, const std::wstring& path)
+{
+    const DWORD error = GetLastError();
+    file_call_opened(handle, path);
+    SetLastError(error);
+}
+
 }  // namespace
 
 HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
@@ -35,7 +44,7 @@ HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTR
     const std::wstring full = extended_path(path);
     if (refused("open", full)) return INVALID_HANDLE_VALUE;
     HANDLE file = ::CreateFileW(full.c_str(), access, share, security, disposition, flags, template_file);
-    if (file != INVALID_HANDLE_VALUE) file_call_opened(file, full);
+    if (file != INVALID_HANDLE_VALUE) opened(file, full);
     return file;
 }
 
@@ -150,7 +159,7 @@ HANDLE FindFirstFileExW(const wchar_t* pattern, FINDEX_INFO_LEVELS level, void* 
     const std::wstring full = extended_path(pattern);
     if (refused("find", full)) return INVALID_HANDLE_VALUE;
     HANDLE find = ::FindFirstFileExW(full.c_str(), level, data, search, filter, flags);
-    if (find != INVALID_HANDLE_VALUE) file_call_opened(find, full);
+    if (find != INVALID_HANDLE_VALUE) opened(find, full);
     return find;
 }
 

@@ -8,12 +8,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -30,7 +32,7 @@ struct FileWatch {
     std::mutex mutex;
     std::atomic<bool> on{false};
     FILE* trace = nullptr;
-    FileFault fault;
+    std::vector<FileFault> faults;
     std::unordered_map<void*, std::wstring> open_paths;   // handles opened through the seam
 };
 
@@ -57,9 +59,9 @@ std::wstring without_prefix(const std::wstring& path)
     return path;
 }
 
-void read_fault(FileFault& fault)
+// One fault: "<operation>|<path end>|<n>|<error>[|<k>]".
+bool read_fault(const std::wstring& text, FileFault& fault)
 {
-    const std::wstring text = environment_text(L"TW_TEST_FILE_FAULT");
     std::wstring fields[5];
     size_t at = 0;
     for (int i = 0; i < 5 && at <= text.size(); ++i) {
@@ -67,23 +69,39 @@ void read_fault(FileFault& fault)
         fields[i] = text.substr(at, bar == std::wstring::npos ? std::wstring::npos : bar - at);
         at = bar == std::wstring::npos ? text.size() + 1 : bar + 1;
     }
-    if (fields[0].empty() || fields[3].empty()) return;
+    if (fields[0].empty() || fields[3].empty()) return false;
     fault.operation = to_utf8(fields[0]);
     fault.path_end = folded(fields[1]);
     fault.first = std::wcstol(fields[2].c_str(), nullptr, 10);
     fault.error = std::wcstoul(fields[3].c_str(), nullptr, 10);
     if (!fields[4].empty()) fault.count = std::wcstol(fields[4].c_str(), nullptr, 10);
+    return true;
+}
+
+// Several faults, separated by ';' (a fault during the rollback that the
+// first one caused, say).
+std::vector<FileFault> read_faults()
+{
+    const std::wstring text = environment_text(L"TW_TEST_FILE_FAULT");
+    std::vector<FileFault> faults;
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t semicolon = std::min(text.find(L';', at), text.size());
+        FileFault fault;
+        if (read_fault(text.substr(at, semicolon - at), fault)) faults.push_back(fault);
+        at = semicolon + 1;
+    }
+    return faults;
 }
 
 void read_variables(FileWatch& w)
 {
     std::lock_guard<std::mutex> lock(w.mutex);
     if (w.trace) std::fclose(w.trace);
-    w.fault = FileFault{};
-    read_fault(w.fault);
+    w.faults = read_faults();
     const std::wstring trace = environment_text(L"TW_TEST_FILE_TRACE");
     w.trace = trace.empty() ? nullptr : _wfopen(trace.c_str(), L"ab");
-    w.on = w.trace || !w.fault.operation.empty();
+    w.on = w.trace || !w.faults.empty();
 }
 
 FileWatch& watch()
@@ -110,16 +128,19 @@ unsigned long decide(FileWatch& w, const char* operation, const std::wstring& pa
         std::fwrite(line.data(), 1, line.size(), w.trace);
         std::fflush(w.trace);
     }
-    FileFault& f = w.fault;
-    if (f.operation != operation || !ends_with(folded(plain), f.path_end)) return 0;
-    const long n = ++f.seen;
-    if (n < f.first || (f.count > 0 && n >= f.first + f.count)) return 0;
-    // On standard error too: some calls come before the log is open.
-    log_line("test: %s of %s fails with error %lu (call %ld)", operation, to_utf8(plain).c_str(), f.error, n);
-    std::fprintf(stderr, "test: %s of %s fails with error %lu (call %ld)\n", operation, to_utf8(plain).c_str(),
-                 f.error, n);
-    std::fflush(stderr);
-    return f.error;
+    unsigned long error = 0;
+    for (FileFault& f : w.faults) {
+        if (f.operation != operation || !ends_with(folded(plain), f.path_end)) continue;
+        const long n = ++f.seen;
+        if (error || n < f.first || (f.count > 0 && n >= f.first + f.count)) continue;
+        error = f.error;
+        // On standard error too: some calls come before the log is open.
+        log_line("test: %s of %s fails with error %lu (call %ld)", operation, to_utf8(plain).c_str(), error, n);
+        std::fprintf(stderr, "test: %s of %s fails with error %lu (call %ld)\n", operation,
+                     to_utf8(plain).c_str(), error, n);
+        std::fflush(stderr);
+    }
+    return error;
 }
 
 }  // namespace

@@ -28,4 +28,8 @@ InstallState install_state_from_text(const std::string& text);
 
 // install_dir joined with ".twinstall.json"; implemented on the OS side.
 InstallState read_install_state(const std::wstring& install_dir);
+// The same, but false (GetLastError() tells why) when the file is there and
+// cannot be read: a run that took it for "nothing recorded" would never
+// remove the files it names.
+bool read_install_state_if_readable(const std::wstring& install_dir, InstallState& state);
 bool write_install_state(const std::wstring& install_dir, const InstallState& state);

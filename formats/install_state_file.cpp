@@ -17,6 +17,18 @@ InstallState read_install_state(const std::wstring& folder)
     return install_state_from_text(read_whole_file(state_file_path(folder)));
 }
 
+bool read_install_state_if_readable(const std::wstring& folder, InstallState& state)
+{
+    std::string text;
+    state = {};
+    if (read_whole_file_into(state_file_path(folder), text)) {
+        state = install_state_from_text(text);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool write_install_state(const std::wstring& folder, const InstallState& state)
 {
     return write_file_atomic(state_file_path(folder), install_state_to_text(state));

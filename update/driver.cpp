@@ -109,8 +109,15 @@ void run_update()
         if (SUCCEEDED(com)) CoUninitialize();
         return;
     }
-    update_status.install_state = read_install_state(install_dir);
+    const bool state_read = read_install_state_if_readable(install_dir, update_status.install_state);
+    const DWORD state_error = state_read ? 0 : GetLastError();
     const bool installed = game_installed(update_status.install_state);
+    if (!state_read) {   // updating now would leave the files it names behind for good
+        log_line("could not read the state file (error %lu) -- not updating this time", state_error);
+        play_offline(installed);
+        if (SUCCEEDED(com)) CoUninitialize();
+        return;
+    }
     set_status(PHASE_CHECKING, "checking for updates", false);
 
     HttpClient client;

@@ -26,9 +26,14 @@ The case list is cut down so the full sweep fits in half an hour on two cores:
   - a call that names two paths (move, copy, link) is failed through its
     first only;
   - the errors tried depend on the operation (a full disk for the calls that
-    make or grow files, a held file for those that open, move or delete,
-    a failure part way for reads and writes, "access denied" for all);
+    make or grow files, a held file for those that open, move or delete --
+    the launcher handles "access denied" there as it does a held file --, a
+    failure part way for reads and writes, "access denied" for the calls
+    that only look);
   - a fault whose call the run never made is reported as "not reached";
+  - double faults: a staged file held for good makes the install roll back,
+    and each call of that rollback which the clean run does not make is
+    failed as well (once per operation, path and error);
   - two install folders (each with its own server) are swept at once: a
     run spends much of its time waiting on Wine, not on the processor.
 
@@ -64,15 +69,14 @@ OWN_FILES = (STATE_FILE, STATE_FILE + ".part", UPDATE_FOLDER, "launcher.log") + 
 
 # The errors each operation is tried with.
 MAKES_OR_GROWS = ("disk-full", "access-denied")
-HOLDS = ("sharing", "access-denied")
 ERRORS_FOR = {
-    "open": ("disk-full", "access-denied", "sharing"),
+    "open": ("disk-full", "sharing"),
     "read": ("crc",),
     "write": ("disk-full", "crc"),
     "flush": ("disk-full",),
     "truncate": ("disk-full",),
-    "move": HOLDS, "delete": HOLDS, "remove-folder": HOLDS, "set-attributes": HOLDS,
-    "copy": MAKES_OR_GROWS, "link": MAKES_OR_GROWS, "make-folder": MAKES_OR_GROWS,
+    "move": ("sharing",), "delete": ("sharing",), "remove-folder": ("sharing",), "set-attributes": ("sharing",),
+    "copy": MAKES_OR_GROWS, "link": MAKES_OR_GROWS, "make-folder": ("disk-full",),
     "size": ("access-denied",), "attributes": ("access-denied",), "find": ("access-denied",),
     "find-next": ("access-denied",), "seek": ("access-denied",), "free-space": ("access-denied",),
 }
@@ -228,6 +232,17 @@ class Scenario:
                     return True
         return False
 
+    def moves_game_file(self, path):
+        """True for the install's own moves: a game file into "old" or out of
+        the folder, or a staged file into place."""
+        folder = winpath(self.folder) + "\\"
+        if not path.lower().startswith(folder.lower()):
+            return False
+        rel = path[len(folder):].replace("\\", "/")
+        if rel.startswith(f"{UPDATE_FOLDER}/stage/"):
+            return not rel.endswith(".part")
+        return rel.split("/")[0] not in OWN_FILES
+
     def journal_there(self):
         return (self.folder / JOURNAL).exists()
 
@@ -237,15 +252,19 @@ def failure_message(log):
     return said[-1][4:] if said else ""
 
 
-def trace_calls(scenario):
-    """Every (operation, path) of one clean update, in order of first call,
-    with how many times it was made."""
+def trace_calls(scenario, first=None):
+    """Every (operation, path) of one update, with how many times it was
+    made: a clean one, or one that the fault `first` makes roll back."""
     scenario.fresh_install()
     trace = scenario.root / "trace.txt"
     trace.unlink(missing_ok=True)
-    result = scenario.run(env={"TW_TEST_FILE_TRACE": winpath(trace)})
-    if result.returncode != 0 or scenario.release_of(scenario.game_files()[0]) != "B":
-        raise RuntimeError("the traced update did not reach B: " + "\n".join(read_log(scenario.folder)))
+    env = {"TW_TEST_FILE_TRACE": winpath(trace)}
+    if first:
+        env["TW_TEST_FILE_FAULT"] = fault_text(*first)
+    result = scenario.run(env=env)
+    expected = "A" if first else "B"
+    if scenario.release_of(scenario.game_files()[0]) != expected:
+        raise RuntimeError(f"the traced update did not end in {expected}: " + "\n".join(read_log(scenario.folder)))
     counts = Counter()
     for line in trace.read_bytes().decode("utf-8", "replace").splitlines():
         operation, _, path = line.partition("\t")
@@ -269,10 +288,10 @@ def pattern_of(path):
 # Operations on folders: those of a deeper folder of the same area take the
 # same course, so a few per area are enough.
 FOLDER_OPERATIONS = ("attributes", "make-folder", "remove-folder", "find", "find-next")
-FOLDERS_PER_AREA = 3
+FOLDERS_PER_AREA = 2
 # Operations whose last call on a path is worth failing too (the file is
 # opened, moved or written again later in the run, e.g. by the commit).
-LAST_CALL_TOO = ("open", "move", "delete", "write", "read")
+LAST_CALL_TOO = ("open", "move")
 
 
 def area_of(path, folder_win):
@@ -282,8 +301,9 @@ def area_of(path, folder_win):
     return "\\".join(parts[:2] if parts[0].lower() == UPDATE_FOLDER else parts[:1])
 
 
-def make_cases(counts, folder_win):
-    """The fault cases for the traced calls: (operation, path, n, error, times)."""
+def make_cases(counts, folder_win, first=None):
+    """The fault cases for the traced calls: (operation, path, n, error,
+    times, first fault or None)."""
     seen_patterns = set()
     folders_in_area = Counter()
     cases = []
@@ -301,17 +321,23 @@ def make_cases(counts, folder_win):
         calls = sorted({1, n_calls}) if operation in LAST_CALL_TOO else [1]
         for n in calls:
             for error in ERRORS_FOR[operation]:
-                cases.append((operation, path, n, error, 1))
-        if operation in TRANSIENT_OPERATIONS and path.lower().startswith(folder_win.lower()):
-            cases.append((operation, path, 1, "sharing", TRANSIENT_TIMES))
+                cases.append((operation, path, n, error, 1, first))
+        if operation in TRANSIENT_OPERATIONS and path.lower().startswith(folder_win.lower()) and not first:
+            cases.append((operation, path, 1, "sharing", TRANSIENT_TIMES, first))
     return cases
+
+
+def fault_text(operation, path, n, error, times):
+    return f"{operation}|{path}|{n}|{ERRORS[error]}|{times}"
 
 
 def run_case(scenario, case):
     """One faulty run and the checks after it; returns (outcome, problems, message)."""
-    operation, path, n, error, times = case
+    operation, path, n, error, times, first = case
     scenario.fresh_install()
-    fault = f"{operation}|{path}|{n}|{ERRORS[error]}|{times}"
+    fault = fault_text(operation, path, n, error, times)
+    if first:
+        fault = fault_text(*first) + ";" + fault
     result = scenario.run(env={"TW_TEST_FILE_FAULT": fault})
     log = read_log(scenario.folder)
     if b" fails with error " not in result.stderr:
@@ -325,6 +351,9 @@ def run_case(scenario, case):
             problems.append("failed without a message")
         if error == "disk-full" and result.returncode != 0 and message != WRITE_FAILED:
             problems.append("message does not name the full disk")
+        if (error == "sharing" and not first and operation in ("move", "delete") and scenario.moves_game_file(path)
+                and result.returncode != 0 and message != ROLLED_BACK):
+            problems.append("message does not name the held file")
         files, kept = scenario.game_files()
         outcome = scenario.release_of(files)
         if scenario.journal_there():
@@ -362,12 +391,25 @@ def sample(cases, size, seed=20261208):
     return chosen + rest[:max(0, size - len(chosen))]
 
 
+def rollback_fault(counts, folder_win):
+    """A staged file held for good as it is moved into place: the last one
+    the clean run moved in, so that the rollback has all the others to undo."""
+    stage = (folder_win + f"\\{UPDATE_FOLDER}\\stage\\").lower()
+    moved_in = [path for (operation, path) in counts if operation == "move" and path.lower().startswith(stage)
+                and not path.lower().endswith(".part")]
+    return ("move", moved_in[-1], 1, "sharing", 0)
+
+
 def moved_to(case, scenario, traced_folder):
-    """The case with its path in another worker's install folder."""
-    operation, path, n, error, times = case
-    if path.lower().startswith(traced_folder.lower()):
-        path = winpath(scenario.folder) + path[len(traced_folder):]
-    return operation, path, n, error, times
+    """The case with its paths in another worker's install folder."""
+    def move(path):
+        if path.lower().startswith(traced_folder.lower()):
+            return winpath(scenario.folder) + path[len(traced_folder):]
+        return path
+    operation, path, n, error, times, first = case
+    if first:
+        first = (first[0], move(first[1])) + tuple(first[2:])
+    return operation, move(path), n, error, times, first
 
 
 def sweep(root, layout, limit=None, verbose=False, workers=2):
@@ -382,6 +424,11 @@ def sweep(root, layout, limit=None, verbose=False, workers=2):
         counts = trace_calls(scenarios[0])
         traced_folder = winpath(scenarios[0].folder)
         cases = make_cases(counts, traced_folder)
+        # Double faults: a file held for good makes the install roll back;
+        # each call of the rollback not made by the clean run fails too.
+        first = rollback_fault(counts, traced_folder)
+        rollback = trace_calls(scenarios[0], first)
+        cases += make_cases(Counter({k: v for k, v in rollback.items() if k not in counts}), traced_folder, first)
         if limit is not None:
             cases = sample(cases, limit)
         idle = queue.Queue()
@@ -397,7 +444,8 @@ def sweep(root, layout, limit=None, verbose=False, workers=2):
                 idle.put(scenario)
             if verbose:
                 with printing:
-                    print(f"{case[0]:>14} {case[3]:<13} x{case[4]} n={case[2]} {case[1]} -> {outcome}"
+                    print(f"{'2nd ' if case[5] else ''}{case[0]:>14} {case[3]:<13} x{case[4]} n={case[2]} {case[1]}"
+                      f" -> {outcome}"
                           f"{' ' + '; '.join(found) if found else ''}", flush=True)
             return case, outcome, found, message
 
@@ -414,6 +462,7 @@ def sweep(root, layout, limit=None, verbose=False, workers=2):
             "calls traced": sum(counts.values()),
             "distinct calls": len(counts),
             "calls swept": len({(c[0], c[1]) for c in cases}),
+            "rollback calls swept": len({(c[0], c[1]) for c in cases if c[5]}),
             "faults injected": sum(outcomes.values()) - outcomes["not reached"],
             "cases": sum(outcomes.values()),
             "outcomes": dict(outcomes),
@@ -431,7 +480,7 @@ def sweep(root, layout, limit=None, verbose=False, workers=2):
 
 def print_figures(figures):
     print(f"calls traced in one update: {figures['calls traced']} ({figures['distinct calls']} distinct)")
-    print(f"calls swept: {figures['calls swept']}, cases: {figures['cases']}, "
+    print(f"calls swept: {figures['calls swept']} ({figures['rollback calls swept']} of them during a rollback), cases: {figures['cases']}, "
           f"faults injected: {figures['faults injected']}, {figures['seconds']} s")
     print("outcomes:")
     for outcome, n in sorted(figures["outcomes"].items(), key=lambda kv: -kv[1]):
