@@ -107,7 +107,9 @@ TEST(Nv12ToBgrx, LumaRampIsAGreyRampFromBlackToWhite)
     for (int x = 0; x < w; ++x) {
         const uint8_t* p = &out[x * 4];
         EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << "x " << x;
-        if (x > 0) EXPECT_GE(p[0], p[-4]) << "x " << x;
+        if (x > 0) {
+            EXPECT_GE(p[0], p[-4]) << "x " << x;
+        }
         EXPECT_EQ(std::memcmp(p, &out[(w + x) * 4], 4), 0) << "second row, x " << x;
     }
 }
