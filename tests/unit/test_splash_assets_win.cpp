@@ -185,9 +185,11 @@ void expect_matches_reference(const std::vector<uint8_t>& pixels, const std::str
                 total += diff;
             }
         }
-    // Chroma is upsampled differently (nearest here, interpolated there).
+    // Chroma is upsampled differently (nearest here, interpolated there),
+    // which moves single pixels by a few levels; a wrong colour matrix moves
+    // the whole of this dark picture by about one level on average.
     EXPECT_LE(worst, 8);
-    EXPECT_LT(total / (SAMPLES_X * SAMPLES_Y * 3), 1.5);
+    EXPECT_LT(total / (SAMPLES_X * SAMPLES_Y * 3), 0.4);
 }
 
 // The embedded video through the platform's source reader: RGB32 where the
