@@ -158,7 +158,9 @@ def fake_game(update_server, tmp_path):
 
 def test_first_install_shows_the_splash_then_hands_over_to_the_loading_window(
         windowed, display, install_dir, fake_game, update_server):
-    args = fake_game.publish("--loading-window-after 4000", '--level "{app}\\data.txt"')
+    # The loading window comes late enough for a splash that first opens the
+    # background video on a busy machine (Wine's decoder takes seconds there).
+    args = fake_game.publish("--loading-window-after 20000", '--level "{app}\\data.txt"')
     run = windowed(update_server.url)
 
     splash = run.splash()
