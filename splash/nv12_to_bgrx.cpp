@@ -10,13 +10,11 @@
 namespace {
 
 // MFVideoTransferMatrix and MFNominalRange values.
-constexpr uint32_t MATRIX_BT709 = 1;
+// SMPTE 240M (3) is within a few thousandths of BT.709 and is read as it.
 constexpr uint32_t MATRIX_BT601 = 2;
-constexpr uint32_t MATRIX_SMPTE240M = 3;
 constexpr uint32_t MATRIX_BT2020_10 = 4;
 constexpr uint32_t MATRIX_BT2020_12 = 5;
-constexpr uint32_t RANGE_FULL = 1;     // 0..255
-constexpr uint32_t RANGE_LIMITED = 2;  // 16..235
+constexpr uint32_t RANGE_FULL = 1;  // 0..255; 2 is 16..235, and the rest is read as that
 
 // Everything is worked in 1/64 units so that the sum of a luma and a chroma
 // term still fits a signed 16-bit lane. Luma is scaled the way SIMD code
@@ -151,13 +149,9 @@ int convert_pair_simd(const uint8_t*, const uint8_t*, const uint8_t*, int, const
 YuvColour colour_from_media_type(bool has_matrix, uint32_t matrix, bool has_range, uint32_t range)
 {
     YuvColour colour;
-    if (has_matrix) {
-        if (matrix == MATRIX_BT601 || matrix == MATRIX_SMPTE240M) colour.matrix = YuvMatrix::bt601;
-        if (matrix == MATRIX_BT2020_10 || matrix == MATRIX_BT2020_12) colour.matrix = YuvMatrix::bt2020;
-        if (matrix == MATRIX_BT709) colour.matrix = YuvMatrix::bt709;
-    }
+    if (has_matrix && matrix == MATRIX_BT601) colour.matrix = YuvMatrix::bt601;
+    if (has_matrix && (matrix == MATRIX_BT2020_10 || matrix == MATRIX_BT2020_12)) colour.matrix = YuvMatrix::bt2020;
     colour.full_range = has_range && range == RANGE_FULL;
-    (void)RANGE_LIMITED;
     return colour;
 }
 

@@ -130,7 +130,9 @@ private:
 
 // One NV12 buffer into BGRX. The two-dimensional lock gives the real pitch
 // and, through IMF2DBuffer2, the length from the first row on, which tells
-// where the chroma plane starts behind a padded luma plane.
+// where the chroma plane starts behind a padded luma plane. A plain
+// IMF2DBuffer is bounded by the buffer's allocated length (its contiguous
+// length is that of an unpadded copy, shorter than what the pitch spans).
 bool convert_nv12_buffer(const VideoDecoder& d, IMFMediaBuffer* buffer, uint8_t* out)
 {
     Nv12Frame frame;
@@ -156,7 +158,7 @@ bool convert_nv12_buffer(const VideoDecoder& d, IMFMediaBuffer* buffer, uint8_t*
         BYTE* scan0 = nullptr;
         LONG pitch = 0;
         DWORD length = 0;
-        if (SUCCEEDED(buffer2d->GetContiguousLength(&length)) && SUCCEEDED(buffer2d->Lock2D(&scan0, &pitch))) {
+        if (SUCCEEDED(buffer->GetMaxLength(&length)) && SUCCEEDED(buffer2d->Lock2D(&scan0, &pitch))) {
             bool ok = locate_nv12_planes(scan0, length, pitch, d.width, d.height, d.plane_rows, frame) &&
                       convert_nv12_to_bgrx(frame, d.colour, out);
             buffer2d->Unlock2D();
