@@ -124,3 +124,11 @@ list(APPEND TW_PORTABLE_SOURCES
 list(APPEND TW_PORTABLE_TESTS
     tests/unit/test_piece_delivery.cpp
 )
+
+# Decoded video frames (NV12) into the renderer's 32-bit frames.
+list(APPEND TW_PORTABLE_SOURCES
+    splash/nv12_to_bgrx.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_nv12_to_bgrx.cpp
+)

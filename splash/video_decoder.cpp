@@ -1,5 +1,6 @@
 #include "splash/video_decoder.h"
 
+#include "base/log.h"
 #include "base/paths.h"
 
 #include <mfapi.h>
@@ -26,17 +27,63 @@ void split_pair(UINT64 value, int32_t& high, int32_t& low)
     low = static_cast<int32_t>(static_cast<uint32_t>(value & 0xFFFFFFFFu));
 }
 
-bool set_rgb32_output(IMFSourceReader* reader)
+HRESULT set_output(IMFSourceReader* reader, const GUID& subtype)
 {
     ComPtr<IMFMediaType> type;
-    if (FAILED(MFCreateMediaType(type.out()))) return false;
-    if (FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video))) return false;
-    if (FAILED(type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32))) return false;
-    return SUCCEEDED(reader->SetCurrentMediaType(FIRST_VIDEO, nullptr, type.get()));
+    HRESULT hr = MFCreateMediaType(type.out());
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, subtype);
+    if (SUCCEEDED(hr)) hr = reader->SetCurrentMediaType(FIRST_VIDEO, nullptr, type.get());
+    return hr;
 }
 
-int32_t output_stride(IMFSourceReader* reader, int32_t width)
+// The matrix and range of NV12 output: what the output type names, else
+// what the file's own type names, else HD video's BT.709 limited range.
+YuvColour output_colour(IMFSourceReader* reader, IMFMediaType* native)
 {
+    ComPtr<IMFMediaType> current;
+    reader->GetCurrentMediaType(FIRST_VIDEO, current.out());
+    UINT32 matrix = 0, range = 0;
+    bool has_matrix = false, has_range = false;
+    for (IMFMediaType* type : {current.get(), native}) {
+        if (!type) continue;
+        if (!has_matrix) has_matrix = SUCCEEDED(type->GetUINT32(MF_MT_YUV_MATRIX, &matrix));
+        if (!has_range) has_range = SUCCEEDED(type->GetUINT32(MF_MT_VIDEO_NOMINAL_RANGE, &range));
+    }
+    return colour_from_media_type(has_matrix, matrix, has_range, range);
+}
+
+// The frame height of the output type: decoders may give the padded luma
+// plane's height there (736 for 720).
+int32_t output_plane_rows(IMFSourceReader* reader)
+{
+    ComPtr<IMFMediaType> current;
+    UINT64 pair = 0;
+    if (FAILED(reader->GetCurrentMediaType(FIRST_VIDEO, current.out())) ||
+        FAILED(current->GetUINT64(MF_MT_FRAME_SIZE, &pair)))
+        return 0;
+    int32_t width = 0, height = 0;
+    split_pair(pair, width, height);
+    return height;
+}
+
+const char* describe(YuvColour c)
+{
+    if (c.matrix == YuvMatrix::bt601) return c.full_range ? "BT.601 full range" : "BT.601 limited range";
+    if (c.matrix == YuvMatrix::bt2020) return c.full_range ? "BT.2020 full range" : "BT.2020 limited range";
+    return c.full_range ? "BT.709 full range" : "BT.709 limited range";
+}
+
+int32_t output_stride(IMFSourceReader* reader, int32_t width, VideoOutput output)
+{
+    if (output == VideoOutput::nv12) {
+        ComPtr<IMFMediaType> current;
+        UINT32 value = 0;
+        if (SUCCEEDED(reader->GetCurrentMediaType(FIRST_VIDEO, current.out())) &&
+            SUCCEEDED(current->GetUINT32(MF_MT_DEFAULT_STRIDE, &value)))
+            return static_cast<int32_t>(value);
+        return width + (width & 1);
+    }
     int32_t stride = width * 4;
     ComPtr<IMFMediaType> current;
     if (FAILED(reader->GetCurrentMediaType(FIRST_VIDEO, current.out()))) return stride;
@@ -81,6 +128,52 @@ private:
     VideoDecoder decoder_;
 };
 
+// One NV12 buffer into BGRX. The two-dimensional lock gives the real pitch
+// and, through IMF2DBuffer2, the length from the first row on, which tells
+// where the chroma plane starts behind a padded luma plane. A plain
+// IMF2DBuffer is bounded by the buffer's allocated length (its contiguous
+// length is that of an unpadded copy, shorter than what the pitch spans).
+bool convert_nv12_buffer(const VideoDecoder& d, IMFMediaBuffer* buffer, uint8_t* out)
+{
+    Nv12Frame frame;
+    ComPtr<IMF2DBuffer2> buffer2d2;
+    if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer2, reinterpret_cast<void**>(buffer2d2.out())))) {
+        BYTE* scan0 = nullptr;
+        BYTE* start = nullptr;
+        LONG pitch = 0;
+        DWORD length = 0;
+        if (SUCCEEDED(buffer2d2->Lock2DSize(MF2DBuffer_LockFlags_Read, &scan0, &pitch, &start, &length))) {
+            // A bottom-up or stray scan line start is refused by the bounds below.
+            const bool inside = scan0 >= start && scan0 - start <= static_cast<ptrdiff_t>(length);
+            const size_t usable = inside ? length - static_cast<size_t>(scan0 - start) : 0;
+            bool ok = inside &&
+                      locate_nv12_planes(scan0, usable, pitch, d.width, d.height, d.plane_rows, frame) &&
+                      convert_nv12_to_bgrx(frame, d.colour, out);
+            buffer2d2->Unlock2D();
+            return ok;
+        }
+    }
+    ComPtr<IMF2DBuffer> buffer2d;
+    if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer, reinterpret_cast<void**>(buffer2d.out())))) {
+        BYTE* scan0 = nullptr;
+        LONG pitch = 0;
+        DWORD length = 0;
+        if (SUCCEEDED(buffer->GetMaxLength(&length)) && SUCCEEDED(buffer2d->Lock2D(&scan0, &pitch))) {
+            bool ok = locate_nv12_planes(scan0, length, pitch, d.width, d.height, d.plane_rows, frame) &&
+                      convert_nv12_to_bgrx(frame, d.colour, out);
+            buffer2d->Unlock2D();
+            return ok;
+        }
+    }
+    BYTE* data = nullptr;
+    DWORD max_length = 0, length = 0;
+    if (FAILED(buffer->Lock(&data, &max_length, &length))) return false;
+    bool ok = locate_nv12_planes(data, length, d.stride, d.width, d.height, d.plane_rows, frame) &&
+              convert_nv12_to_bgrx(frame, d.colour, out);
+    buffer->Unlock();
+    return ok;
+}
+
 }  // namespace
 
 bool open_video(VideoDecoder& d, const std::string& path)
@@ -108,19 +201,38 @@ bool open_video(VideoDecoder& d, const std::string& path)
     FrameRate rate = normalised_frame_rate(num, den);
     if (width < 1 || height < 1) return false;
 
-    // Under Wine this step fails (MF_E_INVALIDMEDIATYPE): its source reader
-    // offers no colour conversion to RGB32, so the splash goes without video.
-    if (!set_rgb32_output(reader.get())) return false;
+    // Under Wine RGB32 is refused (MF_E_INVALIDMEDIATYPE): its source reader
+    // offers no colour conversion, but its decoder delivers NV12, which
+    // convert_sample turns into RGB32 itself.
+    VideoOutput output = VideoOutput::rgb32;
+    HRESULT refused = set_output(reader.get(), MFVideoFormat_RGB32);
+    if (FAILED(refused)) {
+        HRESULT hr = set_output(reader.get(), MFVideoFormat_NV12);
+        if (FAILED(hr)) {
+            log_line("video: the decoder gives neither RGB32 (0x%08lx) nor NV12 (0x%08lx) -- no video",
+                     static_cast<unsigned long>(refused), static_cast<unsigned long>(hr));
+            return false;
+        }
+        output = VideoOutput::nv12;
+    }
 
     d.width = width;
     d.height = height;
     d.fps_num = rate.num;
     d.fps_den = rate.den;
-    d.stride = output_stride(reader.get(), width);
+    d.output = output;
+    d.colour = output == VideoOutput::nv12 ? output_colour(reader.get(), native.get()) : YuvColour{};
+    d.plane_rows = output == VideoOutput::nv12 ? output_plane_rows(reader.get()) : 0;
+    d.stride = output_stride(reader.get(), width, output);
     d.frame_count = duration_frames(reader.get(), rate);
     d.reader = std::move(reader);
     d.path = path;
     d.last_frame = -1;
+    if (output == VideoOutput::rgb32)
+        log_line("video: %dx%d, RGB32 from the decoder", width, height);
+    else
+        log_line("video: %dx%d, RGB32 refused (0x%08lx) -- NV12 from the decoder, converted as %s",
+                 width, height, static_cast<unsigned long>(refused), describe(d.colour));
     return true;
 }
 
@@ -132,6 +244,8 @@ void close_video(VideoDecoder& d)
     d.height = 0;
     d.frame_count = 0;
     d.last_frame = -1;
+    d.output = VideoOutput::rgb32;
+    d.plane_rows = 0;
 }
 
 bool convert_sample(const VideoDecoder& d, IMFSample* sample, std::vector<uint8_t>& pixels)
@@ -141,6 +255,7 @@ bool convert_sample(const VideoDecoder& d, IMFSample* sample, std::vector<uint8_
     if (FAILED(sample->ConvertToContiguousBuffer(buffer.out()))) return false;
     const size_t row_bytes = static_cast<size_t>(d.width) * 4;
     pixels.resize(row_bytes * static_cast<size_t>(d.height));
+    if (d.output == VideoOutput::nv12) return convert_nv12_buffer(d, buffer.get(), pixels.data());
 
     ComPtr<IMF2DBuffer> buffer2d;
     if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer, reinterpret_cast<void**>(buffer2d.out())))) {

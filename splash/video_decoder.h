@@ -1,8 +1,11 @@
 #pragma once
 // Decodes the splash's background video with the Media Foundation source
-// reader into 32-bit top-down BGRX frames without row padding.
+// reader into 32-bit top-down BGRX frames without row padding. The reader is
+// asked for RGB32 first; where it refuses (Wine's does), for NV12, which the
+// decode thread converts itself.
 #include "base/win_handles.h"
 #include "splash/frame_source.h"
+#include "splash/nv12_to_bgrx.h"
 #include "splash/video_timing.h"
 
 #include <mfidl.h>
@@ -12,6 +15,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// What the reader delivers.
+enum class VideoOutput { rgb32, nv12 };
 
 struct VideoDecoder {
     ComPtr<IMFSourceReader> reader;   // null when closed
@@ -23,13 +29,17 @@ struct VideoDecoder {
     int32_t stride = 0;               // bytes per row of the decoder's output; negative = bottom-up
     int64_t frame_count = 0;          // 0 when the duration is unknown
     int64_t last_frame = -1;          // frame the reader delivered last; -1 for none or after a seek
+    VideoOutput output = VideoOutput::rgb32;
+    YuvColour colour;                 // of NV12 output
+    int32_t plane_rows = 0;           // NV12: the output type's frame height (the padded luma plane), 0 unknown
 
     FrameRate rate() const { return {fps_num, fps_den}; }
     double frames_per_second() const { return ::frames_per_second(rate()); }
 };
 
-// True when a reader exists and it delivers RGB32. Any earlier reader is
-// closed first. Media Foundation must already be started.
+// True when a reader exists and it delivers RGB32 or, when RGB32 is refused,
+// NV12; the launcher's log says which. Any earlier reader is closed first.
+// Media Foundation must already be started.
 bool open_video(VideoDecoder& decoder, const std::string& path);
 void close_video(VideoDecoder& decoder);
 

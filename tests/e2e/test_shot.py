@@ -5,7 +5,6 @@ from launcher import run_launcher, read_log, winpath
 from png import read_png
 
 OFFLINE = "http://127.0.0.1:9/update/"
-DARK = (0x05, 0x07, 0x0A)  # the plain background 0xFF05070A
 
 
 def _shots(tmp_path, install_dir, names, env=None):
@@ -22,17 +21,19 @@ def _bar_row(picture):
     return int(661.2375 + 0.738 * 28.8)
 
 
-def test_two_shots_are_identical_dark_pictures_with_half_full_bar(tmp_path, install_dir):
+def test_two_shots_are_identical_video_pictures_with_half_full_bar(tmp_path, install_dir):
     a, b = _shots(tmp_path, install_dir, ["a.png", "b.png"])
     assert a.read_bytes() == b.read_bytes()
     assert read_log(install_dir).count("shot written") == 2
     picture = read_png(a)
     assert (picture.width, picture.height) == (1920, 1080)
 
-    # Under Wine the embedded video does not decode to RGB32 and there are no
-    # stills, so the plain dark background shows, with no caption bar.
-    for x, yy in ((0, 0), (960, 0), (1919, 300), (100, 900)):
-        assert picture.pixel(x, yy) == DARK
+    # The embedded video's frame is the background (under Wine it decodes as
+    # NV12, converted by the launcher): a blue dusk sky, not the plain dark
+    # fill, and no caption bar.
+    for x, yy in ((0, 0), (960, 0), (1919, 300)):
+        r, g, b = picture.pixel(x, yy)
+        assert b > 60 and b > r + 20, ((x, yy), (r, g, b))
 
     # Capsule bar 288 px wide at x = 816: filled left half shines, right half
     # is the dark body.

@@ -5,6 +5,7 @@
 
 #include "app/roads.h"
 #include "base/paths.h"
+#include "base/whole_file.h"
 #include "splash/gdiplus_api.h"
 #include "splash/png_encoder.h"
 #include "splash/splash_assets.h"
@@ -166,6 +167,25 @@ TEST_F(SplashPicture, VideoThatDoesNotOpenFallsBackToStillsWithoutTitle)
     ASSERT_TRUE(load_splash_assets(renderer_, dir(), 800, 600));
     ASSERT_EQ(renderer_.pictures.size(), 1u);
     EXPECT_EQ(renderer_.pictures[0]->pixels()[0], DARK);
+}
+
+// The embedded video with its header overwritten: it does not open, and the
+// splash shows the dark fill at once instead of waiting on the decoder.
+TEST_F(SplashPicture, DamagedVideoFallsBackToTheDarkFillWithoutAStall)
+{
+    std::string video = read_whole_file(join_path(prepare_splash_assets(), L"bg_video.mp4"));
+    ASSERT_GT(video.size(), 100000u);
+    for (size_t i = 24; i < 4096; ++i) video[i] = static_cast<char>(i * 131);
+    ASSERT_TRUE(write_file_atomic((folder_ / L"bg_video.mp4").wstring(), video));
+
+    const DWORD start = GetTickCount();
+    ASSERT_TRUE(load_splash_assets(renderer_, dir(), 1920, 1080));
+    EXPECT_EQ(renderer_.decoder, nullptr);
+    ASSERT_EQ(renderer_.pictures.size(), 1u);
+    for (int i = 0; i < 30; ++i) render_splash_frame(renderer_, i / 30.0, 0.5f, -1, "");
+    EXPECT_EQ(at(5, 5), DARK);
+    EXPECT_EQ(at(1900, 300), DARK);
+    EXPECT_LT(GetTickCount() - start, 10000u);
 }
 
 TEST_F(SplashPicture, TitleOpaquePartIsScaledToThirtyPercentAndBarSitsBelowIt)
