@@ -67,9 +67,7 @@ void attach_headless_output()
 
 bool game_is_running()
 {
-    InstallState state = read_install_state(install_dir);
-    std::string exe = state.run_exe.empty() ? "tarnwick.exe" : state.run_exe;
-    return game_running(game_exe_path(install_dir, exe));
+    return game_running(installed_game_exe(read_install_state(install_dir).run_exe));
 }
 
 }  // namespace

@@ -82,6 +82,11 @@ std::wstring game_exe_path(const std::wstring& install_folder, const std::string
     return out;
 }
 
+std::wstring installed_game_exe(const std::string& run_exe)
+{
+    return game_exe_path(install_dir, run_exe.empty() ? DEFAULT_RUN_EXE : run_exe);
+}
+
 std::wstring parent_folder(const std::wstring& path)
 {
     size_t cut = path.find_last_of(L"\\/");

@@ -45,6 +45,7 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_window_placement.cpp
     tests/unit/test_cross_fade.cpp
     tests/unit/test_video_timing.cpp
+    tests/unit/test_checked_arithmetic.cpp
 )
 
 # Fuzz targets: one file each, built with libFuzzer (clang).

@@ -1,5 +1,6 @@
 #include "formats/install_state.h"
 
+#include "base/checked_arithmetic.h"
 #include "formats/relative_path.h"
 
 namespace {
@@ -63,8 +64,7 @@ InstallState install_state_from_text(const std::string& text)
         // A record naming a path outside the install folder is never trusted.
         if (!is_safe_relative_path(path)) continue;
         InstalledFile f;
-        double size = record[0].number;
-        f.size = size >= 9.2e18 || size <= -9.2e18 || size != size ? 0 : static_cast<int64_t>(size);
+        f.size = double_to_int64(record[0].number);
         if (record[1].kind == JsonValue::String) f.write_time = leading_decimal(record[1].text);
         f.hash = record[2].text;
         state.files[path] = std::move(f);

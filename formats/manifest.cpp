@@ -1,5 +1,6 @@
 #include "formats/manifest.h"
 
+#include "base/checked_arithmetic.h"
 #include "formats/file_name_case.h"
 #include "formats/json.h"
 #include "formats/relative_path.h"
@@ -10,24 +11,16 @@
 
 namespace {
 
-int64_t truncate_to_int64(double v)
-{
-    if (std::isnan(v)) return 0;
-    if (v >= 9.2233720368547758e18) return INT64_MAX;
-    if (v <= -9.2233720368547758e18) return INT64_MIN;
-    return static_cast<int64_t>(v);
-}
-
 ManifestFile read_file_entry(const JsonValue& entry)
 {
     ManifestFile f;
     f.path = json_member(entry, "p").text;
     f.hash = json_member(entry, "h").text;
-    f.size = truncate_to_int64(json_member(entry, "s").number);
+    f.size = double_to_int64(json_member(entry, "s").number);
     for (const JsonValue& piece : json_member(entry, "c").items) {
         PieceRef ref;
         ref.id = piece[0].text;
-        ref.transfer_size = truncate_to_int64(piece[1].number);
+        ref.transfer_size = double_to_int64(piece[1].number);
         double stored = piece[2].number;
         ref.stored = stored != 0 || std::isnan(stored);
         f.pieces.push_back(std::move(ref));
@@ -82,12 +75,11 @@ bool parse_manifest(const std::string& text, Manifest& manifest)
 {
     JsonValue root;
     if (!parse_json_document(text, root)) return false;
-    double format = json_member(root, "format").number;
-    if (std::isnan(format) || std::trunc(format) != 1) return false;
+    if (double_to_int64(json_member(root, "format").number) != 1) return false;
 
     manifest.version = json_member(root, "version").text;
     manifest.build = json_member(root, "build").text;
-    int64_t piece = truncate_to_int64(json_member(root, "piece").number);
+    int64_t piece = double_to_int64(json_member(root, "piece").number);
     if (piece > 0) manifest.piece_size = piece;
     const JsonValue& run = json_member(root, "run");
     manifest.run_exe = json_member(run, "exe").text;
@@ -96,7 +88,7 @@ bool parse_manifest(const std::string& text, Manifest& manifest)
         manifest.files.push_back(read_file_entry(entry));
     const JsonValue& launcher = json_member(root, "launcher");
     manifest.launcher = read_file_entry(launcher);
-    int64_t lv = truncate_to_int64(json_member(launcher, "version").number);
+    int64_t lv = double_to_int64(json_member(launcher, "version").number);
     manifest.launcher_version = static_cast<int32_t>(static_cast<uint32_t>(lv & 0xFFFFFFFF));
 
     if (manifest.files.empty() || manifest.run_exe.empty()) return false;

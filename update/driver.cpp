@@ -25,7 +25,7 @@ namespace {
 bool game_installed(const InstallState& state)
 {
     if (!state.version.empty()) return true;
-    return GetFileAttributesW(join_path(install_dir, to_utf16(DEFAULT_RUN_EXE)).c_str()) !=
+    return GetFileAttributesW(game_exe_path(install_dir, DEFAULT_RUN_EXE).c_str()) !=
            INVALID_FILE_ATTRIBUTES;
 }
 

@@ -100,11 +100,9 @@ bool any_game_running(const std::vector<std::wstring>& exes)
 // release that renames its executable must still wait for the running game.
 bool wait_for_game(const Manifest& manifest, const InstallState& state)
 {
-    auto exe_of = [](const std::string& run_exe) {
-        return game_exe_path(install_dir, run_exe.empty() ? "tarnwick.exe" : run_exe);
-    };
-    std::vector<std::wstring> exes = {exe_of(manifest.run_exe)};
-    if (!state.run_exe.empty() && exe_of(state.run_exe) != exes[0]) exes.push_back(exe_of(state.run_exe));
+    std::vector<std::wstring> exes = {installed_game_exe(manifest.run_exe)};
+    if (!state.run_exe.empty() && installed_game_exe(state.run_exe) != exes[0])
+        exes.push_back(installed_game_exe(state.run_exe));
 
     if (any_game_running(exes)) {
         while (!update_status.stop_requested) {

@@ -1,5 +1,6 @@
 #include "update/piece_download.h"
 
+#include "base/checked_arithmetic.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/update_status.h"
@@ -142,12 +143,6 @@ bool deliver(const PieceJob& job, const PieceDelivery& delivery, const StageTarg
         stage.mark(target, StageState::StagedOnDisk);
     }
     return true;
-}
-
-int64_t saturating_add(int64_t a, int64_t b)
-{
-    int64_t sum = 0;
-    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<int64_t>::max() : sum;
 }
 
 // The most bytes a sound body of this piece can have: a stored piece is its

@@ -1,19 +1,12 @@
 #include "update/planning_rules.h"
 
+#include "base/checked_arithmetic.h"
+
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <unordered_set>
 
 namespace {
-
-int64_t saturating_add(int64_t a, int64_t b)
-{
-    int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-    return sum;
-}
 
 bool starts_with(const std::string& s, const char* prefix)
 {
