@@ -49,15 +49,26 @@ std::string install_state_to_text(const InstallState& state)
     return out;
 }
 
-InstallState install_state_from_text(const std::string& text)
+InstallState install_state_from_text(const std::string& text, DocumentRefusal* reason)
 {
-    InstallState state;
+    if (reason) *reason = DocumentRefusal::none;
     JsonValue root;
-    if (!parse_json_document(text, root)) return state;
+    if (!parse_json_document(text, root)) {
+        if (reason) *reason = DocumentRefusal::syntax;
+        return {};
+    }
+    InstallState state;
     state.version = json_member(root, "version").text;
     const JsonValue& run = json_member(root, "run");
     state.run_exe = json_member(run, "exe").text;
     state.run_args = json_member(run, "args").text;
+    // The game is started from this name without a server's word, so it
+    // obeys the manifest's rule: a name that could leave the install folder
+    // discredits the whole file.
+    if (!state.run_exe.empty() && !is_safe_run_exe(state.run_exe)) {
+        if (reason) *reason = DocumentRefusal::unsafe_run_exe;
+        return {};
+    }
     const JsonValue& files = json_member(root, "files");
     if (files.kind != JsonValue::Object) return state;
     for (const auto& [path, record] : files.members) {

@@ -71,11 +71,16 @@ std::string conflicting_path(const std::vector<std::string>& paths)
     return {};
 }
 
-bool parse_manifest(const std::string& text, Manifest& manifest)
+bool parse_manifest(const std::string& text, Manifest& manifest, DocumentRefusal* reason)
 {
+    auto refuse = [reason](DocumentRefusal why) {
+        if (reason) *reason = why;
+        return false;
+    };
+    if (reason) *reason = DocumentRefusal::none;
     JsonValue root;
-    if (!parse_json_document(text, root)) return false;
-    if (double_to_int64(json_member(root, "format").number) != 1) return false;
+    if (!parse_json_document(text, root)) return refuse(DocumentRefusal::syntax);
+    if (double_to_int64(json_member(root, "format").number) != 1) return refuse(DocumentRefusal::format);
 
     manifest.version = json_member(root, "version").text;
     manifest.build = json_member(root, "build").text;
@@ -91,13 +96,18 @@ bool parse_manifest(const std::string& text, Manifest& manifest)
     int64_t lv = double_to_int64(json_member(launcher, "version").number);
     manifest.launcher_version = static_cast<int32_t>(static_cast<uint32_t>(lv & 0xFFFFFFFF));
 
-    if (manifest.files.empty() || manifest.run_exe.empty()) return false;
+    if (manifest.files.empty()) return refuse(DocumentRefusal::no_files);
+    if (manifest.run_exe.empty()) return refuse(DocumentRefusal::no_exe);
     // These strings become file-system and request paths: refuse the whole
     // manifest when any of them could leave the install folder.
-    if (!is_safe_run_exe(manifest.run_exe)) return false;
-    for (const ManifestFile& f : manifest.files)
-        if (!is_safe_relative_path(f.path) || !pieces_are_safe(f)) return false;
+    if (!is_safe_run_exe(manifest.run_exe)) return refuse(DocumentRefusal::unsafe_run_exe);
+    for (const ManifestFile& f : manifest.files) {
+        if (!is_safe_relative_path(f.path)) return refuse(DocumentRefusal::unsafe_path);
+        if (!pieces_are_safe(f)) return refuse(DocumentRefusal::bad_piece_id);
+    }
     std::vector<std::string> paths;
     for (const ManifestFile& f : manifest.files) paths.push_back(f.path);
-    return conflicting_path(paths).empty() && pieces_are_safe(manifest.launcher);
+    if (!conflicting_path(paths).empty()) return refuse(DocumentRefusal::conflicting_path);
+    if (!pieces_are_safe(manifest.launcher)) return refuse(DocumentRefusal::bad_piece_id);
+    return true;
 }

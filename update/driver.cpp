@@ -51,7 +51,10 @@ bool accept_manifest(HttpClient& client)
         return false;
     }
     Manifest manifest;
-    if (!parse_manifest(manifest_body, manifest)) {
+    DocumentRefusal refusal = DocumentRefusal::none;
+    if (!parse_manifest(manifest_body, manifest, &refusal)) {
+        // The rule on its own line, before the failure line.
+        log_line("the manifest was refused (%s)", document_refusal_name(refusal));
         log_line("the manifest would not read");
         return false;
     }
