@@ -9,6 +9,7 @@
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/update_status.h"
+#include "base/win_handles.h"
 #include "formats/install_state.h"
 #include "splash/splash_assets.h"
 #include "update/driver.h"
@@ -26,9 +27,9 @@ std::vector<std::wstring> split_command_line()
     std::vector<std::wstring> args;
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    LocalMemory owner(argv);
     if (!argv) return args;
     for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
-    LocalFree(argv);
     return args;
 }
 

@@ -1,6 +1,7 @@
 #include "base/paths.h"
 
 #include "base/settings.h"
+#include "base/win_handles.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -63,10 +64,9 @@ std::wstring own_exe_path()
 std::wstring known_folder(const GUID& id)
 {
     PWSTR raw = nullptr;
-    std::wstring out;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)) && raw) out = raw;
-    if (raw) CoTaskMemFree(raw);
-    return out;
+    const bool found = SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw));
+    TaskMemory owner(raw);   // freed even when the call fails
+    return found && raw ? std::wstring(raw) : std::wstring();
 }
 
 std::wstring launcher_install_path()

@@ -4,6 +4,7 @@
 set(TW_PORTABLE_SOURCES
     app/command_line.cpp
     base/log_format.cpp
+    base/owner_table.cpp
     app/progress_text.cpp
     base/launcher_command_lines.cpp
     formats/json.cpp
@@ -46,6 +47,7 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_cross_fade.cpp
     tests/unit/test_video_timing.cpp
     tests/unit/test_checked_arithmetic.cpp
+    tests/unit/test_owner_table.cpp
 )
 
 # Fuzz targets: one file each, built with libFuzzer (clang).
