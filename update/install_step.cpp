@@ -184,7 +184,7 @@ bool move_folder_in(const NewFolder& folder, const UpdatePlan& plan, InstallStat
         return false;
     for (size_t i : folder.files) {
         crash_point("moved-in");
-        state.files[plan.stale_files[i]->path] = installed_record(*plan.stale_files[i]);
+        state.files[plan.stale_files[i].file->path] = installed_record(*plan.stale_files[i].file);
     }
     return true;
 }
@@ -200,7 +200,7 @@ void make_move_folders(const UpdatePlan& plan, const std::vector<FileMove>& move
 {
     std::set<std::wstring> folders;
     for (const FileMove& move : moves) {
-        const std::string& path = plan.stale_files[move.file]->path;
+        const std::string& path = plan.stale_files[move.file].file->path;
         if (!survey.missing_folder(path).empty()) folders.insert(parent_folder(place_of(path)));
         if (move.existed) folders.insert(parent_folder(old_path_of(path)));
     }
@@ -243,7 +243,7 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
     std::atomic<bool> logged{false};
     const size_t threads = moves.size() >= PARALLEL_MOVES_FROM ? MOVE_THREADS : 1;
     const bool moved = for_each_index(moves.size(), threads, [&](size_t n) {
-        const ManifestFile& file = *plan.stale_files[moves[n].file];
+        const ManifestFile& file = *plan.stale_files[moves[n].file].file;
         DWORD error = 0;
         if (!move_file_in(file, moves[n].existed, error)) {
             if (!logged.exchange(true)) log_line("could not put %s in place (error %lu)", file.path.c_str(), error);
@@ -254,7 +254,7 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
         return true;
     });
     if (!moved) return false;   // the rollback reads the state file back
-    for (size_t n = 0; n < moves.size(); ++n) state.files[plan.stale_files[moves[n].file]->path] = records[n];
+    for (size_t n = 0; n < moves.size(); ++n) state.files[plan.stale_files[moves[n].file].file->path] = records[n];
     return true;
 }
 
@@ -269,9 +269,8 @@ bool commit_staged_files(const UpdatePlan& plan)
 {
     std::vector<std::wstring> staged;
     staged.reserve(plan.stale_files.size());
-    for (size_t i = 0; i < plan.stale_files.size(); ++i)
-        if (i >= plan.staged.size() || plan.staged[i] != StageState::StagedOnDisk)
-            staged.push_back(stage_path_of(plan.stale_files[i]->path));
+    for (const StaleFile& stale : plan.stale_files)
+        if (stale.stage != StageState::StagedOnDisk) staged.push_back(stage_path_of(stale.file->path));
     if (staged.empty()) return true;
     const ULONGLONG started = GetTickCount64();
     if (unsigned long error = flush_files(staged)) {
@@ -342,10 +341,11 @@ bool install_update(const UpdatePlan& plan)
 
     PlaceSurvey survey;
     std::vector<StalePath> stale;
-    for (const ManifestFile* file : plan.stale_files) {
+    for (const StaleFile& record : plan.stale_files) {
         // A place whose status cannot be read is flagged as existing: a replay
         // then never deletes what it cannot vouch for.
-        stale.push_back({file->path, survey.status(file->path) != PlaceStatus::missing});
+        const std::string& path = record.file->path;
+        stale.push_back({path, survey.status(path) != PlaceStatus::missing});
     }
     std::vector<std::string> removals = paths_to_move_away(plan, manifest);
 
