@@ -9,6 +9,7 @@
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/update_status.h"
+#include "base/win_handles.h"
 #include "formats/install_state.h"
 #include "splash/splash_assets.h"
 #include "update/driver.h"
@@ -26,9 +27,9 @@ std::vector<std::wstring> split_command_line()
     std::vector<std::wstring> args;
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    LocalMemory owner(argv);
     if (!argv) return args;
     for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
-    LocalFree(argv);
     return args;
 }
 
@@ -67,9 +68,7 @@ void attach_headless_output()
 
 bool game_is_running()
 {
-    InstallState state = read_install_state(install_dir);
-    std::string exe = state.run_exe.empty() ? "tarnwick.exe" : state.run_exe;
-    return game_running(game_exe_path(install_dir, exe));
+    return game_running(installed_game_exe(read_install_state(install_dir).run_exe));
 }
 
 }  // namespace

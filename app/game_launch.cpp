@@ -28,7 +28,7 @@ std::string expand_app_placeholder(const std::string& args, const std::string& f
 void* start_game()
 {
     const InstallState& state = update_status.install_state;
-    std::wstring exe = game_exe_path(install_dir, state.run_exe.empty() ? "tarnwick.exe" : state.run_exe);
+    std::wstring exe = installed_game_exe(state.run_exe);
     std::string args = expand_app_placeholder(state.run_args, to_utf8(install_dir));
     std::wstring command = L"\"" + exe + L"\" " + to_utf16(args);
 

@@ -100,7 +100,9 @@ void wait_for_handover(HANDLE game)
 
 int run_windowed()
 {
-    const std::wstring game_file = join_path(install_dir, to_utf16(std::string(PRODUCT_NAME) + ".exe"));
+    // The default executable by name, not the recorded run_exe: its presence
+    // tells an update ("updating...") from a first install.
+    const std::wstring game_file = game_exe_path(install_dir, DEFAULT_RUN_EXE);
     const bool game_present = GetFileAttributesW(game_file.c_str()) != INVALID_FILE_ATTRIBUTES;
 
     start_splash(to_utf8(prepare_splash_assets()), SPLASH_WIDTH, SPLASH_HEIGHT);

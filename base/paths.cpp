@@ -2,6 +2,7 @@
 
 #include "base/file_calls.h"
 #include "base/settings.h"
+#include "base/win_handles.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -63,10 +64,9 @@ std::wstring own_exe_path()
 std::wstring known_folder(const GUID& id)
 {
     PWSTR raw = nullptr;
-    std::wstring out;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)) && raw) out = raw;
-    if (raw) CoTaskMemFree(raw);
-    return out;
+    const bool found = SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw));
+    TaskMemory owner(raw);   // freed even when the call fails
+    return found && raw ? std::wstring(raw) : std::wstring();
 }
 
 std::wstring launcher_install_path()
@@ -80,6 +80,11 @@ std::wstring game_exe_path(const std::wstring& install_folder, const std::string
     for (wchar_t& c : out)
         if (c == L'/') c = L'\\';
     return out;
+}
+
+std::wstring installed_game_exe(const std::string& run_exe)
+{
+    return game_exe_path(install_dir, run_exe.empty() ? DEFAULT_RUN_EXE : run_exe);
 }
 
 std::wstring parent_folder(const std::wstring& path)

@@ -13,6 +13,10 @@ extern const int LAUNCHER_VERSION;
 // shortcut and message box caption all derive from it.
 inline constexpr const char* PRODUCT_NAME = "tarnwick";
 
+// The game's executable when nothing names another: an empty "exe" in the
+// state file, an install made by other means. The product word plus ".exe".
+inline constexpr const char* DEFAULT_RUN_EXE = "tarnwick.exe";
+
 extern bool headless;
 extern bool no_install;
 extern bool no_self_update;

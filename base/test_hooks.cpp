@@ -64,6 +64,46 @@ void owner_close_failed(const char* close_function)
     TerminateProcess(GetCurrentProcess(), 70);
 }
 
+namespace {
+
+// Never destroyed: owners of handles in objects with static storage may let
+// go of them after every other static is gone.
+OwnerTable& owner_table()
+{
+    static OwnerTable* table = new OwnerTable;
+    return *table;
+}
+
+void stop_on_owner_fault(const char* fault, const char* close_function, uintptr_t handle)
+{
+    log_line("owner fault: %s (%s handle %#llx)", fault, close_function,
+             static_cast<unsigned long long>(handle));
+    std::fprintf(stderr, "owner fault: %s (%s handle %#llx) -- a handle closed twice or taken by two "
+                         "owners\n", fault, close_function, static_cast<unsigned long long>(handle));
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 71);
+}
+
+}  // namespace
+
+void owner_took(HandleKind kind, uintptr_t handle, const void* owner, const char* close_function)
+{
+    if (!owner_table().take(kind, handle, owner))
+        stop_on_owner_fault("a second owner for one handle", close_function, handle);
+}
+
+void owner_moved(HandleKind kind, uintptr_t handle, const void* from, const void* to, const char* close_function)
+{
+    if (!owner_table().move(kind, handle, from, to))
+        stop_on_owner_fault("a move from an owner that does not hold the handle", close_function, handle);
+}
+
+void owner_let_go(HandleKind kind, uintptr_t handle, const void* owner, const char* close_function)
+{
+    if (!owner_table().let_go(kind, handle, owner))
+        stop_on_owner_fault("an owner let go of a handle it does not hold", close_function, handle);
+}
+
 bool test_launcher_handed_over() { return !test_hook_text("TW_TEST_HANDED_OVER").empty(); }
 
 bool test_update_thread_refused() { return !test_hook_text("TW_TEST_NO_UPDATE_THREAD").empty(); }

@@ -15,6 +15,8 @@
 //                           created
 //   TW_TEST_HANDOVER_HEADSTART_MS  the wait for the game's loading window
 //                           starts as if this many ms had already passed
+#include "base/owner_table.h"
+
 #include <cstdint>
 #include <string>
 
@@ -35,6 +37,16 @@ void crash_point(const char* point);
 // test builds log it, print it on standard error and end the process with
 // exit code 70; the shipped launcher ignores it.
 void owner_close_failed(const char* close_function);
+
+// The owners of base/win_handles.h report every handle they take, pass on by
+// a move, and let go of (to close it or give it away). The test builds keep
+// them in one OwnerTable and, when a handle gets a second owner or an owner
+// lets go of a handle it does not hold, log it, print it on standard error
+// and end the process with exit code 71; the shipped launcher records
+// nothing.
+void owner_took(HandleKind kind, uintptr_t handle, const void* owner, const char* close_function);
+void owner_moved(HandleKind kind, uintptr_t handle, const void* from, const void* to, const char* close_function);
+void owner_let_go(HandleKind kind, uintptr_t handle, const void* owner, const char* close_function);
 
 // The windowed run's seams (see the variables above).
 bool test_launcher_handed_over();

@@ -7,6 +7,9 @@ bool test_free_bytes(int64_t&) { return false; }
 void crash_point(const char*) {}
 std::string test_hook_text(const char*) { return {}; }
 void owner_close_failed(const char*) {}
+void owner_took(HandleKind, uintptr_t, const void*, const char*) {}
+void owner_moved(HandleKind, uintptr_t, const void*, const void*, const char*) {}
+void owner_let_go(HandleKind, uintptr_t, const void*, const char*) {}
 bool test_launcher_handed_over() { return false; }
 bool test_update_thread_refused() { return false; }
 uint64_t test_handover_head_start_ms() { return 0; }

@@ -5,6 +5,7 @@ set(TW_PORTABLE_SOURCES
     app/command_line.cpp
     base/log_format.cpp
     base/long_path.cpp
+    base/owner_table.cpp
     app/progress_text.cpp
     base/launcher_command_lines.cpp
     formats/json.cpp
@@ -47,6 +48,8 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_window_placement.cpp
     tests/unit/test_cross_fade.cpp
     tests/unit/test_video_timing.cpp
+    tests/unit/test_checked_arithmetic.cpp
+    tests/unit/test_owner_table.cpp
 )
 
 # Fuzz targets: one file each, built with libFuzzer (clang).

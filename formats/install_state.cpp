@@ -1,5 +1,6 @@
 #include "formats/install_state.h"
 
+#include "base/checked_arithmetic.h"
 #include "formats/relative_path.h"
 
 namespace {
@@ -48,23 +49,33 @@ std::string install_state_to_text(const InstallState& state)
     return out;
 }
 
-InstallState install_state_from_text(const std::string& text)
+InstallState install_state_from_text(const std::string& text, DocumentRefusal* reason)
 {
-    InstallState state;
+    if (reason) *reason = DocumentRefusal::none;
     JsonValue root;
-    if (!parse_json_document(text, root)) return state;
+    if (!parse_json_document(text, root)) {
+        if (reason) *reason = DocumentRefusal::syntax;
+        return {};
+    }
+    InstallState state;
     state.version = json_member(root, "version").text;
     const JsonValue& run = json_member(root, "run");
     state.run_exe = json_member(run, "exe").text;
     state.run_args = json_member(run, "args").text;
+    // The game is started from this name without a server's word, so it
+    // obeys the manifest's rule: a name that could leave the install folder
+    // discredits the whole file.
+    if (!state.run_exe.empty() && !is_safe_run_exe(state.run_exe)) {
+        if (reason) *reason = DocumentRefusal::unsafe_run_exe;
+        return {};
+    }
     const JsonValue& files = json_member(root, "files");
     if (files.kind != JsonValue::Object) return state;
     for (const auto& [path, record] : files.members) {
         // A record naming a path outside the install folder is never trusted.
         if (!is_safe_relative_path(path)) continue;
         InstalledFile f;
-        double size = record[0].number;
-        f.size = size >= 9.2e18 || size <= -9.2e18 || size != size ? 0 : static_cast<int64_t>(size);
+        f.size = double_to_int64(record[0].number);
         if (record[1].kind == JsonValue::String) f.write_time = leading_decimal(record[1].text);
         f.hash = record[2].text;
         state.files[path] = std::move(f);

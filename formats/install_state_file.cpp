@@ -1,5 +1,6 @@
 #include "formats/install_state.h"
 
+#include "base/log.h"
 #include "base/paths.h"
 #include "base/whole_file.h"
 
@@ -14,7 +15,13 @@ std::wstring state_file_path(const std::wstring& folder)
 
 InstallState read_install_state(const std::wstring& folder)
 {
-    return install_state_from_text(read_whole_file(state_file_path(folder)));
+    const std::string text = read_whole_file(state_file_path(folder));
+    if (text.empty()) return {};   // no install recorded yet
+    DocumentRefusal refusal = DocumentRefusal::none;
+    InstallState state = install_state_from_text(text, &refusal);
+    if (refusal != DocumentRefusal::none)
+        log_line("the install state was refused (%s) -- read as empty", document_refusal_name(refusal));
+    return state;
 }
 
 bool read_install_state_if_readable(const std::wstring& folder, InstallState& state)

@@ -1,5 +1,6 @@
 #include "formats/manifest.h"
 
+#include "base/checked_arithmetic.h"
 #include "formats/file_name_case.h"
 #include "formats/json.h"
 #include "formats/relative_path.h"
@@ -10,24 +11,16 @@
 
 namespace {
 
-int64_t truncate_to_int64(double v)
-{
-    if (std::isnan(v)) return 0;
-    if (v >= 9.2233720368547758e18) return INT64_MAX;
-    if (v <= -9.2233720368547758e18) return INT64_MIN;
-    return static_cast<int64_t>(v);
-}
-
 ManifestFile read_file_entry(const JsonValue& entry)
 {
     ManifestFile f;
     f.path = json_member(entry, "p").text;
     f.hash = json_member(entry, "h").text;
-    f.size = truncate_to_int64(json_member(entry, "s").number);
+    f.size = double_to_int64(json_member(entry, "s").number);
     for (const JsonValue& piece : json_member(entry, "c").items) {
         PieceRef ref;
         ref.id = piece[0].text;
-        ref.transfer_size = truncate_to_int64(piece[1].number);
+        ref.transfer_size = double_to_int64(piece[1].number);
         double stored = piece[2].number;
         ref.stored = stored != 0 || std::isnan(stored);
         f.pieces.push_back(std::move(ref));
@@ -78,16 +71,20 @@ std::string conflicting_path(const std::vector<std::string>& paths)
     return {};
 }
 
-bool parse_manifest(const std::string& text, Manifest& manifest)
+bool parse_manifest(const std::string& text, Manifest& manifest, DocumentRefusal* reason)
 {
+    auto refuse = [reason](DocumentRefusal why) {
+        if (reason) *reason = why;
+        return false;
+    };
+    if (reason) *reason = DocumentRefusal::none;
     JsonValue root;
-    if (!parse_json_document(text, root)) return false;
-    double format = json_member(root, "format").number;
-    if (std::isnan(format) || std::trunc(format) != 1) return false;
+    if (!parse_json_document(text, root)) return refuse(DocumentRefusal::syntax);
+    if (double_to_int64(json_member(root, "format").number) != 1) return refuse(DocumentRefusal::format);
 
     manifest.version = json_member(root, "version").text;
     manifest.build = json_member(root, "build").text;
-    int64_t piece = truncate_to_int64(json_member(root, "piece").number);
+    int64_t piece = double_to_int64(json_member(root, "piece").number);
     if (piece > 0) manifest.piece_size = piece;
     const JsonValue& run = json_member(root, "run");
     manifest.run_exe = json_member(run, "exe").text;
@@ -96,16 +93,21 @@ bool parse_manifest(const std::string& text, Manifest& manifest)
         manifest.files.push_back(read_file_entry(entry));
     const JsonValue& launcher = json_member(root, "launcher");
     manifest.launcher = read_file_entry(launcher);
-    int64_t lv = truncate_to_int64(json_member(launcher, "version").number);
+    int64_t lv = double_to_int64(json_member(launcher, "version").number);
     manifest.launcher_version = static_cast<int32_t>(static_cast<uint32_t>(lv & 0xFFFFFFFF));
 
-    if (manifest.files.empty() || manifest.run_exe.empty()) return false;
+    if (manifest.files.empty()) return refuse(DocumentRefusal::no_files);
+    if (manifest.run_exe.empty()) return refuse(DocumentRefusal::no_exe);
     // These strings become file-system and request paths: refuse the whole
     // manifest when any of them could leave the install folder.
-    if (!is_safe_run_exe(manifest.run_exe)) return false;
-    for (const ManifestFile& f : manifest.files)
-        if (!is_safe_relative_path(f.path) || !pieces_are_safe(f)) return false;
+    if (!is_safe_run_exe(manifest.run_exe)) return refuse(DocumentRefusal::unsafe_run_exe);
+    for (const ManifestFile& f : manifest.files) {
+        if (!is_safe_relative_path(f.path)) return refuse(DocumentRefusal::unsafe_path);
+        if (!pieces_are_safe(f)) return refuse(DocumentRefusal::bad_piece_id);
+    }
     std::vector<std::string> paths;
     for (const ManifestFile& f : manifest.files) paths.push_back(f.path);
-    return conflicting_path(paths).empty() && pieces_are_safe(manifest.launcher);
+    if (!conflicting_path(paths).empty()) return refuse(DocumentRefusal::conflicting_path);
+    if (!pieces_are_safe(manifest.launcher)) return refuse(DocumentRefusal::bad_piece_id);
+    return true;
 }

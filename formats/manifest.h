@@ -1,6 +1,8 @@
 #pragma once
 // The signed description of one published release: files, their pieces, the
 // game's command line and the launcher that goes with it.
+#include "formats/document_refusal.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,9 +34,10 @@ struct Manifest {
 };
 
 // Reads the (already signature-checked) body of "manifest.json". True when the
-// manifest is accepted. Besides the format rules, a manifest whose paths or ids
-// could reach outside the install folder is rejected as a whole.
-bool parse_manifest(const std::string& text, Manifest& manifest);
+// manifest is accepted; otherwise the rule that refused it is in *reason when
+// reason is given. Besides the format rules, a manifest whose paths or ids
+// could reach outside the install folder is refused as a whole.
+bool parse_manifest(const std::string& text, Manifest& manifest, DocumentRefusal* reason = nullptr);
 
 // The first of the paths that would share its place in the install folder
 // with another one on Windows (names differing only in case, over all of

@@ -261,11 +261,6 @@ void draw_status_text(DibSection& back, const std::string& text, float x, float 
 
 }  // namespace
 
-DibSection::~DibSection()
-{
-    if (dc_ && previous_) SelectObject(dc_.get(), previous_);
-}
-
 bool DibSection::create(int width, int height)
 {
     if (width < 1 || height < 1) return false;
@@ -283,7 +278,9 @@ bool DibSection::create(int width, int height)
     screen.reset();
     GdiObject owned(bitmap);
     if (!bitmap || !bits || !dc) return false;
-    previous_ = SelectObject(dc.get(), bitmap);
+    SelectedObject selection(dc.get(), bitmap);
+    if (!selection) return false;
+    selection_ = std::move(selection);   // puts back the selection of an earlier create first
     bitmap_ = std::move(owned);
     dc_ = std::move(dc);
     pixels_ = static_cast<uint32_t*>(bits);

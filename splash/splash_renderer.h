@@ -20,7 +20,6 @@ class ScalePool;
 class DibSection {
 public:
     DibSection() = default;
-    ~DibSection();
     DibSection(const DibSection&) = delete;
     DibSection& operator=(const DibSection&) = delete;
 
@@ -36,7 +35,7 @@ public:
 private:
     GdiObject bitmap_;
     MemoryDc dc_;
-    HGDIOBJ previous_ = nullptr;
+    SelectedObject selection_;   // after both owners: ends first
     uint32_t* pixels_ = nullptr;
     int width_ = 0;
     int height_ = 0;

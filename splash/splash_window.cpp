@@ -174,10 +174,9 @@ void present(SplashLoop& loop)
 {
     if (IsIconic(loop.window)) return;
     const DibSection& back = *loop.renderer.back_buffer;
-    HDC dc = GetDC(loop.window);
+    WindowDc dc(loop.window);
     if (!dc) return;
-    BitBlt(dc, 0, 0, back.width(), back.height(), back.dc(), 0, 0, SRCCOPY);
-    ReleaseDC(loop.window, dc);
+    BitBlt(dc.get(), 0, 0, back.width(), back.height(), back.dc(), 0, 0, SRCCOPY);
 }
 
 // Why the loop ended, for the launcher's log.

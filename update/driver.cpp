@@ -26,7 +26,7 @@ namespace {
 bool game_installed(const InstallState& state)
 {
     if (!state.version.empty()) return true;
-    return file_calls::GetFileAttributesW(join_path(install_dir, to_utf16(DEFAULT_RUN_EXE)).c_str()) !=
+    return file_calls::GetFileAttributesW(game_exe_path(install_dir, DEFAULT_RUN_EXE).c_str()) !=
            INVALID_FILE_ATTRIBUTES;
 }
 
@@ -52,7 +52,10 @@ bool accept_manifest(HttpClient& client)
         return false;
     }
     Manifest manifest;
-    if (!parse_manifest(manifest_body, manifest)) {
+    DocumentRefusal refusal = DocumentRefusal::none;
+    if (!parse_manifest(manifest_body, manifest, &refusal)) {
+        // The rule on its own line, before the failure line.
+        log_line("the manifest was refused (%s)", document_refusal_name(refusal));
         log_line("the manifest would not read");
         return false;
     }

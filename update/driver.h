@@ -2,9 +2,9 @@
 // One update run: journal recovery, manifest fetch and check, launcher
 // self-update, planning and install. Leaves its outcome in the update status.
 
-// The game's command line when no install has recorded one yet; "{app}" is
-// the install folder, filled in when the game starts.
-inline constexpr const char* DEFAULT_RUN_EXE = "tarnwick.exe";
+// The game's arguments when no install has recorded any yet (the executable
+// is DEFAULT_RUN_EXE, base/settings.h); "{app}" is the install folder, filled
+// in when the game starts.
 inline constexpr const char* DEFAULT_RUN_ARGS =
     "--player --loading-window --clip-dem \"{app}\\data\\engine\\assets\\dem\\tahoe40.twdem\" "
     "--no-dome --granite --forest-spawn";

@@ -119,7 +119,7 @@ bool compare_installed_files(const Manifest& manifest, InstallState& state, Upda
         // was read shows as a new time next run.
         if (f.matched_by_hash())
             state.files[f.file->path] = InstalledFile{f.disk.size, f.disk.write_time, f.digest};
-        if (!f.up_to_date()) plan.stale_files.push_back(f.file);
+        if (!f.up_to_date()) plan.stale_files.emplace_back(f.file);
     }
     return true;
 }

@@ -85,11 +85,9 @@ bool any_game_running(const std::vector<std::wstring>& exes)
 // release that renames its executable must still wait for the running game.
 bool wait_for_game(const Manifest& manifest, const InstallState& state)
 {
-    auto exe_of = [](const std::string& run_exe) {
-        return game_exe_path(install_dir, run_exe.empty() ? "tarnwick.exe" : run_exe);
-    };
-    std::vector<std::wstring> exes = {exe_of(manifest.run_exe)};
-    if (!state.run_exe.empty() && exe_of(state.run_exe) != exes[0]) exes.push_back(exe_of(state.run_exe));
+    std::vector<std::wstring> exes = {installed_game_exe(manifest.run_exe)};
+    if (!state.run_exe.empty() && installed_game_exe(state.run_exe) != exes[0])
+        exes.push_back(installed_game_exe(state.run_exe));
 
     if (any_game_running(exes)) {
         while (!update_status.stop_requested) {
@@ -160,7 +158,7 @@ bool move_folder_in(const NewFolder& folder, const UpdatePlan& plan, InstallStat
         return false;
     for (size_t i : folder.files) {
         crash_point("moved-in");
-        state.files[plan.stale_files[i]->path] = installed_record(*plan.stale_files[i]);
+        state.files[plan.stale_files[i].file->path] = installed_record(*plan.stale_files[i].file);
     }
     return true;
 }
@@ -176,7 +174,7 @@ void make_move_folders(const UpdatePlan& plan, const std::vector<FileMove>& move
 {
     std::set<std::wstring> folders;
     for (const FileMove& move : moves) {
-        const std::string& path = plan.stale_files[move.file]->path;
+        const std::string& path = plan.stale_files[move.file].file->path;
         if (!survey.missing_folder(path).empty()) folders.insert(parent_folder(place_of(path)));
         if (move.existed) folders.insert(parent_folder(old_path_of(path)));
     }
@@ -220,7 +218,7 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
     std::atomic<bool> logged{false};
     const size_t threads = moves.size() >= PARALLEL_MOVES_FROM ? MOVE_THREADS : 1;
     const bool moved = for_each_index(moves.size(), threads, [&](size_t n) {
-        const ManifestFile& file = *plan.stale_files[moves[n].file];
+        const ManifestFile& file = *plan.stale_files[moves[n].file].file;
         DWORD error = 0;
         if (!move_file_in(file, moves[n].existed, error)) {
             if (!logged.exchange(true)) log_line("could not put %s in place (error %lu)", file.path.c_str(), error);
@@ -231,7 +229,7 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
         return true;
     });
     if (!moved) return false;   // the rollback reads the state file back
-    for (size_t n = 0; n < moves.size(); ++n) state.files[plan.stale_files[moves[n].file]->path] = records[n];
+    for (size_t n = 0; n < moves.size(); ++n) state.files[plan.stale_files[moves[n].file].file->path] = records[n];
     return true;
 }
 
@@ -246,9 +244,8 @@ bool commit_staged_files(const UpdatePlan& plan)
 {
     std::vector<std::wstring> staged;
     staged.reserve(plan.stale_files.size());
-    for (size_t i = 0; i < plan.stale_files.size(); ++i)
-        if (i >= plan.staged.size() || plan.staged[i] != StageState::StagedOnDisk)
-            staged.push_back(stage_path_of(plan.stale_files[i]->path));
+    for (const StaleFile& stale : plan.stale_files)
+        if (stale.stage != StageState::StagedOnDisk) staged.push_back(stage_path_of(stale.file->path));
     if (staged.empty()) return true;
     const ULONGLONG started = GetTickCount64();
     if (unsigned long error = flush_files(staged)) {
@@ -282,8 +279,8 @@ void plan_layout_changes(const UpdatePlan& plan, PlaceSurvey& survey, std::vecto
                          LayoutChanges& layout)
 {
     std::set<std::string> made;
-    for (const ManifestFile* file : plan.stale_files) {
-        std::string folder = survey.missing_folder(file->path);
+    for (const StaleFile& stale : plan.stale_files) {
+        std::string folder = survey.missing_folder(stale.file->path);
         if (!folder.empty() && made.insert(folder).second) layout.made_folders.push_back(std::move(folder));
     }
     // A file where a new folder must go is moved aside like a removed one
@@ -383,13 +380,14 @@ bool install_update(const UpdatePlan& plan)
     PlaceSurvey survey;
     LayoutChanges layout;
     std::vector<StalePath> stale;
-    for (const ManifestFile* file : plan.stale_files) {
+    for (const StaleFile& record : plan.stale_files) {
         // A place whose status cannot be read is flagged as existing: a replay
         // then never deletes what it cannot vouch for.
+        const std::string& path = record.file->path;
         bool is_folder = false;
-        const PlaceStatus status = survey.status(file->path, &is_folder);
-        stale.push_back({file->path, status != PlaceStatus::missing});
-        if (is_folder) layout.in_the_way.push_back({file->path, free_kept_place(file->path)});
+        const PlaceStatus status = survey.status(path, &is_folder);
+        stale.push_back({path, status != PlaceStatus::missing});
+        if (is_folder) layout.in_the_way.push_back({path, free_kept_place(path)});
     }
     std::vector<std::string> removals = paths_to_move_away(plan, manifest);
     plan_layout_changes(plan, survey, removals, layout);

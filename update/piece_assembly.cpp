@@ -258,20 +258,18 @@ bool assemble_file(const ManifestFile& file, const std::wstring& dest)
 bool assemble_stale_files(UpdatePlan& plan)
 {
     set_status(PHASE_INSTALLING, "installing", false);
-    plan.staged.resize(plan.stale_files.size(), StageState::ToBuild);
     std::vector<size_t> to_build;   // indexes into stale_files
     for (size_t i = 0; i < plan.stale_files.size(); ++i)
-        if (plan.staged[i] == StageState::ToBuild) to_build.push_back(i);
+        if (plan.stale_files[i].stage == StageState::ToBuild) to_build.push_back(i);
     update_status.bytes_done.exchange(static_cast<int64_t>(plan.stale_files.size() - to_build.size()));
     update_status.bytes_total.exchange(static_cast<int64_t>(plan.stale_files.size()));
 
     std::vector<const ManifestFile*> files;
     files.reserve(to_build.size());
-    for (size_t i : to_build) files.push_back(plan.stale_files[i]);
+    for (size_t i : to_build) files.push_back(plan.stale_files[i].file);
     SharedAssembly shared(files);
     for (size_t n = 0; n < to_build.size(); ++n)
-        if (to_build[n] < plan.pieces_staged.size())
-            shared.in_part[n] = {&plan.pieces_staged[to_build[n]], update_status.manifest.piece_size};
+        shared.in_part[n] = {&plan.stale_files[to_build[n]].pieces_staged, update_status.manifest.piece_size};
     // One worker per hardware thread, the calling thread among them.
     for_each_index(files.size(), std::max(1u, std::thread::hardware_concurrency()),
                    [&](size_t i) { return assemble_one(shared, i); });
@@ -285,6 +283,6 @@ bool assemble_stale_files(UpdatePlan& plan)
         return false;
     }
     for (size_t n = 0; n < to_build.size(); ++n)
-        plan.staged[to_build[n]] = shared.on_disk[n] ? StageState::StagedOnDisk : StageState::Staged;
+        plan.stale_files[to_build[n]].stage = shared.on_disk[n] ? StageState::StagedOnDisk : StageState::Staged;
     return true;
 }

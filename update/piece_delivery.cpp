@@ -11,14 +11,14 @@ bool is_one_piece_file(const ManifestFile& file, int64_t piece_size)
            piece_raw_size(file.size, 0, piece_size) == file.size;
 }
 
-std::vector<PieceDelivery> plan_piece_delivery(const std::vector<const ManifestFile*>& stale_files,
+std::vector<PieceDelivery> plan_piece_delivery(const std::vector<StaleFile>& stale_files,
                                                const std::vector<PieceJob>& jobs, int64_t piece_size)
 {
     std::vector<PieceDelivery> out(jobs.size());
     std::unordered_map<std::string, size_t> job_of;
     for (size_t j = 0; j < jobs.size(); ++j) job_of.emplace(jobs[j].id, j);
     for (size_t i = 0; i < stale_files.size(); ++i) {
-        const ManifestFile& file = *stale_files[i];
+        const ManifestFile& file = *stale_files[i].file;
         const bool whole = is_one_piece_file(file, piece_size);
         for (size_t k = 0; k < file.pieces.size(); ++k) {
             auto found = job_of.find(file.pieces[k].id);

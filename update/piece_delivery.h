@@ -33,5 +33,5 @@ bool is_one_piece_file(const ManifestFile& file, int64_t piece_size);
 // launcher's own pieces) goes to the cache. A place whose length differs from
 // the job's (a manifest that lists one id at places of different lengths) is
 // left to the cache as well, where the assembly finds the bytes not to match.
-std::vector<PieceDelivery> plan_piece_delivery(const std::vector<const ManifestFile*>& stale_files,
+std::vector<PieceDelivery> plan_piece_delivery(const std::vector<StaleFile>& stale_files,
                                                const std::vector<PieceJob>& jobs, int64_t piece_size);

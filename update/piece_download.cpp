@@ -1,5 +1,6 @@
 #include "update/piece_download.h"
 
+#include "base/checked_arithmetic.h"
 #include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
@@ -31,19 +32,18 @@ namespace {
 // or wrote there. Each (file, piece) place belongs to one job, so each entry
 // is written by one thread only.
 struct StageTargets {
-    const std::vector<const ManifestFile*>* files = nullptr;   // null: nothing is delivered to the stage
-    std::vector<StageState>* staged = nullptr;
-    std::vector<std::vector<char>>* pieces_staged = nullptr;
+    std::vector<StaleFile>* files = nullptr;   // null: nothing is delivered to the stage
 
     void mark(const PieceTarget& t, StageState whole_state) const
     {
-        (*pieces_staged)[t.file][t.piece] = 1;
-        if (t.whole) (*staged)[t.file] = whole_state;
+        StaleFile& stale = (*files)[t.file];
+        stale.pieces_staged[t.piece] = 1;
+        if (t.whole) stale.stage = whole_state;
     }
-    bool marked(const PieceTarget& t) const { return (*pieces_staged)[t.file][t.piece] != 0; }
+    bool marked(const PieceTarget& t) const { return (*files)[t.file].pieces_staged[t.piece] != 0; }
     std::wstring path_of(const PieceTarget& t) const
     {
-        std::wstring path = stage_path_of((*files)[t.file]->path);
+        std::wstring path = stage_path_of((*files)[t.file].file->path);
         return t.whole ? path : path + L".part";
     }
 };
@@ -136,19 +136,13 @@ bool deliver(const PieceJob& job, const PieceDelivery& delivery, const StageTarg
         bool written = target.whole ? write_new_file(path, raw.data(), raw.size(), true)
                                     : write_into_part(path, target.offset, raw);
         if (!written) {
-            log_line("could not write %s to the stage (error %lu)", (*stage.files)[target.file]->path.c_str(),
+            log_line("could not write %s to the stage (error %lu)", (*stage.files)[target.file].file->path.c_str(),
                      GetLastError());
             return false;
         }
         stage.mark(target, StageState::StagedOnDisk);
     }
     return true;
-}
-
-int64_t saturating_add(int64_t a, int64_t b)
-{
-    int64_t sum = 0;
-    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<int64_t>::max() : sum;
 }
 
 // The most bytes a sound body of this piece can have: a stored piece is its
@@ -303,7 +297,7 @@ void reopen_staged_copies(const UpdatePlan& plan, const std::vector<PieceDeliver
             if (!target.whole) has_part[target.file] = 1;
     for (size_t i = 0; i < plan.stale_files.size(); ++i) {
         if (!has_part[i]) continue;
-        const std::wstring staged = stage_path_of(plan.stale_files[i]->path);
+        const std::wstring staged = stage_path_of(plan.stale_files[i].file->path);
         const std::wstring part = staged + L".part";
         if (file_calls::GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
             file_calls::GetFileAttributesW(staged.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -331,15 +325,11 @@ bool download_update(HttpClient& client, UpdatePlan& plan)
     const std::vector<PieceJob> jobs = distinct_jobs(plan.jobs);
     const std::vector<PieceDelivery> deliveries =
         plan_piece_delivery(plan.stale_files, jobs, update_status.manifest.piece_size);
-    plan.staged.assign(plan.stale_files.size(), StageState::ToBuild);
-    plan.pieces_staged.assign(plan.stale_files.size(), {});
-    for (size_t i = 0; i < plan.stale_files.size(); ++i)
-        plan.pieces_staged[i].assign(plan.stale_files[i]->pieces.size(), 0);
+    for (StaleFile& stale : plan.stale_files) stale.forget_stage();   // only what this run finds counts
     reopen_staged_copies(plan, deliveries);
 
     bool write_failed = false;
-    if (run_piece_threads(client, jobs, deliveries, StageTargets{&plan.stale_files, &plan.staged, &plan.pieces_staged},
-                          write_failed))
+    if (run_piece_threads(client, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
         return true;
     const char* message = "the download failed -- check the connection and open the launcher again";
     if (update_status.stop_requested.load()) message = "stopped";

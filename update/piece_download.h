@@ -19,7 +19,7 @@ bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs);
 // The download step of an update: phase 3 with the download size, then the
 // twelve threads, which write each verified piece straight into the stage
 // copies of the files that use it (see update/piece_delivery.h) and into the
-// cache only for other uses; what they staged is noted in plan.staged and
-// plan.pieces_staged. On failure phase 8 ("stopped", the connection text, or
+// cache only for other uses; what they staged is noted in the stale files'
+// records (plan.stale_files). On failure phase 8 ("stopped", the connection text, or
 // "could not write to the install folder").
 bool download_update(HttpClient& client, UpdatePlan& plan);

@@ -39,10 +39,10 @@ long count_expected(const std::wstring& folder, const std::string& relative,
     return found;
 }
 
-bool stage_holds_exactly(const NewFolder& folder, const std::vector<const ManifestFile*>& stale_files)
+bool stage_holds_exactly(const NewFolder& folder, const std::vector<StaleFile>& stale_files)
 {
     std::unordered_set<std::string> expected;
-    for (size_t i : folder.files) expected.insert(stale_files[i]->path);
+    for (size_t i : folder.files) expected.insert(stale_files[i].file->path);
     return count_expected(stage_path_of(folder.path), folder.path, expected) ==
            static_cast<long>(expected.size());
 }
@@ -101,12 +101,12 @@ PlaceStatus PlaceSurvey::status(const std::string& path, bool* is_folder)
     return status_of(place_of(path), is_folder);
 }
 
-std::vector<NewFolder> new_folders(const std::vector<const ManifestFile*>& stale_files, PlaceSurvey& survey)
+std::vector<NewFolder> new_folders(const std::vector<StaleFile>& stale_files, PlaceSurvey& survey)
 {
     std::vector<NewFolder> folders;
     std::unordered_map<std::string, size_t> index;
     for (size_t i = 0; i < stale_files.size(); ++i) {
-        std::string folder = survey.missing_folder(stale_files[i]->path);
+        std::string folder = survey.missing_folder(stale_files[i].file->path);
         if (folder.empty()) continue;
         auto at = index.find(folder);
         if (at == index.end()) {

@@ -5,6 +5,7 @@
 // about the folders, not about every file, and moves each new folder in
 // whole instead of file by file.
 #include "formats/manifest.h"
+#include "update/update_plan.h"
 
 #include <string>
 #include <unordered_map>
@@ -46,4 +47,4 @@ struct NewFolder {
 };
 
 // The new folders of an install, in the order their first files appear.
-std::vector<NewFolder> new_folders(const std::vector<const ManifestFile*>& stale_files, PlaceSurvey& survey);
+std::vector<NewFolder> new_folders(const std::vector<StaleFile>& stale_files, PlaceSurvey& survey);

@@ -1,19 +1,12 @@
 #include "update/planning_rules.h"
 
+#include "base/checked_arithmetic.h"
+
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <unordered_set>
 
 namespace {
-
-int64_t saturating_add(int64_t a, int64_t b)
-{
-    int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-    return sum;
-}
 
 bool starts_with(const std::string& s, const char* prefix)
 {
@@ -48,12 +41,12 @@ int64_t piece_raw_size(int64_t file_size, size_t k, int64_t piece_size)
     return std::min(rest, piece_size);
 }
 
-std::vector<PieceJob> build_piece_jobs(const std::vector<const ManifestFile*>& files,
-                                       int64_t piece_size)
+std::vector<PieceJob> build_piece_jobs(const std::vector<StaleFile>& files, int64_t piece_size)
 {
     std::vector<PieceJob> jobs;
     std::unordered_set<std::string> seen;
-    for (const ManifestFile* file : files) {
+    for (const StaleFile& stale : files) {
+        const ManifestFile* file = stale.file;
         for (size_t k = 0; k < file->pieces.size(); ++k) {
             const PieceRef& piece = file->pieces[k];
             if (!seen.insert(piece.id).second) continue;
@@ -77,7 +70,7 @@ int64_t download_total(const std::vector<PieceJob>& jobs)
 int64_t disk_space_needed(const UpdatePlan& plan)
 {
     int64_t files = 0;
-    for (const ManifestFile* file : plan.stale_files) files = saturating_add(files, file->size);
+    for (const StaleFile& stale : plan.stale_files) files = saturating_add(files, stale.file->size);
     return saturating_add(plan.download_total, saturating_add(files, files));
 }
 

@@ -28,7 +28,7 @@ int64_t piece_raw_size(int64_t file_size, size_t k, int64_t piece_size);
 // a repeated id keeps its first job (and that job's raw_size). The result is
 // ordered by transfer_size, largest first; equal sizes keep their first-met
 // order.
-std::vector<PieceJob> build_piece_jobs(const std::vector<const ManifestFile*>& files,
+std::vector<PieceJob> build_piece_jobs(const std::vector<StaleFile>& files,
                                        int64_t piece_size);
 
 int64_t download_total(const std::vector<PieceJob>& jobs);

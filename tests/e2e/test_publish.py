@@ -431,6 +431,7 @@ def test_verify_applies_the_launchers_manifest_rules(keys, tmp_path):
     (out / "manifest.sig").write_bytes(r[-32:].rjust(32, b"\0") + s[-32:].rjust(32, b"\0"))
     result = run_tool("verify", out, "--pub", keys / "public.pem")
     assert result.returncode == 1 and b"refused" in result.stderr
+    assert b"the manifest was refused (unsafe_run_exe)" in result.stderr
     assert b"does not verify" not in result.stderr
 
 

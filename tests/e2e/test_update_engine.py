@@ -374,10 +374,30 @@ def test_offline_fallbacks(how, installed, install_dir, update_server, release, 
     assert log[-2:] == [expected, f"headless: done, phase {expected[1]}"]
     if REASONS[how]:
         assert REASONS[how] in log
+    if how == "unreadable manifest":   # the rule, on the line before
+        assert log[log.index(REASONS[how]) - 1] == "the manifest was refused (no_files)"
     assert not any(line.startswith("manifest ") for line in log)
     assert release.chunk_requests() == {}
     if how == "missing signature":
         assert update_server.count("manifest.sig") == 3   # retried: no status asked for
+
+
+@pytest.mark.parametrize("default_exe", [False, True])
+def test_state_file_naming_a_program_outside_the_folder_is_refused(default_exe, install_dir):
+    """Offline, the game is started from the state file alone: one whose exe
+    could leave the install folder is read as no state at all, so the game
+    counts as installed only through the default executable, which is then
+    the one played."""
+    install_dir.mkdir(parents=True)
+    (install_dir / ".twinstall.json").write_bytes(
+        b'{"version":"0.9","run":{"exe":"C:\\\\windows\\\\system32\\\\cmd.exe","args":"/c x"},"files":{}}')
+    if default_exe:
+        (install_dir / "tarnwick.exe").write_bytes(b"installed by hand")
+    assert run_launcher(install_dir, server_url=UNREACHABLE).returncode == 1
+    log = read_log(install_dir)
+    assert "the install state was refused (unsafe_run_exe) -- read as empty" in log
+    expected = OFFLINE if default_exe else CANT_REACH
+    assert log[-2:] == [expected, f"headless: done, phase {expected[1]}"]
 
 
 def test_refused_requests_say_why_in_the_log(install_dir, update_server, release, tmp_path):

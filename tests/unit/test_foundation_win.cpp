@@ -81,6 +81,16 @@ TEST(Owners, AWrongCloseFunctionStopsTheTestBuild)
     EXPECT_EQ(run_child(L"close-search", L"\"" + dir + L"\" kernel"), 70);
 }
 
+// A second close can succeed on a value another thread has been given in
+// between; the owners record every handle, so the reused value's second
+// owner stops the test build (71; without the record the double close would
+// end it with 70), while moves, release and adoption and out() pass.
+TEST(Owners, ASecondOwnerOfOneHandleStopsTheTestBuild)
+{
+    EXPECT_EQ(run_child(L"share-handle", L"pass"), 0);
+    EXPECT_EQ(run_child(L"share-handle", L"second"), 71);
+}
+
 TEST(Log, LinesAreStampedCutAndNeverInterleaved)
 {
     std::wstring dir = make_temp_folder(L"log");

@@ -136,6 +136,34 @@ TEST(InstallState, UnsafePathsAreDroppedOnRead)
     EXPECT_EQ(s.files.begin()->first, "ok/file");
 }
 
+// The game is started from the recorded name when no server answers: a name
+// that could leave the install folder would start any program.
+TEST(InstallState, AGameExecutableOutsideTheFolderRefusesTheWholeFile)
+{
+    auto read = [](const std::string& exe, DocumentRefusal& reason) {
+        InstallState s = sample_state();
+        s.run_exe = exe;
+        return install_state_from_text(install_state_to_text(s), &reason);
+    };
+    for (const char* bad : {"C:\\Windows\\System32\\calc.exe", "c:calc.exe", "\\\\host\\share\\x.exe",
+                            "/bin/x.exe", "\\x.exe", "../x.exe", "bin\\..\\..\\x.exe", "nul"}) {
+        DocumentRefusal reason = DocumentRefusal::none;
+        InstallState s = read(bad, reason);
+        EXPECT_STREQ(document_refusal_name(reason), "unsafe_run_exe") << bad;
+        EXPECT_EQ(s.run_exe, "") << bad;
+        EXPECT_EQ(s.version, "") << bad;
+        EXPECT_TRUE(s.files.empty()) << bad;
+    }
+    for (const char* good : {"", "game.exe", "bin\\game.exe", "./bin/game.exe"}) {
+        DocumentRefusal reason = DocumentRefusal::syntax;
+        EXPECT_EQ(read(good, reason).run_exe, good);
+        EXPECT_EQ(reason, DocumentRefusal::none) << good;
+    }
+    DocumentRefusal reason = DocumentRefusal::none;
+    install_state_from_text("{\"run\":", &reason);
+    EXPECT_EQ(reason, DocumentRefusal::syntax);
+}
+
 TEST(InstallState, RepeatedPathKeepsTheLastRecord)
 {
     InstallState s = install_state_from_text("{\"files\":{\"a\":[1,\"1\",\"x\"],\"a\":[2,\"2\",\"y\"]}}");

@@ -24,6 +24,17 @@ bool accepts(const std::string& text, Manifest* out = nullptr)
     return ok;
 }
 
+// The rule that refused the text ("none" when it was accepted); the answer
+// and the reason must agree.
+std::string refusal(const std::string& text)
+{
+    Manifest m;
+    DocumentRefusal reason = DocumentRefusal::syntax;
+    bool ok = parse_manifest(text, m, &reason);
+    EXPECT_EQ(ok, reason == DocumentRefusal::none);
+    return document_refusal_name(reason);
+}
+
 // A manifest whose single file is `file_entry` (JSON object text).
 std::string with_file(const std::string& file_entry, const std::string& run_exe = "game.exe")
 {
@@ -77,14 +88,14 @@ TEST(Manifest, FormatMustTruncateToOne)
 {
     EXPECT_TRUE(accepts(manifest_text(",\"format\":1.9")));
     EXPECT_TRUE(accepts(manifest_text(",\"format\":1e0")));
-    EXPECT_FALSE(accepts(manifest_text(",\"format\":2")));
-    EXPECT_FALSE(accepts(manifest_text(",\"format\":0.99")));
-    EXPECT_FALSE(accepts(manifest_text(",\"format\":\"1\"")));
-    EXPECT_FALSE(accepts(manifest_text(",\"format\":true")));
-    EXPECT_FALSE(accepts(manifest_text(",\"format\":null")));
+    EXPECT_EQ(refusal(manifest_text(",\"format\":2")), "format");
+    EXPECT_EQ(refusal(manifest_text(",\"format\":0.99")), "format");
+    EXPECT_EQ(refusal(manifest_text(",\"format\":\"1\"")), "format");
+    EXPECT_EQ(refusal(manifest_text(",\"format\":true")), "format");
+    EXPECT_EQ(refusal(manifest_text(",\"format\":null")), "format");
     std::string without = manifest_text();
     without.erase(without.find("\"format\":1,"), 11);
-    EXPECT_FALSE(accepts(without));
+    EXPECT_EQ(refusal(without), "format");
 }
 
 TEST(Manifest, RejectedFormatLeavesTheModelUntouched)
@@ -100,16 +111,16 @@ TEST(Manifest, RejectedFormatLeavesTheModelUntouched)
 
 TEST(Manifest, NeedsFilesAndAGameExecutable)
 {
-    EXPECT_FALSE(accepts(manifest_text(",\"files\":[]")));
-    EXPECT_FALSE(accepts(manifest_text(",\"files\":{}")));
-    EXPECT_FALSE(accepts(manifest_text(",\"run\":{\"exe\":\"\"}")));
-    EXPECT_FALSE(accepts(manifest_text(",\"run\":{\"args\":\"x\"}")));
-    EXPECT_FALSE(accepts(manifest_text(",\"run\":\"tarnwick.exe\"")));
-    EXPECT_FALSE(accepts("{\"format\":1,\"files\":[" + file_at("a") + "]}"));
-    EXPECT_FALSE(accepts(""));
-    EXPECT_FALSE(accepts("[" + manifest_text() + "]"));
+    EXPECT_EQ(refusal(manifest_text(",\"files\":[]")), "no_files");
+    EXPECT_EQ(refusal(manifest_text(",\"files\":{}")), "no_files");
+    EXPECT_EQ(refusal(manifest_text(",\"run\":{\"exe\":\"\"}")), "no_exe");
+    EXPECT_EQ(refusal(manifest_text(",\"run\":{\"args\":\"x\"}")), "no_exe");
+    EXPECT_EQ(refusal(manifest_text(",\"run\":\"tarnwick.exe\"")), "no_exe");
+    EXPECT_EQ(refusal("{\"format\":1,\"files\":[" + file_at("a") + "]}"), "no_exe");
+    EXPECT_EQ(refusal(""), "syntax");
+    EXPECT_EQ(refusal("[" + manifest_text() + "]"), "syntax");
     std::string truncated = manifest_text();
-    EXPECT_FALSE(accepts(truncated.substr(0, truncated.size() - 1)));
+    EXPECT_EQ(refusal(truncated.substr(0, truncated.size() - 1)), "syntax");
 }
 
 TEST(Manifest, PieceSizeOnlyWhenPositive)
@@ -211,12 +222,13 @@ TEST(Manifest, FilePathsThatCouldLeaveTheInstallFolderRejectTheWholeManifest)
     for (const char* bad : {"", "/etc/passwd", "\\\\windows", "C:/x", "c:x", "a//b", "a/", "./a", "a/./b",
                             "..", "../x", "a/../../x", "a\\\\b", "a\\u0001b", "a\\nb", "a:ads", "a/...", "x.",
                             "caf\\u00e9.txt", "data/nul.pak", "a\xff.bin"})
-        EXPECT_FALSE(accepts(with_file(file_at(bad)))) << bad;
+        EXPECT_EQ(refusal(with_file(file_at(bad))), "unsafe_path") << bad;
     // One bad entry among good ones is enough.
-    EXPECT_FALSE(accepts("{\"format\":1,\"run\":{\"exe\":\"g.exe\"},\"files\":[" + file_at("ok") + "," +
-                         file_at("../escape") + "]}"));
+    EXPECT_EQ(refusal("{\"format\":1,\"run\":{\"exe\":\"g.exe\"},\"files\":[" + file_at("ok") + "," +
+                      file_at("../escape") + "]}"),
+              "unsafe_path");
     // An entry that is not an object has no path.
-    EXPECT_FALSE(accepts("{\"format\":1,\"run\":{\"exe\":\"g.exe\"},\"files\":[1]}"));
+    EXPECT_EQ(refusal("{\"format\":1,\"run\":{\"exe\":\"g.exe\"},\"files\":[1]}"), "unsafe_path");
 }
 
 TEST(Manifest, RunExeMustStayInside)
@@ -225,7 +237,7 @@ TEST(Manifest, RunExeMustStayInside)
     EXPECT_TRUE(accepts(with_file(file_at("a"), "bin\\\\game.exe")));
     for (const char* bad : {"/game.exe", "\\\\game.exe", "C:\\\\game.exe", "..\\\\game.exe", "../game.exe",
                             "bin/../../game.exe"})
-        EXPECT_FALSE(accepts(with_file(file_at("a"), bad))) << bad;
+        EXPECT_EQ(refusal(with_file(file_at("a"), bad)), "unsafe_run_exe") << bad;
 }
 
 TEST(Manifest, PieceIdsMustBeDigestText)
@@ -233,12 +245,13 @@ TEST(Manifest, PieceIdsMustBeDigestText)
     std::string upper = ID_B;
     upper[10] = 'A';
     for (const std::string& bad : {upper, ID_A.substr(1), ID_A + "a", std::string("../../x"), std::string()}) {
-        EXPECT_FALSE(accepts(with_file("{\"p\":\"a\",\"c\":[[\"" + bad + "\",1,0]]}"))) << bad;
-        EXPECT_FALSE(accepts(manifest_text(",\"launcher\":{\"version\":9,\"c\":[[\"" + bad + "\",1,0]]}")))
+        EXPECT_EQ(refusal(with_file("{\"p\":\"a\",\"c\":[[\"" + bad + "\",1,0]]}")), "bad_piece_id") << bad;
+        EXPECT_EQ(refusal(manifest_text(",\"launcher\":{\"version\":9,\"c\":[[\"" + bad + "\",1,0]]}")),
+                  "bad_piece_id")
             << bad;
     }
     // A piece entry that is not an array has an empty id.
-    EXPECT_FALSE(accepts(with_file("{\"p\":\"a\",\"c\":[\"" + ID_A + "\"]}")));
+    EXPECT_EQ(refusal(with_file("{\"p\":\"a\",\"c\":[\"" + ID_A + "\"]}")), "bad_piece_id");
 }
 
 TEST(Manifest, EntriesMustNameDistinctPlacesOutsideTheLauncherFiles)
@@ -249,19 +262,19 @@ TEST(Manifest, EntriesMustNameDistinctPlacesOutsideTheLauncherFiles)
     EXPECT_TRUE(accepts(two("data/a.bin", "data/b.bin")));
     EXPECT_TRUE(accepts(two("data/a", "data2/a")));
     // Windows ignores case: these name one file, or a file and its own folder.
-    EXPECT_FALSE(accepts(two("Data/A.bin", "data/a.BIN")));
-    EXPECT_FALSE(accepts(two("data/a.bin", "data/a.bin")));
-    EXPECT_FALSE(accepts(two("data", "DATA/x.bin")));
-    EXPECT_FALSE(accepts(two("a/b/c", "a/B")));
+    EXPECT_EQ(refusal(two("Data/A.bin", "data/a.BIN")), "conflicting_path");
+    EXPECT_EQ(refusal(two("data/a.bin", "data/a.bin")), "conflicting_path");
+    EXPECT_EQ(refusal(two("data", "DATA/x.bin")), "conflicting_path");
+    EXPECT_EQ(refusal(two("a/b/c", "a/B")), "conflicting_path");
     // Case beyond ASCII counts too, as the file system folds it.
-    EXPECT_FALSE(accepts(two("\xC3\x84.bin", "\xC3\xA4.bin")));                 // Ä, ä
-    EXPECT_FALSE(accepts(two("\xD0\x94\xCE\xA3/x", "\xD0\xB4\xCF\x83/X")));   // ДΣ, дσ
-    EXPECT_FALSE(accepts(two("\xF0\x90\x90\x80", "\xF0\x90\x90\xA8")));      // U+10400, U+10428
+    EXPECT_EQ(refusal(two("\xC3\x84.bin", "\xC3\xA4.bin")), "conflicting_path");                 // Ä, ä
+    EXPECT_EQ(refusal(two("\xD0\x94\xCE\xA3/x", "\xD0\xB4\xCF\x83/X")), "conflicting_path");   // ДΣ, дσ
+    EXPECT_EQ(refusal(two("\xF0\x90\x90\x80", "\xF0\x90\x90\xA8")), "conflicting_path");      // U+10400, U+10428
     EXPECT_TRUE(accepts(two("stra\xC3\x9F" "e", "strasse")));                   // ß has no one-letter capital
     for (const char* own : {".twinstall.json", "launcher.log", "Launcher.LOG", ".twupdate/journal.txt",
                             ".TWUPDATE/pieces/x", "launcher/tarnwick.exe", "launcher", "LAUNCHER/readme.txt",
                             ".twmanifest.json", ".TWManifest.sig"})
-        EXPECT_FALSE(accepts(with_file(file_at(own)))) << own;
+        EXPECT_EQ(refusal(with_file(file_at(own))), "conflicting_path") << own;
     EXPECT_TRUE(accepts(with_file(file_at("launchers/readme.txt"))));
     EXPECT_TRUE(accepts(with_file(file_at("logs/launcher.log"))));
 }

@@ -185,12 +185,12 @@ TEST_F(PieceAssembly, PartWrittenByTheDownloadIsCompletedFromTheCacheAndCut)
     ASSERT_TRUE(write_file_atomic(part, "abcd????ij and a stale tail"));
     UpdatePlan plan;
     plan.stale_files = {&f};
-    plan.pieces_staged = {{1, 0, 1}};
+    plan.stale_files[0].pieces_staged = {1, 0, 1};
 
     ASSERT_TRUE(assemble_stale_files(plan));
     EXPECT_EQ(read_whole_file(stage_path_of(f.path)), "abcdefghij");
     EXPECT_FALSE(exists(part));
-    EXPECT_EQ(plan.staged[0], StageState::StagedOnDisk);
+    EXPECT_EQ(plan.stale_files[0].stage, StageState::StagedOnDisk);
 }
 
 // Files are built several at once, yet the failure reported is the first in

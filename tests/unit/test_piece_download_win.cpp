@@ -102,13 +102,13 @@ TEST_F(PieceDownload, PiecesLeftInTheStageAreFoundInPlace)
     plan.jobs = {job_for("solo", 4), job_for("abcd", 4), job_for("ef", 2)};
 
     ASSERT_TRUE(download_update(offline_, plan));   // nothing to fetch
-    EXPECT_EQ(plan.staged[0], StageState::Staged);
-    EXPECT_EQ(plan.pieces_staged[1], (std::vector<char>{1, 1}));
+    EXPECT_EQ(plan.stale_files[0].stage, StageState::Staged);
+    EXPECT_EQ(plan.stale_files[1].pieces_staged, (std::vector<char>{1, 1}));
     EXPECT_EQ(update_status.bytes_done.load(), 10);
 
     ASSERT_TRUE(write_file_atomic(stage_path_of(one.path), "SOLO"));
     EXPECT_FALSE(download_update(offline_, plan));   // must be fetched again
-    EXPECT_EQ(plan.staged[0], StageState::ToBuild);
+    EXPECT_EQ(plan.stale_files[0].stage, StageState::ToBuild);
 }
 
 }  // namespace

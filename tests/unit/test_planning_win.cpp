@@ -75,7 +75,7 @@ protected:
     std::vector<std::string> stale()
     {
         std::vector<std::string> out;
-        for (const ManifestFile* f : plan_.stale_files) out.push_back(f->path);
+        for (const StaleFile& f : plan_.stale_files) out.push_back(f.file->path);
         return out;
     }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -43,12 +44,33 @@ int close_search_handle(int argc, wchar_t** argv)
     return 0;
 }
 
+// Passes handles between owners as the launcher does (moves, a vector that
+// grows, release and adoption, a handle returned through a pointer) and
+// returns 0; with argv[0] "second" it then gives one handle a second owner.
+int share_handle(int argc, wchar_t** argv)
+{
+    if (argc < 1) return 2;
+    KernelHandle first(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!first) return 4;
+    std::vector<KernelHandle> events;
+    events.push_back(std::move(first));
+    for (int i = 0; i < 40; ++i) events.emplace_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle adopted(events[0].release());
+    BcryptAlgorithm algorithm;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.out(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+        return 5;
+    BcryptAlgorithm kept(std::move(algorithm));
+    if (std::wstring(argv[0]) == L"second") KernelHandle thief(adopted.get());
+    return 0;
+}
+
 }  // namespace
 
 int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
 {
     if (name == L"atomic-crash") return atomic_write_then_crash(argc, argv);
     if (name == L"close-search") return close_search_handle(argc, argv);
+    if (name == L"share-handle") return share_handle(argc, argv);
     return 99;
 }
 

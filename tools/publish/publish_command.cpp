@@ -154,7 +154,9 @@ bool check_before_writing(EVP_PKEY* key, const std::string& text, const std::str
                           std::string& error)
 {
     Manifest manifest;
-    if (!parse_manifest(text, manifest)) {
+    DocumentRefusal refusal = DocumentRefusal::none;
+    if (!parse_manifest(text, manifest, &refusal)) {
+        std::fprintf(stderr, "tarnwick-publish: the manifest was refused (%s)\n", document_refusal_name(refusal));
         error = "the launcher would refuse this manifest -- nothing written";
         return false;
     }

@@ -141,7 +141,9 @@ int run_verify(const std::vector<std::string>& args)
     if (!verify_manifest_signature(key.get(), text, signature))
         problems.add("manifest.sig does not verify manifest.json with " + parsed.value("--pub"));
     Manifest manifest;
-    if (!parse_manifest(text, manifest)) {
+    DocumentRefusal refusal = DocumentRefusal::none;
+    if (!parse_manifest(text, manifest, &refusal)) {
+        problems.add(std::string("the manifest was refused (") + document_refusal_name(refusal) + ")");
         problems.add("manifest.json is refused by the launcher's manifest reader");
         return problems.report();
     }
