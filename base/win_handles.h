@@ -104,6 +104,11 @@ struct IconTraits {           // LoadImageW without LR_SHARED; shared icons are 
     static HICON invalid() { return nullptr; }
     static bool close(HICON h) { return DestroyIcon(h) != 0; }
 };
+struct RegKeyTraits {         // RegCreateKeyExW / RegOpenKeyExW
+    static constexpr const char* name = "RegCloseKey";
+    static HKEY invalid() { return nullptr; }
+    static bool close(HKEY h) { return RegCloseKey(h) == ERROR_SUCCESS; }
+};
 
 using KernelHandle = Owned<HANDLE, KernelHandleTraits>;
 using FileHandle = Owned<HANDLE, FileHandleTraits>;
@@ -116,6 +121,7 @@ using GdiObject = Owned<HGDIOBJ, GdiObjectTraits>;
 using MemoryDc = Owned<HDC, MemoryDcTraits>;
 using ScreenDc = Owned<HDC, ScreenDcTraits>;
 using IconHandle = Owned<HICON, IconTraits>;
+using RegKey = Owned<HKEY, RegKeyTraits>;
 
 // A COM interface pointer that releases its reference.
 template <typename I>
