@@ -53,8 +53,10 @@ std::string describe(const std::wstring& link, bool with_arguments)
     if (file) file->Release();
     shell_link->Release();
     if (!loaded) return line + "missing";
-    return line + utf8(target) + "\t" + utf8(folder) + "\t" + utf8(icon) + "," +
-           std::to_string(icon_index) + "\t" + utf8(text) + (with_arguments ? "\t" + utf8(arguments) : "");
+    line += utf8(target) + "\t" + utf8(folder) + "\t" + utf8(icon) + "," + std::to_string(icon_index) + "\t" +
+            utf8(text);
+    if (with_arguments) line.append("\t").append(utf8(arguments));
+    return line;
 }
 
 }  // namespace

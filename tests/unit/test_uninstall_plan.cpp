@@ -42,5 +42,5 @@ TEST(UninstallPlan, FoldersComeDeepestFirstEachOnce)
     EXPECT_EQ(sorted, (std::vector<std::string>{"bin", "bin/tools", "data", "data/maps", "data/maps/x", "databank"}));
     for (size_t i = 0; i < order.size(); ++i)
         for (size_t j = i + 1; j < order.size(); ++j)
-            EXPECT_NE(order[i].rfind(order[j] + "/", 0), 0u) << order[j] << " listed before " << order[i];
+            EXPECT_NE(order[j].rfind(order[i] + "/", 0), 0u) << order[i] << " listed before " << order[j];
 }
