@@ -100,7 +100,7 @@ def test_the_entry_is_written_by_the_self_install_and_refreshed_by_an_update(env
 
     # The repair shortcut starts the installed launcher with --verify.
     link = run_wine(WIN / "shell_link_reader.exe", ["--repair"], env=env, timeout=60).stdout.decode()
-    fields = link.rstrip("\n").split("\t")
+    fields = link.rstrip("\r\n").split("\t")
     assert fields[0].endswith("\\Programs\\tarnwick\\Repair tarnwick.lnk")
     assert fields[1:3] + fields[5:] == [target, winpath(installed.parent), "--verify"]
 
@@ -122,7 +122,7 @@ def test_a_headless_uninstall_by_the_installed_launcher_keeps_only_the_players_f
     assert sorted(p.relative_to(install_dir).as_posix() for p in install_dir.rglob("*")) == [
         "data", "data/settings.ini", "saves", "saves/slot1.sav"]
     assert [link[1] for link in links(env)] == ["missing", "missing"]
-    assert run_wine(WIN / "shell_link_reader.exe", ["--repair"], env=env).stdout.decode().endswith("missing\n")
+    assert run_wine(WIN / "shell_link_reader.exe", ["--repair"], env=env).stdout.decode().rstrip().endswith("\tmissing")
     assert entry_values(env) == {}
     assert f"tarnwick was removed. Your own files were kept in {winpath(install_dir)}." in out
     assert f"kept {winpath(install_dir / 'saves' / 'slot1.sav')}" in out
@@ -184,7 +184,7 @@ def test_the_windowed_question_answered_no_changes_nothing(env, install_dir, tmp
     pressed = run_wine(WIN / "window_list.exe", ["--press-no", "tarnwick.exe", "--timeout", "60000"], env=env,
                        timeout=90)
     assert pressed.returncode == 0
-    assert pressed.stdout.decode().rstrip("\n").split("\t") == ["tarnwick", QUESTION]
+    assert pressed.stdout.decode().rstrip("\r\n").split("\t") == ["tarnwick", QUESTION]
     assert proc.wait(timeout=60) == 0
     assert all_files(install_dir) == before
     assert entry_values(env) == values
