@@ -176,16 +176,30 @@ def test_an_uninstall_while_the_game_runs_refuses_and_removes_nothing(env, insta
     assert all_files(install_dir) == before
 
 
-def test_the_windowed_question_answered_no_changes_nothing(env, install_dir, tmp_path, update_server):
+def press(button, env):
+    pressed = run_wine(WIN / "window_list.exe", [button, "tarnwick.exe", "--timeout", "60000"], env=env,
+                       timeout=90)
+    assert pressed.returncode == 0, f"no box to {button}"
+    return pressed.stdout.decode().rstrip("\r\n").split("\t")
+
+
+def test_the_windowed_question_answered_no_changes_nothing_and_yes_removes(env, install_dir, tmp_path,
+                                                                            update_server):
     installed = installed_game(env, install_dir, tmp_path, update_server)
     before = all_files(install_dir)   # launcher.log included
     values = entry_values(env)
-    proc = start_wine(installed, ["--uninstall"], env={**env, "TW_INSTALL_DIR": winpath(install_dir)})
-    pressed = run_wine(WIN / "window_list.exe", ["--press-no", "tarnwick.exe", "--timeout", "60000"], env=env,
-                       timeout=90)
-    assert pressed.returncode == 0
-    assert pressed.stdout.decode().rstrip("\r\n").split("\t") == ["tarnwick", QUESTION]
+    start = lambda: start_wine(installed, ["--uninstall"], env={**env, "TW_INSTALL_DIR": winpath(install_dir)})
+    proc = start()
+    assert press("--press-no", env) == ["tarnwick", QUESTION]
     assert proc.wait(timeout=60) == 0
     assert all_files(install_dir) == before
     assert entry_values(env) == values
     assert [link[1] for link in links(env)] == [winpath(installed)] * 2
+
+    proc = start()
+    assert press("--press-yes", env) == ["tarnwick", QUESTION]
+    closing = press("--press-ok", env)
+    assert closing == ["tarnwick", f"tarnwick was removed. Your own files were kept in {winpath(install_dir)}."]
+    assert proc.wait(timeout=60) == 0
+    assert all_files(install_dir) == PLAYER
+    assert entry_values(env) == {}

@@ -3,6 +3,7 @@
 //   window_list.exe [--class NAME] [--wait IMAGE] [--watch IMAGE] [--timeout MS]
 //   window_list.exe --press-ok IMAGE [--timeout MS]
 //   window_list.exe --press-no IMAGE [--timeout MS]
+//   window_list.exe --press-yes IMAGE [--timeout MS]
 //
 // Lists top-level windows (of class NAME when given), one per line, fields
 // separated by tabs: handle, class, process id, process image, visible (1/0),
@@ -11,8 +12,8 @@
 // window (of the class); --watch IMAGE prints a listing every 100 ms, each
 // after a line "@ <ms since start>", until that process has no window (of the
 // class) left. --press-ok waits for a message box ("#32770") of a process with
-// that image, prints "<caption>\t<text>" and presses OK; --press-no does
-// the same with the No button of a Yes/No box. IMAGE is a full
+// that image, prints "<caption>\t<text>" and presses OK; --press-no and
+// --press-yes do the same with the buttons of a Yes/No box. IMAGE is a full
 // Windows path or a bare file name, compared ignoring case. Exit code 0, or 2
 // when the timeout (default 60 s) passed first.
 #include "tests/programs/utf8_text.h"
@@ -144,7 +145,7 @@ int press_button(const std::wstring& image, DWORD timeout, int button)
 
 int wmain(int argc, wchar_t** argv)
 {
-    std::wstring class_name, wait_image, watch_image, ok_image, no_image;
+    std::wstring class_name, wait_image, watch_image, ok_image, no_image, yes_image;
     DWORD timeout = 60000;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::wstring a = argv[i];
@@ -153,10 +154,12 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--watch") watch_image = argv[i + 1];
         else if (a == L"--press-ok") ok_image = argv[i + 1];
         else if (a == L"--press-no") no_image = argv[i + 1];
+        else if (a == L"--press-yes") yes_image = argv[i + 1];
         else if (a == L"--timeout") timeout = static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10));
     }
     if (!ok_image.empty()) return press_button(ok_image, timeout, IDOK);
     if (!no_image.empty()) return press_button(no_image, timeout, IDNO);
+    if (!yes_image.empty()) return press_button(yes_image, timeout, IDYES);
 
     const DWORD start = GetTickCount();
     if (!wait_image.empty()) {
