@@ -29,6 +29,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -183,7 +184,13 @@ void remove_with_com(Removal& removal, Progress& progress)
 // longer than two seconds, and is gone before the caller goes on.
 void remove_with_bar(Removal& removal, Progress& progress)
 {
-    std::thread worker([&] { remove_with_com(removal, progress); });
+    std::thread worker;
+    try {
+        worker = std::thread([&] { remove_with_com(removal, progress); });
+    } catch (const std::system_error&) {
+        remove_with_com(removal, progress);   // no thread to spare: the same work without the bar
+        return;
+    }
     const ULONGLONG start = GetTickCount64();
     bool shown = false;
     while (!progress.finished) {
