@@ -9,6 +9,7 @@ struct CommandLine {
     bool no_install = false;
     bool no_self_update = false;
     bool verify = false;   // hash every installed file instead of trusting its record
+    bool uninstall = false;   // remove the game and the launcher, keeping the player's files
 
     // A "--swap TARGET PID" request; when set, nothing else of the start-up
     // happens and the swap's result is the exit code.

@@ -5,6 +5,7 @@
 #include "app/headless_progress.h"
 #include "app/install_lock.h"
 #include "app/roads.h"
+#include "app/uninstall_entry.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
@@ -66,12 +67,12 @@ void attach_headless_output()
     if (_wfreopen(L"CONOUT$", L"w", stdout)) console_attached = true;
 }
 
+}  // namespace
+
 bool game_is_running()
 {
     return game_running(installed_game_exe(read_install_state(install_dir).run_exe));
 }
-
-}  // namespace
 
 int headless_exit_code(unsigned phase)
 {
@@ -86,6 +87,7 @@ int run_headless(const std::vector<std::wstring>& shots)
     }
     unsigned phase = read_status().phase;
     log_line("headless: done, phase %d", static_cast<int>(phase));
+    if (phase == PHASE_READY) refresh_uninstall_entry();
     if (!shots.empty()) {
         std::string assets = to_utf8(prepare_splash_assets());
         for (const std::wstring& file : shots) {
@@ -113,6 +115,13 @@ int entry()
     else
         install_dir = join_path(known_folder(FOLDERID_LocalAppData), L"tarnwick");
 
+    if (cl.uninstall) {
+        // Before the install folder is made or its log opened: a "No" to the
+        // question changes nothing.
+        if (headless) attach_headless_output();
+        return run_uninstall();
+    }
+
     create_folders(install_dir);
     if (headless) attach_headless_output();
     // Before the log: a second launcher must not even truncate the first's.
@@ -129,6 +138,7 @@ int entry()
              to_utf8(server_url).c_str());
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     remove_swap_leftover();
+    repair_uninstall_entry();
 
     if (!no_install && !headless && self_install()) return 0;
     if (headless) return run_headless(cl.shots);

@@ -1,6 +1,7 @@
 #include "app/self_install.h"
 
 #include "app/roads.h"
+#include "app/uninstall_entry.h"
 #include "base/file_calls.h"
 #include "base/file_copy.h"
 #include "base/launcher_command_lines.h"
@@ -47,10 +48,11 @@ bool read_identity(const std::wstring& path, FileIdentity& identity)
 
 // A shortcut below a known folder. A folder that cannot be looked up gets
 // none: its empty path would put the link in the current folder.
-void make_shortcut_in(const GUID& folder, const wchar_t* relative_link, const std::wstring& target)
+void make_shortcut_in(const GUID& folder, const wchar_t* relative_link, const std::wstring& target,
+                      const std::wstring& arguments = {})
 {
     const std::wstring base = known_folder(folder);
-    if (!base.empty()) make_shortcut(join_path(base, relative_link), target);
+    if (!base.empty()) make_shortcut(join_path(base, relative_link), target, arguments);
 }
 
 }  // namespace
@@ -62,13 +64,14 @@ bool same_file(const std::wstring& a, const std::wstring& b)
     return first.volume == second.volume && std::memcmp(first.id, second.id, sizeof first.id) == 0;
 }
 
-void make_shortcut(const std::wstring& link, const std::wstring& target)
+void make_shortcut(const std::wstring& link, const std::wstring& target, const std::wstring& arguments)
 {
     ComPtr<IShellLinkW> shell_link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(shell_link.out()))))
         return;
     shell_link->SetPath(target.c_str());
+    shell_link->SetArguments(arguments.c_str());
     shell_link->SetWorkingDirectory(parent_folder(target).c_str());
     shell_link->SetIconLocation(target.c_str(), 0);
     shell_link->SetDescription(L"tarnwick");
@@ -92,6 +95,8 @@ bool self_install()
     }
     make_shortcut_in(FOLDERID_Programs, L"tarnwick\\tarnwick.lnk", installed);
     make_shortcut_in(FOLDERID_Desktop, L"tarnwick.lnk", installed);
+    make_shortcut_in(FOLDERID_Programs, L"tarnwick\\Repair tarnwick.lnk", installed, L"--verify");
+    write_uninstall_entry(installed);
 
     // No arguments: the installed copy starts as if from its shortcut. It
     // inherits the environment.

@@ -3,6 +3,7 @@
 // start and the wait for its loading window, or a warning box.
 #include "app/game_launch.h"
 #include "app/roads.h"
+#include "app/uninstall_entry.h"
 #include "app/windowed_poll.h"
 #include "base/log.h"
 #include "base/paths.h"
@@ -33,6 +34,7 @@ void update_work(std::atomic<bool>& worker_done)
         update_status.phase = PHASE_LAUNCHER_UPDATE;
     } else {
         run_update();
+        if (read_status().phase == PHASE_READY) refresh_uninstall_entry();
     }
     worker_done.exchange(true);
 }

@@ -22,6 +22,7 @@ enum class HandleKind : uint8_t {
     user,          // icons
     local_memory,  // LocalFree
     task_memory,   // CoTaskMemFree
+    registry,      // RegCloseKey
 };
 
 class OwnerTable {

@@ -169,6 +169,12 @@ struct IconTraits {           // LoadImageW without LR_SHARED; shared icons are 
     static HICON invalid() { return nullptr; }
     static bool close(HICON h) { return DestroyIcon(h) != 0; }
 };
+struct RegKeyTraits {         // RegCreateKeyExW / RegOpenKeyExW
+    static constexpr const char* name = "RegCloseKey";
+    static constexpr HandleKind kind = HandleKind::registry;
+    static HKEY invalid() { return nullptr; }
+    static bool close(HKEY h) { return RegCloseKey(h) == ERROR_SUCCESS; }
+};
 
 using KernelHandle = Owned<HANDLE, KernelHandleTraits>;
 using FileHandle = Owned<HANDLE, FileHandleTraits>;
@@ -183,6 +189,7 @@ using ScreenDc = Owned<HDC, ScreenDcTraits>;
 using IconHandle = Owned<HICON, IconTraits>;
 using LocalMemory = Owned<HLOCAL, LocalMemoryTraits>;
 using TaskMemory = Owned<void*, TaskMemoryTraits>;
+using RegKey = Owned<HKEY, RegKeyTraits>;
 
 // A window's device context from GetDC: released to that window, never
 // deleted. Used within one function, so it neither copies nor moves.

@@ -3,6 +3,7 @@
 # Add a file here only when it and everything it calls is free of the OS.
 set(TW_PORTABLE_SOURCES
     app/command_line.cpp
+    app/uninstall_plan.cpp
     base/log_format.cpp
     base/long_path.cpp
     base/owner_table.cpp
@@ -30,6 +31,7 @@ set(TW_PORTABLE_SOURCES
 # under Wine.
 set(TW_PORTABLE_TESTS
     tests/unit/test_command_line.cpp
+    tests/unit/test_uninstall_plan.cpp
     tests/unit/test_json.cpp
     tests/unit/test_log_format.cpp
     tests/unit/test_long_path.cpp

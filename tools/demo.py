@@ -6,7 +6,8 @@ pieces, hands over to it, and v6 replaces v5's file and finishes the update.
 Last, the normal start a player gets: the windowed launcher on a virtual
 1920x1080 screen updates to a fourth release, shows its splash (a screenshot
 lands in build/demo/splash.png), starts the game and hands over to its
-loading window."""
+loading window. At the end a headless --uninstall removes the game and the
+launcher's files and keeps a save the player made."""
 import json
 import os
 import random
@@ -202,6 +203,23 @@ def windowed_run(server, install, files3):
     return code
 
 
+def uninstall(install):
+    save = install / "saves" / "slot1.sav"
+    save.parent.mkdir(parents=True, exist_ok=True)
+    save.write_bytes(b"the player's own save\n")
+    before = sum(1 for p in install.rglob("*") if p.is_file())
+    print(f"\n== uninstall (headless) of {install}: {before} files, one of them the player's {save.name}")
+    own = WORK / "my launcher" / "tarnwick.exe"
+    result = run_wine(own, ["--uninstall", "--headless"], env={"TW_INSTALL_DIR": winpath(install)})
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
+        if line.startswith(("removed ", "kept ", "tarnwick was", "moved ", "could not")):
+            print("  ", line)
+    left = sorted(p.relative_to(install).as_posix() for p in install.rglob("*") if p.is_file())
+    print(f"   exit code {result.returncode}; left in the install folder: {', '.join(left) or 'nothing'}; "
+          f"the launcher it ran from, outside that folder, {'stays' if own.exists() else 'is GONE'}")
+    return result.returncode == 0 and left == ["saves/slot1.sav"] and own.exists()
+
+
 def main():
     for tool in (PUBLISH_TOOL, LAUNCHER_V5, LAUNCHER_V6, WINDOW_LIST, FAKE_GAME, PRIVATE_KEY):
         if not Path(tool).exists():
@@ -229,7 +247,8 @@ def main():
         codes.append(windowed_run(server, install, files3))
     print(f"\nsplash picture: {WORK / 'splash.png'}")
     subprocess.run(["wineserver", "-k"], env=wine_env(), check=False)
-    if codes != [0, 0, 0, 0] or not same or not handed_over:
+    removed = uninstall(install)
+    if codes != [0, 0, 0, 0] or not same or not handed_over or not removed:
         sys.exit(1)
 
 

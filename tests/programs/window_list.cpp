@@ -2,6 +2,8 @@
 //
 //   window_list.exe [--class NAME] [--wait IMAGE] [--watch IMAGE] [--timeout MS]
 //   window_list.exe --press-ok IMAGE [--timeout MS]
+//   window_list.exe --press-no IMAGE [--timeout MS]
+//   window_list.exe --press-yes IMAGE [--timeout MS]
 //
 // Lists top-level windows (of class NAME when given), one per line, fields
 // separated by tabs: handle, class, process id, process image, visible (1/0),
@@ -10,7 +12,8 @@
 // window (of the class); --watch IMAGE prints a listing every 100 ms, each
 // after a line "@ <ms since start>", until that process has no window (of the
 // class) left. --press-ok waits for a message box ("#32770") of a process with
-// that image, prints "<caption>\t<text>" and presses OK. IMAGE is a full
+// that image, prints "<caption>\t<text>" and presses OK; --press-no and
+// --press-yes do the same with the buttons of a Yes/No box. IMAGE is a full
 // Windows path or a bare file name, compared ignoring case. Exit code 0, or 2
 // when the timeout (default 60 s) passed first.
 #include "tests/programs/utf8_text.h"
@@ -121,7 +124,7 @@ BOOL CALLBACK collect_text(HWND child, LPARAM param)
     return TRUE;
 }
 
-int press_ok(const std::wstring& image, DWORD timeout)
+int press_button(const std::wstring& image, DWORD timeout, int button)
 {
     for (DWORD start = GetTickCount(); GetTickCount() - start < timeout; Sleep(50)) {
         for (const Window& w : windows(L"#32770")) {
@@ -130,8 +133,8 @@ int press_ok(const std::wstring& image, DWORD timeout)
             EnumChildWindows(w.handle, collect_text, reinterpret_cast<LPARAM>(&text));
             std::printf("%s\t%s\n", utf8(w.title).c_str(), utf8(text).c_str());
             std::fflush(stdout);
-            PostMessageW(w.handle, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(w.handle, IDOK)));
+            PostMessageW(w.handle, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(w.handle, button)));
             return 0;
         }
     }
@@ -142,7 +145,7 @@ int press_ok(const std::wstring& image, DWORD timeout)
 
 int wmain(int argc, wchar_t** argv)
 {
-    std::wstring class_name, wait_image, watch_image, ok_image;
+    std::wstring class_name, wait_image, watch_image, ok_image, no_image, yes_image;
     DWORD timeout = 60000;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::wstring a = argv[i];
@@ -150,9 +153,13 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--wait") wait_image = argv[i + 1];
         else if (a == L"--watch") watch_image = argv[i + 1];
         else if (a == L"--press-ok") ok_image = argv[i + 1];
+        else if (a == L"--press-no") no_image = argv[i + 1];
+        else if (a == L"--press-yes") yes_image = argv[i + 1];
         else if (a == L"--timeout") timeout = static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10));
     }
-    if (!ok_image.empty()) return press_ok(ok_image, timeout);
+    if (!ok_image.empty()) return press_button(ok_image, timeout, IDOK);
+    if (!no_image.empty()) return press_button(no_image, timeout, IDNO);
+    if (!yes_image.empty()) return press_button(yes_image, timeout, IDYES);
 
     const DWORD start = GetTickCount();
     if (!wait_image.empty()) {

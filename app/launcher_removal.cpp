@@ -1,0 +1,63 @@
+#include "app/launcher_removal.h"
+
+#include "app/self_install.h"
+#include "app/uninstall_removal.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/win_handles.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// A running program cannot remove its own file, and a helper process
+// started to wait for this one would be a running file of its own. What is
+// left therefore goes to Windows: the per-user RunOnce key runs the
+// system's own command interpreter once at the next logon, which deletes
+// that one file (and nothing else: the path is quoted whole, and "del" takes
+// no folders).
+void remove_at_next_logon(const std::wstring& path)
+{
+    wchar_t system[MAX_PATH] = {};
+    const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+    // A '%' would be expanded by the interpreter, a '"' would end the quoting.
+    if (n == 0 || n >= MAX_PATH || path.find_first_of(L"%\"") != std::wstring::npos) {
+        log_line("%s stays: delete it by hand", to_utf8(path).c_str());
+        return;
+    }
+    const std::wstring command =
+        L"\"" + std::wstring(system) + L"\\cmd.exe\" /d /c del /f /q \"" + path + L"\"";
+    RegKey key;
+    const bool ok =
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, nullptr,
+                        0, KEY_SET_VALUE, nullptr, key.out(), nullptr) == ERROR_SUCCESS &&
+        RegSetValueExW(key.get(), L"tarnwick-removed-launcher", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(command.c_str()),
+                       static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    log_line(ok ? "%s is removed at the next logon" : "%s stays: delete it by hand", to_utf8(path).c_str());
+}
+
+}  // namespace
+
+bool remove_launcher_file(const std::wstring& launcher, const std::wstring& parking)
+{
+    if (GetFileAttributesW(launcher.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    if (!same_file(own_exe_path(), launcher)) return remove_file(launcher);
+
+    if (!parking.empty() && create_folders(parking)) {
+        const std::wstring parked =
+            join_path(parking, L"tarnwick-removed-" + std::to_wstring(GetCurrentProcessId()) + L".exe");
+        // No MOVEFILE_COPY_ALLOWED: across volumes the copy would be made and
+        // the running original still could not be deleted.
+        if (MoveFileExW(launcher.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            log_line("moved the running launcher out of the install folder to %s", to_utf8(parked).c_str());
+            remove_at_next_logon(parked);
+            return true;
+        }
+    }
+    log_line("the running launcher could not leave %s", to_utf8(launcher).c_str());
+    remove_at_next_logon(launcher);
+    return false;
+}

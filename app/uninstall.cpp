@@ -1,0 +1,281 @@
+// --uninstall: removes the game the state file records, the launcher's own
+// files, the shortcuts, the splash cache, the "Apps & features" entry and
+// the installed launcher, and keeps every other file in the game folder: the
+// player's saves, settings and screenshots are not the launcher's to delete.
+//
+// Every step finds its work afresh on disk, so an uninstall cut off at any
+// point can be run again and ends the same. The state file goes last of the
+// install folder's records: until then it still names the game files that
+// are left.
+#include "app/install_lock.h"
+#include "app/launcher_removal.h"
+#include "app/roads.h"
+#include "app/shortcut_files.h"
+#include "app/uninstall_entry.h"
+#include "app/uninstall_plan.h"
+#include "app/uninstall_removal.h"
+#include "base/log.h"
+#include "base/paths.h"
+#include "base/settings.h"
+#include "base/test_hooks.h"
+#include "formats/install_state.h"
+#include "splash/splash_assets.h"
+#include "splash/splash_state.h"
+#include "update/install_step.h"
+#include "update/saved_manifest.h"
+#include "update/update_folder.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr const wchar_t* QUESTION =
+    L"Remove tarnwick and the installed game? Your own files in the game folder are kept.";
+// A launcher just ending (the installed copy's own start) lets go within this.
+constexpr unsigned long LOCK_WAIT_MS = 3000;
+// The bar shows only for an uninstall that takes longer than this.
+constexpr DWORD SPLASH_AFTER_MS = 2000;
+constexpr int SPLASH_WIDTH = 3820;
+constexpr int SPLASH_HEIGHT = 1990;
+
+struct Progress {
+    std::atomic<size_t> done{0};
+    std::atomic<size_t> total{1};
+    std::atomic<bool> finished{false};
+};
+
+bool folder_exists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool same_path(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The outcome goes to the player: a box when windowed, the console (through
+// the log's echo) when headless.
+void tell(const std::string& text, bool warning)
+{
+    log_line("%s", text.c_str());
+    if (!headless)
+        MessageBoxW(nullptr, to_utf16(text).c_str(), to_utf16(PRODUCT_NAME).c_str(),
+                    warning ? MB_ICONWARNING : MB_ICONINFORMATION);
+}
+
+// One removal, counted; `removed` collects the names for the closing lines.
+class Removal {
+public:
+    explicit Removal(Progress& progress) : progress_(progress) {}
+
+    void file(const std::wstring& path)
+    {
+        const bool was_there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (!remove_file(path)) {
+            ++failed_;
+            log_line("could not delete %s (error %lu)", to_utf8(path).c_str(), GetLastError());
+        } else if (was_there) {
+            ++removed_;
+            crash_point("uninstall-removed");
+        }
+        ++progress_.done;
+    }
+
+    void tree(const std::wstring& folder)
+    {
+        if (!folder_exists(folder)) return;
+        if (remove_tree(folder)) {
+            log_line("removed %s", to_utf8(folder).c_str());
+            crash_point("uninstall-removed");
+        } else {
+            ++failed_;
+            log_line("could not remove all of %s", to_utf8(folder).c_str());
+        }
+    }
+
+    size_t removed() const { return removed_; }
+    size_t failed() const { return failed_; }
+    void count_failure() { ++failed_; }
+
+private:
+    Progress& progress_;
+    size_t removed_ = 0;
+    size_t failed_ = 0;
+};
+
+// The game's files and the folders they leave empty. A file reached through
+// a folder link is kept: its bytes may live outside the install folder.
+void remove_game(const InstallState& state, Removal& removal)
+{
+    for (const auto& [relative, file] : state.files) {
+        const std::wstring path = game_exe_path(install_dir, relative);
+        if (passes_through_link(install_dir, path)) {
+            log_line("kept %s: it lies behind a folder link", relative.c_str());
+            continue;
+        }
+        removal.file(path);
+    }
+    for (const std::string& folder : folders_to_prune(state)) {
+        const std::wstring path = game_exe_path(install_dir, folder);
+        if (!passes_through_link(install_dir, path)) remove_empty_folder(path);
+    }
+}
+
+// The launcher's own files in the install folder, its records last. Only
+// names the launcher makes are touched: whatever else lies there stays.
+void remove_launcher_records(Removal& removal)
+{
+    removal.tree(update_folder());
+    const std::wstring state_file = join_path(install_dir, L".twinstall.json");
+    for (const std::wstring& path : {saved_manifest_path(), saved_signature_path()}) {
+        removal.file(path + L".part");
+        removal.file(path);
+    }
+    removal.file(join_path(install_dir, L"launcher.log"));
+    removal.file(join_path(parent_folder(launcher_install_path()), L"tarnwick.new.exe"));
+    removal.file(state_file + L".part");
+    removal.file(state_file);
+}
+
+// Shortcuts that lead to this install's launcher; one made for another
+// install folder is not ours.
+void remove_shortcuts(Removal& removal)
+{
+    for (const std::wstring& link : launcher_shortcuts()) {
+        const std::wstring target = shortcut_target(link);
+        if (!target.empty() && same_path(target, launcher_install_path())) removal.file(link);
+    }
+    const std::wstring menu = start_menu_folder();
+    if (!menu.empty()) remove_empty_folder(menu);
+}
+
+void remove_all_but_launcher(Removal& removal, Progress& progress)
+{
+    if (folder_exists(install_dir)) {
+        replay_journal();   // a cut update's files back in place, so the state file names them all
+        const InstallState state = read_install_state(install_dir);
+        progress.total = state.files.size() + 12;
+        remove_game(state, removal);
+        remove_launcher_records(removal);
+    }
+    remove_shortcuts(removal);
+    if (!remove_uninstall_entry()) {
+        removal.count_failure();
+        log_line("could not delete the Apps & features entry");
+    }
+    progress.finished = true;
+}
+
+void remove_with_com(Removal& removal, Progress& progress)
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);   // for the shortcuts
+    remove_all_but_launcher(removal, progress);
+    if (SUCCEEDED(com)) CoUninitialize();
+}
+
+// Runs the removal on a worker; the splash's bar appears only when it takes
+// longer than two seconds, and is gone before the caller goes on.
+void remove_with_bar(Removal& removal, Progress& progress)
+{
+    std::thread worker;
+    try {
+        worker = std::thread([&] { remove_with_com(removal, progress); });
+    } catch (const std::system_error&) {
+        remove_with_com(removal, progress);   // no thread to spare: the same work without the bar
+        return;
+    }
+    const ULONGLONG start = GetTickCount64();
+    bool shown = false;
+    while (!progress.finished) {
+        if (!shown && GetTickCount64() - start > SPLASH_AFTER_MS)
+            shown = start_splash(to_utf8(prepare_splash_assets()), SPLASH_WIDTH, SPLASH_HEIGHT);
+        if (shown) {
+            const size_t done = progress.done, total = progress.total;
+            splash_state.set_progress(static_cast<float>(done) / static_cast<float>(total > done ? total : done));
+            splash_state.set_text("removing... " + std::to_string(done) + " / " + std::to_string(total));
+        }
+        Sleep(30);
+    }
+    worker.join();
+    if (shown) stop_splash();
+}
+
+std::wstring uninstall_log_path()
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    return n == 0 || n > MAX_PATH ? std::wstring() : join_path(temp, L"tarnwick-uninstall.log");
+}
+
+// What stayed in the install folder after the removal: the player's.
+void report(size_t removed, size_t failed, const std::wstring& log)
+{
+    const std::vector<std::wstring> kept = files_below(install_dir);
+    for (const std::wstring& file : kept) log_line("kept %s", to_utf8(file).c_str());
+    log_line("removed %zu files, kept %zu", removed, kept.size());
+    const std::string folder = to_utf8(install_dir);
+    if (failed > 0) {
+        tell(std::string(PRODUCT_NAME) + " was not removed completely: " + std::to_string(failed) +
+                 " files or folders could not be deleted (see " + to_utf8(log) + "). Close the game and run the uninstall again.",
+             true);
+    } else if (!kept.empty()) {
+        tell(std::string(PRODUCT_NAME) + " was removed. Your own files were kept in " + folder + ".", false);
+    } else {
+        tell(std::string(PRODUCT_NAME) + " was removed.", false);
+    }
+}
+
+}  // namespace
+
+int run_uninstall()
+{
+    // The question comes before anything is touched, the log included.
+    if (!headless && MessageBoxW(nullptr, QUESTION, to_utf16(PRODUCT_NAME).c_str(),
+                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+        return 0;
+
+    // The log lives outside the folder it empties.
+    const std::wstring log = uninstall_log_path();
+    if (!log.empty()) open_log(log);
+    log_line("tarnwick launcher v%d at %s: uninstall of %s", LAUNCHER_VERSION, to_utf8(own_exe_path()).c_str(),
+             to_utf8(install_dir).c_str());
+
+    // A folder that is gone needs no guarding; a lock there would make it anew.
+    if (folder_exists(install_dir) && !take_install_lock(install_dir, LOCK_WAIT_MS)) {
+        tell("another launcher is working in " + to_utf8(install_dir) +
+                 " -- close it and run the uninstall again; nothing was removed",
+             true);
+        return 1;
+    }
+    if (game_is_running()) {
+        tell(std::string(PRODUCT_NAME) + " is running -- close the game and run the uninstall again; nothing was removed",
+             true);
+        return 1;
+    }
+
+    Progress progress;
+    Removal removal(progress);
+    if (headless)
+        remove_with_com(removal, progress);
+    else
+        remove_with_bar(removal, progress);
+
+    // After the splash is gone: its own files lie in the cache. The cache is
+    // shared by every install folder and rebuilt by any launcher, so what
+    // another launcher's splash still holds open there may stay.
+    if (!remove_tree(splash_cache_folder())) log_line("the splash cache could not be removed whole");
+    const std::wstring launcher = launcher_install_path();
+    if (!remove_launcher_file(launcher, splash_cache_folder())) removal.count_failure();
+    remove_empty_folder(parent_folder(launcher));
+    remove_empty_folder(install_dir);
+
+    report(removal.removed(), removal.failed(), log);
+    return removal.failed() == 0 ? 0 : 1;
+}

@@ -1,0 +1,205 @@
+"""The launcher as a Windows citizen, under Wine: the "Apps & features" entry
+the self-install writes and an update refreshes, the repair shortcut, and
+--uninstall, which removes everything the launcher made (the running
+installed launcher's own file included) and keeps what the player made.
+
+These runs use the self-install tests' prefix, whose desktop lies in the
+build tree, so the shortcuts they make and remove are the prefix's own."""
+import random
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+from games import SMALL_PIECE, make_game, publish, random_bytes, tree
+from launcher import BUILD, LAUNCHER, TEST_LAUNCHER, WIN, run_wine, start_wine, wait_for_log, wine_env, \
+    winpath
+from test_self_install import FAKE_GAME, copy_of, display, env, links, start_launcher  # noqa: F401
+
+ENTRY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\tarnwick"
+QUESTION = "Remove tarnwick and the installed game? Your own files in the game folder are kept."
+EVERYTHING = (".twinstall.json", ".twupdate", ".twmanifest.json", ".twmanifest.sig", "launcher.log")
+GAME = {
+    "tarnwick.exe": b"MZ not really a game\n" * 20,
+    "data/big.bin": random_bytes(3 * SMALL_PIECE + 100, seed=41),
+    "data/maps/one.map": b"map one\n" * 300,
+    "data/maps/deep/two.map": b"map two\n" * 30,
+    "levels/one.lvl": b"level one\n" * 300,
+}
+PLAYER = {"saves/slot1.sav": b"my save\n", "data/settings.ini": b"volume=3\n"}
+
+
+def entry_values(env):
+    """The entry's values as name -> text ({} when there is none)."""
+    out = run_wine("reg", ["query", ENTRY], env=env, timeout=60).stdout.decode("utf-8", "replace")
+    values = {}
+    for line in out.splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[1].startswith("REG_"):
+            values[parts[0]] = parts[2] if len(parts) == 3 else ""
+    return values
+
+
+def kib(files):
+    return -(-sum(len(data) for data in files.values()) // 1024)
+
+
+def all_files(folder):
+    return tree(folder, skip=())
+
+
+def uninstall(exe, install_dir, env, extra=None, args=("--uninstall", "--headless")):
+    return run_wine(exe, args, env={**env, "TW_INSTALL_DIR": winpath(install_dir), **(extra or {})}, timeout=180)
+
+
+def update(installed, install_dir, env):
+    proc = run_wine(installed, ["--headless"], env={**env, "TW_INSTALL_DIR": winpath(install_dir)}, timeout=180)
+    assert proc.returncode == 0, proc.stdout
+
+
+def self_install(env, install_dir, tmp_path):
+    """A windowed start from a download: the copy, shortcuts and entry. The
+    installed copy it starts is ended with the prefix's processes."""
+    download = copy_of(LAUNCHER, tmp_path / "downloads" / "tarnwick.exe")
+    installed = install_dir / "launcher" / "tarnwick.exe"
+    assert start_launcher(download, env, winpath(install_dir), ["--no-self-update"]).wait(timeout=60) == 0
+    wait_for_log(install_dir, lambda lines: bool(lines) and winpath(installed) in lines[0])
+    subprocess.run(["wineserver", "-k"], env=wine_env(env), check=False, timeout=60)
+    subprocess.run(["wineserver", "-w"], env=wine_env(env), check=False, timeout=60)
+    return installed
+
+
+def installed_game(env, install_dir, tmp_path, server):
+    publish(make_game(tmp_path / "game", GAME), server.root, version="1.0.0")
+    installed = self_install(env, install_dir, tmp_path)
+    update(installed, install_dir, env)
+    for name, data in PLAYER.items():
+        (install_dir / name).parent.mkdir(parents=True, exist_ok=True)
+        (install_dir / name).write_bytes(data)
+    return installed
+
+
+def test_the_entry_is_written_by_the_self_install_and_refreshed_by_an_update(env, install_dir, tmp_path,
+                                                                              update_server):
+    installed = installed_game(env, install_dir, tmp_path, update_server)
+    target = winpath(installed)
+    values = entry_values(env)
+    assert {k: v for k, v in values.items() if k not in ("DisplayVersion", "EstimatedSize")} == {
+        "DisplayName": "tarnwick", "DisplayIcon": target, "Publisher": "tarnwick",
+        "InstallLocation": winpath(install_dir), "UninstallString": f'"{target}" --uninstall',
+        "QuietUninstallString": f'"{target}" --uninstall --headless', "NoModify": "0x1", "NoRepair": "0x1"}
+    assert values["DisplayVersion"] == "1.0.0"
+    assert int(values["EstimatedSize"], 16) == kib(GAME)
+
+    bigger = {**GAME, "data/more.bin": random_bytes(5 * SMALL_PIECE, seed=42)}
+    publish(make_game(tmp_path / "game2", bigger), update_server.root, version="1.1.0")
+    update(installed, install_dir, env)
+    values = entry_values(env)
+    assert values["DisplayVersion"] == "1.1.0"
+    assert int(values["EstimatedSize"], 16) == kib(bigger)
+
+    # The repair shortcut starts the installed launcher with --verify.
+    link = run_wine(WIN / "shell_link_reader.exe", ["--repair"], env=env, timeout=60).stdout.decode()
+    fields = link.rstrip("\r\n").split("\t")
+    assert fields[0].endswith("\\Programs\\tarnwick\\Repair tarnwick.lnk")
+    assert fields[1:3] + fields[5:] == [target, winpath(installed.parent), "--verify"]
+
+    # An entry whose launcher is gone is written anew by the next start.
+    moved = install_dir / "launcher" / "old.exe"
+    subprocess.run(["wine", "reg", "add", ENTRY, "/v", "DisplayIcon", "/d", winpath(moved), "/f"],
+                   env=wine_env(env), check=True, timeout=60, capture_output=True)
+    update(installed, install_dir, env)
+    assert entry_values(env)["DisplayIcon"] == target
+
+
+def test_a_headless_uninstall_by_the_installed_launcher_keeps_only_the_players_files(env, install_dir,
+                                                                                       tmp_path, update_server):
+    installed = installed_game(env, install_dir, tmp_path, update_server)
+    proc = uninstall(installed, install_dir, env)
+    out = proc.stdout.decode("utf-8", "replace")
+    assert proc.returncode == 0, out
+    assert all_files(install_dir) == PLAYER
+    assert sorted(p.relative_to(install_dir).as_posix() for p in install_dir.rglob("*")) == [
+        "data", "data/settings.ini", "saves", "saves/slot1.sav"]
+    assert [link[1] for link in links(env)] == ["missing", "missing"]
+    assert run_wine(WIN / "shell_link_reader.exe", ["--repair"], env=env).stdout.decode().rstrip().endswith("\tmissing")
+    assert entry_values(env) == {}
+    assert f"tarnwick was removed. Your own files were kept in {winpath(install_dir)}." in out
+    assert f"kept {winpath(install_dir / 'saves' / 'slot1.sav')}" in out
+
+    # A second run finds nothing left to do and says so the same way.
+    again = uninstall(LAUNCHER, install_dir, env)
+    assert again.returncode == 0 and all_files(install_dir) == PLAYER
+
+
+def test_an_uninstall_cut_anywhere_and_run_again_ends_the_same(env, install_dir, tmp_path, update_server):
+    installed_game(env, install_dir, tmp_path, update_server)
+    pristine = tmp_path / "pristine"
+    shutil.copytree(install_dir, pristine, symlinks=True)
+    outside = tmp_path / "outside.txt"
+    outside.write_bytes(b"not the launcher's\n")
+    rng = random.Random(20261208)
+    # Passes: five game files, then the saved manifest, the log and the state
+    # file (the shortcuts and the entry are gone after the first round).
+    for cut in sorted({1, 2, 5} | set(rng.sample(range(3, 10), 3))):
+        shutil.rmtree(install_dir)
+        shutil.copytree(pristine, install_dir, symlinks=True)
+        first = uninstall(TEST_LAUNCHER, install_dir, env, {"TW_TEST_CRASH_AT": f"uninstall-removed:{cut}"})
+        assert first.returncode == 9, (cut, first.stdout)
+        second = uninstall(LAUNCHER, install_dir, env)
+        assert second.returncode == 0, (cut, second.stdout)
+        assert all_files(install_dir) == PLAYER, cut
+        assert outside.read_bytes() == b"not the launcher's\n"
+
+
+def test_an_uninstall_while_the_game_runs_refuses_and_removes_nothing(env, install_dir, tmp_path,
+                                                                       update_server):
+    publish(make_game(tmp_path / "game", {"game.exe": FAKE_GAME.read_bytes(), "data/a.dat": b"a\n"}),
+            update_server.root, version="1.0.0", exe="game.exe")
+    update(LAUNCHER, install_dir, env)
+    before = all_files(install_dir)
+    started, keep_running = tmp_path / "started", tmp_path / "keep running"
+    keep_running.write_bytes(b"")
+    game = start_wine(install_dir / "game.exe", ["--out", winpath(started), "--until-gone", winpath(keep_running)],
+                      env=env)
+    try:
+        deadline = time.monotonic() + 30
+        while not started.exists():
+            assert time.monotonic() < deadline, "the fake game did not start"
+            time.sleep(0.05)
+        proc = uninstall(LAUNCHER, install_dir, env)
+    finally:
+        keep_running.unlink()
+        game.wait(timeout=30)
+    assert proc.returncode == 1
+    assert "tarnwick is running -- close the game and run the uninstall again" in proc.stdout.decode()
+    assert all_files(install_dir) == before
+
+
+def press(button, env):
+    pressed = run_wine(WIN / "window_list.exe", [button, "tarnwick.exe", "--timeout", "60000"], env=env,
+                       timeout=90)
+    assert pressed.returncode == 0, f"no box to {button}"
+    return pressed.stdout.decode().rstrip("\r\n").split("\t")
+
+
+def test_the_windowed_question_answered_no_changes_nothing_and_yes_removes(env, install_dir, tmp_path,
+                                                                            update_server):
+    installed = installed_game(env, install_dir, tmp_path, update_server)
+    before = all_files(install_dir)   # launcher.log included
+    values = entry_values(env)
+    start = lambda: start_wine(installed, ["--uninstall"], env={**env, "TW_INSTALL_DIR": winpath(install_dir)})
+    proc = start()
+    assert press("--press-no", env) == ["tarnwick", QUESTION]
+    assert proc.wait(timeout=60) == 0
+    assert all_files(install_dir) == before
+    assert entry_values(env) == values
+    assert [link[1] for link in links(env)] == [winpath(installed)] * 2
+
+    proc = start()
+    assert press("--press-yes", env) == ["tarnwick", QUESTION]
+    closing = press("--press-ok", env)
+    assert closing == ["tarnwick", f"tarnwick was removed. Your own files were kept in {winpath(install_dir)}."]
+    assert proc.wait(timeout=60) == 0
+    assert all_files(install_dir) == PLAYER
+    assert entry_values(env) == {}
