@@ -15,6 +15,8 @@
 //                           created
 //   TW_TEST_HANDOVER_HEADSTART_MS  the wait for the game's loading window
 //                           starts as if this many ms had already passed
+//   TW_TEST_SLOW_BODY_WINDOW_MS  the window over which a response body must
+//                           keep up its floor speed, instead of a minute
 #include <cstdint>
 #include <string>
 
@@ -39,6 +41,9 @@ void owner_close_failed(const char* close_function);
 bool test_launcher_handed_over();
 bool test_update_thread_refused();
 uint64_t test_handover_head_start_ms();
+
+// The slow-body window in ms a test asks for; 0 when none.
+uint64_t test_slow_body_window_ms();
 
 // New seams go here as functions of their own, read in base/test_hooks.cpp,
 // so that their variable names stay out of the shipped file as well.

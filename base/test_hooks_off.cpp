@@ -9,3 +9,4 @@ void owner_close_failed(const char*) {}
 bool test_launcher_handed_over() { return false; }
 bool test_update_thread_refused() { return false; }
 uint64_t test_handover_head_start_ms() { return 0; }
+uint64_t test_slow_body_window_ms() { return 0; }

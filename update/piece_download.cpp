@@ -7,7 +7,8 @@
 #include "base/win_handles.h"
 #include "crypto/sha256.h"
 #include "formats/piece_codec.h"
-#include "net/http_client.h"
+#include "base/thread_priority.h"
+#include "net/mirror_list.h"
 #include "net/server_paths.h"
 #include "update/piece_cache.h"
 #include "update/piece_delivery.h"
@@ -48,7 +49,7 @@ struct StageTargets {
 };
 
 struct SharedDownload {
-    HttpClient& client;
+    MirrorList& mirrors;
     const std::vector<PieceJob>& jobs;
     const std::vector<PieceDelivery>& deliveries;   // one per job
     StageTargets stage;
@@ -166,7 +167,8 @@ size_t body_limit(const PieceJob& job)
 // Fetches one piece into buffers.body. Bytes are added to bytes_done as they
 // arrive and taken back afterwards, whatever the outcome; the piece counts
 // its transfer_size once it is cached.
-bool fetch_piece(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers, int& status)
+bool fetch_piece(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers, int& status,
+                 HttpTrouble& trouble)
 {
     int64_t counted = 0;
     auto progress = [&](size_t n) {
@@ -174,7 +176,7 @@ bool fetch_piece(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers
         update_status.bytes_done.fetch_add(static_cast<int64_t>(n));
     };
     bool ok = client.get(piece_request_path(job.id), buffers.body, progress, &update_status.stop_requested,
-                         &status, body_limit(job));
+                         &status, body_limit(job), &trouble);
     update_status.bytes_done.fetch_sub(counted);
     return ok;
 }
@@ -202,18 +204,34 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
     return raw;
 }
 
+// Fetches the piece from the mirror in use, then from the other mirrors in
+// turn, until one delivers bytes that verify; returns them, or null. status
+// is the last HTTP status received (0 when no server answered).
+const std::string* fetch_verified(MirrorList& mirrors, const PieceJob& job, WorkerBuffers& buffers, int& status)
+{
+    for (size_t mirror : mirrors.order()) {
+        if (update_status.stop_requested.load()) return nullptr;
+        HttpTrouble trouble;
+        if (!fetch_piece(mirrors.client(mirror), job, buffers, status, trouble)) {
+            if (!update_status.stop_requested.load()) mirrors.note_trouble(mirror, "piece " + job.id, trouble);
+            continue;
+        }
+        if (const std::string* raw = decode_and_verify(job, buffers)) return raw;
+        mirrors.note_trouble(mirror, "piece " + job.id, HttpTrouble{false, "its bytes did not match the piece"});
+    }
+    return nullptr;
+}
+
 // Fetches, decodes, verifies and caches one piece. status is the last HTTP
 // status received (0 when the server never answered). The cache file is not
 // forced to the disk: every use of a cached piece checks its hash first.
 PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffers& buffers, int& status)
 {
-    HttpClient& client = shared.client;
     const PieceJob& job = shared.jobs[index];
     status = 0;
     if (job.raw_size < 0) return PieceOutcome::Failed;   // more pieces than the file's size can fill
-    if (!fetch_piece(client, job, buffers, status)) return PieceOutcome::Failed;
     try {
-        const std::string* raw = decode_and_verify(job, buffers);
+        const std::string* raw = fetch_verified(shared.mirrors, job, buffers, status);
         if (!raw) return PieceOutcome::Failed;
         const PieceDelivery& delivery = shared.deliveries[index];
         if (deliver(job, delivery, shared.stage, *raw)) return PieceOutcome::Cached;
@@ -229,6 +247,7 @@ PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffe
 
 void piece_worker(SharedDownload& shared)
 {
+    run_below_normal_priority();
     WorkerBuffers buffers;
     for (;;) {
         if (shared.failed.load() || update_status.stop_requested.load()) return;
@@ -265,14 +284,17 @@ std::vector<PieceJob> distinct_jobs(const std::vector<PieceJob>& jobs)
 
 // Runs the twelve threads over jobs (distinct ids); false as download_pieces,
 // and write_failed set when a piece failed because it could not be written.
-bool run_piece_threads(HttpClient& client, const std::vector<PieceJob>& jobs,
+bool run_piece_threads(MirrorList& mirrors, const std::vector<PieceJob>& jobs,
                        const std::vector<PieceDelivery>& deliveries, const StageTargets& stage, bool& write_failed)
 {
     // Without an update folder there is nothing to look for before fetching:
     // a first install skips two lookups per piece.
     const bool leftovers = GetFileAttributesW(update_folder().c_str()) != INVALID_FILE_ATTRIBUTES;
     create_folders(pieces_folder());   // a failure shows when the pieces are written
-    SharedDownload shared{client, jobs, deliveries, stage, leftovers};
+    SharedDownload shared{mirrors, jobs, deliveries, stage, leftovers};
+    const std::string source = mirrors.in_use_name();
+    set_download_source(source);
+    log_line("downloading %zu pieces from mirror %s", jobs.size(), source.c_str());
     std::vector<std::thread> threads;
     threads.reserve(PIECE_THREADS);
     for (int i = 0; i < PIECE_THREADS; ++i) {
@@ -312,15 +334,15 @@ void reopen_staged_copies(const UpdatePlan& plan, const std::vector<PieceDeliver
 
 }  // namespace
 
-bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs)
+bool download_pieces(MirrorList& mirrors, const std::vector<PieceJob>& jobs)
 {
     const std::vector<PieceJob> list = distinct_jobs(jobs);
     const std::vector<PieceDelivery> to_cache(list.size(), PieceDelivery{{}, true});
     bool write_failed = false;
-    return run_piece_threads(client, list, to_cache, StageTargets{}, write_failed);
+    return run_piece_threads(mirrors, list, to_cache, StageTargets{}, write_failed);
 }
 
-bool download_update(HttpClient& client, UpdatePlan& plan)
+bool download_update(MirrorList& mirrors, UpdatePlan& plan)
 {
     set_status(PHASE_DOWNLOADING, "downloading the update (" + format_size(plan.download_total) + ")",
                false);
@@ -337,7 +359,7 @@ bool download_update(HttpClient& client, UpdatePlan& plan)
     reopen_staged_copies(plan, deliveries);
 
     bool write_failed = false;
-    if (run_piece_threads(client, jobs, deliveries, StageTargets{&plan.stale_files, &plan.staged, &plan.pieces_staged},
+    if (run_piece_threads(mirrors, jobs, deliveries, StageTargets{&plan.stale_files, &plan.staged, &plan.pieces_staged},
                           write_failed))
         return true;
     const char* message = "the download failed -- check the connection and open the launcher again";

@@ -1,0 +1,13 @@
+#pragma once
+// Thread priorities of the update's work. On Windows a new thread starts at
+// normal priority whatever its creator's, so every thread of the download,
+// the hashing and the assembly lowers itself: the splash thread then gets the
+// processor whenever a frame is due, even with all cores busy.
+
+// Lowers the calling thread to below normal priority.
+void run_below_normal_priority();
+
+// The calling thread's priority, and setting it on another thread: the
+// helpers of a parallel loop take their caller's.
+int this_thread_priority();
+void set_this_thread_priority(int priority);
