@@ -2,7 +2,12 @@
 
 #include <windows.h>
 
-void run_below_normal_priority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
+BelowNormalPriority::BelowNormalPriority() : previous_(this_thread_priority())
+{
+    set_this_thread_priority(THREAD_PRIORITY_BELOW_NORMAL);
+}
+
+BelowNormalPriority::~BelowNormalPriority() { set_this_thread_priority(previous_); }
 
 int this_thread_priority()
 {

@@ -4,8 +4,18 @@
 // the hashing and the assembly lowers itself: the splash thread then gets the
 // processor whenever a frame is due, even with all cores busy.
 
-// Lowers the calling thread to below normal priority.
-void run_below_normal_priority();
+// The calling thread runs below normal priority while this lives, and at
+// its earlier priority again afterwards.
+class BelowNormalPriority {
+public:
+    BelowNormalPriority();
+    ~BelowNormalPriority();
+    BelowNormalPriority(const BelowNormalPriority&) = delete;
+    BelowNormalPriority& operator=(const BelowNormalPriority&) = delete;
+
+private:
+    int previous_;
+};
 
 // The calling thread's priority, and setting it on another thread: the
 // helpers of a parallel loop take their caller's.

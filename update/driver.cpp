@@ -181,7 +181,7 @@ void run_update()
 
     // Background work: on a small machine the splash must keep its frames
     // whatever the download, the hashing and the assembly do.
-    run_below_normal_priority();
+    BelowNormalPriority background;
     MirrorList mirrors;
     mirrors.open(server_url);
     if (accept_manifest(mirrors))

@@ -247,7 +247,7 @@ PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffe
 
 void piece_worker(SharedDownload& shared)
 {
-    run_below_normal_priority();
+    BelowNormalPriority background;
     WorkerBuffers buffers;
     for (;;) {
         if (shared.failed.load() || update_status.stop_requested.load()) return;
