@@ -15,8 +15,7 @@ constexpr DWORD HOST_BUFFER = 256;    // UTF-16 units, terminator included
 constexpr DWORD PATH_BUFFER = 1024;
 constexpr int MAX_ATTEMPTS = 3;
 constexpr DWORD RETRY_STEP_MS = 400;  // pause after attempt n is n x 400 ms
-// Bytes asked of each read. WinHTTP reports what it has buffered in small
-// steps; asking for more per call costs fewer calls and copies per piece.
+// The most bytes asked of one read; each read takes what has arrived.
 constexpr size_t READ_STEP = 1u << 20;
 
 // The window over which a body's speed is averaged; tests shorten it.
@@ -365,7 +364,14 @@ HttpClient::Attempt HttpClient::read_body(HINTERNET request, Request& r, std::st
         const size_t old_size = body.size();
         // One byte past the bound is enough to know it was passed.
         const size_t room = r.max_body - std::min(r.max_body, old_size);
-        const size_t step = room >= READ_STEP ? READ_STEP : room + 1;
+        size_t step = room >= READ_STEP ? READ_STEP : room + 1;
+        // A read asks for no more than has arrived: some WinHTTP builds
+        // (Wine's) hold a read until its whole buffer is filled, which would
+        // hide a trickle from the floor below for as long as the body lasts.
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) return r.failed_call();
+        if (available == 0) break;   // the server ended the response
+        step = std::min<size_t>(step, available);
         body.resize(old_size + step);
         DWORD got = 0;
         if (!WinHttpReadData(request, body.data() + old_size, static_cast<DWORD>(step), &got))

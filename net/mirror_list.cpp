@@ -14,7 +14,10 @@ bool MirrorList::open(const std::wstring& urls)
             any = true;
             mirror->name = to_utf8(mirror->client.host());
             const unsigned short port = mirror->client.port();
-            if (port != (mirror->client.secure() ? 443 : 80)) mirror->name += ":" + std::to_string(port);
+            if (port != (mirror->client.secure() ? 443 : 80)) {
+                mirror->name += ':';
+                mirror->name += std::to_string(port);
+            }
         } else {
             mirror->name = to_utf8(url);
             mirror->skipped.store(true);
