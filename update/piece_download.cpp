@@ -182,8 +182,8 @@ bool fetch_piece(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers
 }
 
 // Turns the fetched body into the piece's raw bytes and checks them.
-// Returns the verified bytes, or null.
-const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers)
+// Returns the verified bytes, or null with the reason in `problem`.
+const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers, std::string& problem)
 {
     const std::string* raw = &buffers.body;
     if (!job.stored) {
@@ -193,12 +193,12 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
                               buffers.body.size(),
                               reinterpret_cast<uint8_t*>(buffers.output.data()),
                               buffers.output.size(), &reason)) {
-            // Its own line, just before the piece's failure line.
-            log_line("piece %s: did not decode (%s)", job.id.c_str(), piece_decode_error_text(reason));
+            problem = std::string("did not decode (") + piece_decode_error_text(reason) + ")";
             return nullptr;
         }
         raw = &buffers.output;
     }
+    problem = "its bytes did not match the piece";
     if (static_cast<int64_t>(raw->size()) != job.raw_size) return nullptr;
     if (sha256_bytes(raw->data(), raw->size()) != job.id) return nullptr;
     return raw;
@@ -216,8 +216,12 @@ const std::string* fetch_verified(MirrorList& mirrors, const PieceJob& job, Work
             if (!update_status.stop_requested.load()) mirrors.note_trouble(mirror, "piece " + job.id, trouble);
             continue;
         }
-        if (const std::string* raw = decode_and_verify(job, buffers)) return raw;
-        mirrors.note_trouble(mirror, "piece " + job.id, HttpTrouble{false, "its bytes did not match the piece"});
+        std::string problem;
+        if (const std::string* raw = decode_and_verify(job, buffers, problem)) return raw;
+        mirrors.note_trouble(mirror, "piece " + job.id, HttpTrouble{false, problem});
+        // A decoding failure has its own line, just before the next mirror's
+        // attempt or the piece's failure line.
+        if (problem.rfind("did not decode", 0) == 0) log_line("piece %s: %s", job.id.c_str(), problem.c_str());
     }
     return nullptr;
 }
