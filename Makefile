@@ -50,7 +50,7 @@ build-win: $(TW_PUBLIC_KEY_FILE)
 	@$(STAGE) "windows launcher and unit tests" $(BUILD)/logs/build-win.log sh -c '\
 	    cmake -S . -B $(BUILD)/win -DTW_TARGET=windows $(WIN_TOOLCHAIN) \
 	        -DTW_PUBLIC_KEY_FILE=$(abspath $(TW_PUBLIC_KEY_FILE)) \
-	        -DTW_DEFAULT_SERVER_URL=$(TW_DEFAULT_SERVER_URL) && \
+	        -DTW_DEFAULT_SERVER_URL="$(TW_DEFAULT_SERVER_URL)" && \
 	    cmake --build $(BUILD)/win -j $(JOBS)'
 
 build-host:

@@ -50,6 +50,9 @@ void HeadlessProgress::watch()
         const uint32_t phase = read_status().phase;
         const std::string line = lines.poll(steady_ms(), phase, update_status.bytes_done.load(),
                                             update_status.bytes_total.load());
-        if (!line.empty()) log_line("%s", line.c_str());
+        if (line.empty()) continue;
+        const std::string source = phase == PHASE_DOWNLOADING ? read_download_source() : std::string();
+        if (source.empty()) log_line("%s", line.c_str());
+        else log_line("%s from %s", line.c_str(), source.c_str());
     }
 }

@@ -26,6 +26,6 @@ std::string default_server_host()
     std::string url = TW_DEFAULT_SERVER_URL;
     size_t start = url.find("://");
     start = start == std::string::npos ? 0 : start + 3;
-    size_t end = url.find_first_of(":/?", start);
+    size_t end = url.find_first_of(":/? ", start);   // the first of several mirrors
     return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }

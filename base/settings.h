@@ -22,7 +22,7 @@ extern bool no_install;
 extern bool no_self_update;
 extern bool verify_files;   // --verify: hash every installed file while planning
 extern bool console_attached;
-extern std::wstring server_url;   // base URL, ends in "/update/" by default
+extern std::wstring server_url;   // base URL(s): one, or mirrors separated by spaces
 extern std::wstring install_dir;
 
 // The built-in default base URL and the host named in the "can't reach" text.

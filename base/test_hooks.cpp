@@ -112,3 +112,8 @@ uint64_t test_handover_head_start_ms()
 {
     return std::strtoull(test_hook_text("TW_TEST_HANDOVER_HEADSTART_MS").c_str(), nullptr, 10);
 }
+
+uint64_t test_slow_body_window_ms()
+{
+    return std::strtoull(test_hook_text("TW_TEST_SLOW_BODY_WINDOW_MS").c_str(), nullptr, 10);
+}

@@ -15,6 +15,8 @@
 //                           created
 //   TW_TEST_HANDOVER_HEADSTART_MS  the wait for the game's loading window
 //                           starts as if this many ms had already passed
+//   TW_TEST_SLOW_BODY_WINDOW_MS  the window over which a response body must
+//                           keep up its floor speed, instead of a minute
 #include "base/owner_table.h"
 
 #include <cstdint>
@@ -52,6 +54,9 @@ void owner_let_go(HandleKind kind, uintptr_t handle, const void* owner, const ch
 bool test_launcher_handed_over();
 bool test_update_thread_refused();
 uint64_t test_handover_head_start_ms();
+
+// The slow-body window in ms a test asks for; 0 when none.
+uint64_t test_slow_body_window_ms();
 
 // New seams go here as functions of their own, read in base/test_hooks.cpp,
 // so that their variable names stay out of the shipped file as well.

@@ -21,6 +21,18 @@ StatusSnapshot read_status()
     return {update_status.phase, update_status.message, update_status.ready};
 }
 
+void set_download_source(const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(update_status.status_mutex);
+    update_status.download_source = name;
+}
+
+std::string read_download_source()
+{
+    std::lock_guard<std::mutex> lock(update_status.status_mutex);
+    return update_status.download_source;
+}
+
 void reset_update_status()
 {
     {
@@ -28,6 +40,7 @@ void reset_update_status()
         update_status.phase = 0;
         update_status.message.clear();
         update_status.ready = false;
+        update_status.download_source.clear();
     }
     update_status.bytes_done = 0;
     update_status.bytes_total = 0;

@@ -31,6 +31,7 @@ struct UpdateStatus {
     std::atomic<int64_t> bytes_done{0};
     std::atomic<int64_t> bytes_total{0};
     std::atomic<bool> stop_requested{false};
+    std::string download_source;   // the mirror the pieces come from; under status_mutex
 
     // Filled by the update run: what is installed and what the server offers.
     InstallState install_state;
@@ -51,6 +52,11 @@ void set_status(uint32_t phase, const std::string& message, bool ready);
 
 // Copies phase, message and ready under the mutex.
 StatusSnapshot read_status();
+
+// The name of the mirror the download comes from, for the progress lines;
+// empty before the first download.
+void set_download_source(const std::string& name);
+std::string read_download_source();
 
 // Resets everything to the state before a run (tests run several in one process).
 void reset_update_status();

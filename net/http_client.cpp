@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
+#include "base/test_hooks.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,9 +15,55 @@ constexpr DWORD HOST_BUFFER = 256;    // UTF-16 units, terminator included
 constexpr DWORD PATH_BUFFER = 1024;
 constexpr int MAX_ATTEMPTS = 3;
 constexpr DWORD RETRY_STEP_MS = 400;  // pause after attempt n is n x 400 ms
-// Bytes asked of each read. WinHTTP reports what it has buffered in small
-// steps; asking for more per call costs fewer calls and copies per piece.
+// The most bytes asked of one read; each read takes what has arrived.
 constexpr size_t READ_STEP = 1u << 20;
+
+// The window over which a body's speed is averaged; tests shorten it.
+uint64_t slow_body_window_ms()
+{
+    const uint64_t shortened = test_slow_body_window_ms();
+    return shortened ? shortened : SLOW_BODY_WINDOW_MS;
+}
+
+// Ends a body that arrives slower than the floor: once a window has passed,
+// the bytes it brought must reach the floor, and the next window starts.
+class SlowBodyGuard {
+public:
+    explicit SlowBodyGuard(uint64_t window_ms) : window_ms_(window_ms), start_(GetTickCount64()) {}
+
+    // False when the window that just closed brought too few bytes.
+    bool keeps_up(size_t got)
+    {
+        bytes_ += got;
+        const uint64_t now = GetTickCount64();
+        const uint64_t elapsed = now - start_;
+        if (elapsed < window_ms_) return true;
+        if (bytes_ * 1000 < SLOW_BODY_BYTES_PER_SECOND * elapsed) return false;
+        start_ = now;
+        bytes_ = 0;
+        return true;
+    }
+
+private:
+    uint64_t window_ms_;
+    uint64_t start_;
+    uint64_t bytes_ = 0;
+};
+
+bool is_redirect(DWORD code)
+{
+    return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+std::wstring location_header(HINTERNET request)
+{
+    wchar_t text[2048] = {};
+    DWORD size = sizeof text;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return {};
+    return std::wstring(text, size / sizeof(wchar_t));
+}
 
 bool stop_requested(const std::atomic<bool>* stop_flag)
 {
@@ -110,6 +157,56 @@ bool is_tls_failure(DWORD error)
 
 }  // namespace
 
+// Where one hop of a request goes.
+struct HttpClient::Place {
+    std::wstring host;
+    unsigned short port = 0;
+    bool secure = false;
+    std::wstring path;   // query included
+};
+
+namespace {
+
+// The place a Location header names, seen from the place that sent it: an
+// absolute URL, a path on the same server, or a path relative to the
+// request's folder. False when it names nothing this client can fetch.
+bool resolve_location(const HttpClient::Place& from, const std::wstring& location, HttpClient::Place& to)
+{
+    if (location.empty()) return false;
+    if (location.find(L"://") == std::wstring::npos) {
+        to = from;
+        if (location[0] == L'/') {
+            to.path = location;
+        } else {
+            const std::wstring plain = from.path.substr(0, from.path.find(L'?'));
+            to.path = plain.substr(0, plain.rfind(L'/') + 1) + location;
+        }
+        return true;
+    }
+    wchar_t host[HOST_BUFFER] = {};
+    wchar_t path[PATH_BUFFER] = {};
+    wchar_t extra[PATH_BUFFER] = {};
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = HOST_BUFFER;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = PATH_BUFFER;
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = PATH_BUFFER;
+    if (!WinHttpCrackUrl(location.c_str(), 0, 0, &parts)) return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    to.host.assign(host, parts.dwHostNameLength);
+    to.port = parts.nPort;
+    to.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    to.path.assign(path, parts.dwUrlPathLength);
+    to.path.append(extra, parts.dwExtraInfoLength);
+    if (to.path.empty() || to.path[0] != L'/') to.path.insert(0, 1, L'/');
+    return !to.host.empty();
+}
+
+}  // namespace
+
 // One request's inputs and what its attempts found out.
 struct HttpClient::Request {
     std::wstring path;
@@ -120,6 +217,8 @@ struct HttpClient::Request {
     std::string why;            // the last failed attempt's reason, for the log
     DWORD secure_flags = 0;     // filled by note_secure_failure
     DWORD tls_error = 0;        // the last attempt failed in the TLS handshake
+    bool transport = false;     // the last attempt failed in transport, not by an answer
+    std::wstring location;      // the last redirect's target, as sent
 
     // A WinHTTP call failed: remembers its error.
     Attempt failed_call()
@@ -127,6 +226,7 @@ struct HttpClient::Request {
         const DWORD error = GetLastError();
         why = winhttp_error_text(error, secure_flags);
         tls_error = is_tls_failure(error) ? error : 0;
+        transport = true;
         return Attempt::Failed;
     }
 };
@@ -182,16 +282,46 @@ bool HttpClient::certificate_was_refused(const std::wstring& path) const
            WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
 }
 
+// Follows the redirects of one attempt hop by hop.
 HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body) const
 {
+    r.transport = false;
+    Place place{host_, port_, secure_, r.path};
+    for (int hops = 0;; ++hops) {
+        Place next;
+        const Attempt result = attempt_at(place, r, body, next);
+        if (result != Attempt::Redirected) return result;
+        // A downgrade would hand the pieces' and the manifest's transport to
+        // anyone on the path; the signature guards the content, not privacy
+        // or availability, so the launcher keeps the base URL's promise.
+        if (place.secure && !next.secure) {
+            r.why = "refused a redirect from https to plain http (" + to_utf8(r.location) + ")";
+            return Attempt::BadRedirect;
+        }
+        if (hops == MAX_REDIRECTS) {
+            r.why = "more than " + std::to_string(MAX_REDIRECTS) + " redirects";
+            return Attempt::BadRedirect;
+        }
+        place = std::move(next);
+    }
+}
+
+HttpClient::Attempt HttpClient::attempt_at(const Place& place, Request& r, std::string& body, Place& next) const
+{
     body.clear();
-    WinHttpHandle connection(WinHttpConnect(session_.get(), host_.c_str(), port_, 0));
+    WinHttpHandle connection(WinHttpConnect(session_.get(), place.host.c_str(), place.port, 0));
     if (!connection) return r.failed_call();
-    WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", r.path.c_str(), nullptr,
+    WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", place.path.c_str(), nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                             secure_ ? WINHTTP_FLAG_SECURE : 0));
+                                             place.secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return r.failed_call();
-    if (secure_)
+    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+    // A server that sends nothing at all fails within the same window as one
+    // that trickles.
+    DWORD receive_ms = static_cast<DWORD>(std::min<uint64_t>(slow_body_window_ms(), SLOW_BODY_WINDOW_MS));
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof receive_ms);
+    if (place.secure)
         WinHttpSetStatusCallback(request.get(), note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                             reinterpret_cast<DWORD_PTR>(&r.secure_flags)) ||
@@ -202,13 +332,23 @@ HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body) const
     DWORD size = sizeof code;
     WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
+    if (is_redirect(code)) {
+        r.location = location_header(request.get());
+        if (resolve_location(place, r.location, next)) return Attempt::Redirected;
+        r.why = "http " + std::to_string(code) + " to a place that cannot be fetched (" + to_utf8(r.location) + ")";
+        return Attempt::BadRedirect;
+    }
     if (r.status) *r.status = static_cast<int>(code);
     if (code != 200) {
         r.why = "http " + std::to_string(code);
         return code == 404 ? Attempt::NotFound : Attempt::Failed;
     }
+    return read_body(request.get(), r, body);
+}
 
-    const long long declared = content_length(request.get());
+HttpClient::Attempt HttpClient::read_body(HINTERNET request, Request& r, std::string& body) const
+{
+    const long long declared = content_length(request);
     auto too_large = [&] {
         r.why = "the body is larger than " + std::to_string(r.max_body) + " bytes";
         return Attempt::TooLarge;
@@ -217,20 +357,36 @@ HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body) const
     // One allocation for a body of declared length, with room for the read
     // that finds its end.
     if (declared > 0) body.reserve(static_cast<size_t>(declared) + READ_STEP);
+    const uint64_t window_ms = slow_body_window_ms();
+    SlowBodyGuard pace(window_ms);
     for (;;) {
         if (stop_requested(r.stop_flag)) return Attempt::Failed;
         const size_t old_size = body.size();
         // One byte past the bound is enough to know it was passed.
         const size_t room = r.max_body - std::min(r.max_body, old_size);
-        const size_t step = room >= READ_STEP ? READ_STEP : room + 1;
+        size_t step = room >= READ_STEP ? READ_STEP : room + 1;
+        // A read asks for no more than has arrived: some WinHTTP builds
+        // (Wine's) hold a read until its whole buffer is filled, which would
+        // hide a trickle from the floor below for as long as the body lasts.
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) return r.failed_call();
+        if (available == 0) break;   // the server ended the response
+        step = std::min<size_t>(step, available);
         body.resize(old_size + step);
         DWORD got = 0;
-        if (!WinHttpReadData(request.get(), body.data() + old_size, static_cast<DWORD>(step), &got))
+        if (!WinHttpReadData(request, body.data() + old_size, static_cast<DWORD>(step), &got))
             return r.failed_call();
         body.resize(old_size + got);
         if (got == 0) break;   // the server ended the response
         if (body.size() > r.max_body) return too_large();
         if (r.progress) r.progress(got);
+        if (!pace.keeps_up(got)) {
+            r.why = "the body arrived slower than " + std::to_string(SLOW_BODY_BYTES_PER_SECOND) +
+                    " bytes a second over " + std::to_string(window_ms) + " ms (" + std::to_string(body.size()) +
+                    " bytes so far)";
+            r.transport = true;
+            return Attempt::Failed;
+        }
     }
     // A connection that closes before the declared length is a failed
     // attempt, not a short body handed on as complete.
@@ -243,7 +399,7 @@ HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body) const
 }
 
 bool HttpClient::get(const std::string& path, std::string& body, const std::function<void(size_t)>& progress,
-                     const std::atomic<bool>* stop_flag, int* status, size_t max_body)
+                     const std::atomic<bool>* stop_flag, int* status, size_t max_body, HttpTrouble* trouble)
 {
     if (!is_open()) return false;
     Request request{base_path_ + to_utf16(path), progress, stop_flag, status, max_body};
@@ -256,13 +412,15 @@ bool HttpClient::get(const std::string& path, std::string& body, const std::func
         if (stop_requested(stop_flag)) return false;   // a stop is no failure to explain
         // A bound passed is no accident that a retry would mend; a 404 is
         // final for the caller that asks for the status.
-        bool final = result == Attempt::TooLarge || (result == Attempt::NotFound && status);
+        bool final = result == Attempt::TooLarge || result == Attempt::BadRedirect ||
+                     (result == Attempt::NotFound && status);
         if (!final) Sleep(RETRY_STEP_MS * static_cast<DWORD>(attempts));
         if (final || attempts >= MAX_ATTEMPTS) {
             if (request.tls_error && !request.secure_flags && certificate_was_refused(request.path))
                 request.why += ": the server's certificate is not one this system trusts";
             log_line("request %s failed after %d attempt%s: %s", path.c_str(), attempts,
                      attempts == 1 ? "" : "s", request.why.c_str());
+            if (trouble) *trouble = HttpTrouble{request.transport, request.why};
             return false;
         }
     }

@@ -3,6 +3,13 @@
 // below it into memory, trying up to three times. After `open` nothing of the
 // client is written, so `get` may run on many threads at once: each attempt
 // uses a connection and a request handle of its own.
+//
+// Redirects are followed by the client itself, not by WinHTTP, so that each
+// hop can be checked: up to MAX_REDIRECTS of them, to any host, but never from
+// https down to plain http. A body that arrives slower than
+// SLOW_BODY_BYTES_PER_SECOND, averaged over a window of a minute, ends its
+// attempt as a transport failure: a server that trickles a few bytes a minute
+// cannot hold a run for ever.
 #include "base/win_handles.h"
 
 #include <atomic>
@@ -10,6 +17,19 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+
+constexpr int MAX_REDIRECTS = 5;
+constexpr uint64_t SLOW_BODY_BYTES_PER_SECOND = 1024;
+constexpr uint64_t SLOW_BODY_WINDOW_MS = 60000;
+
+// What the last attempt of a failed `get` ran into. `transport` is set when
+// the server could not be reached or did not deliver (no connection, reset,
+// timeout, TLS, a trickling body), as opposed to an answer it gave (a status,
+// a body too large, a refused redirect).
+struct HttpTrouble {
+    bool transport = false;
+    std::string why;
+};
 
 class HttpClient {
 public:
@@ -30,12 +50,15 @@ public:
     // every attempt and every read. A body longer than `max_body` ends the
     // call at once, unread. On false `body` must not be used, and unless a
     // stop was requested the log gets one line saying why the last attempt
-    // failed and how many were made.
+    // failed and how many were made, and `trouble` (when given) says the same.
+    // A redirect that is refused, or one too many, ends the call at once.
     bool get(const std::string& path, std::string& body, const std::function<void(size_t)>& progress = {},
              const std::atomic<bool>* stop_flag = nullptr, int* status = nullptr,
-             size_t max_body = SIZE_MAX);
+             size_t max_body = SIZE_MAX, HttpTrouble* trouble = nullptr);
 
     void close();
+
+    struct Place;   // where one hop of a request goes
 
     bool is_open() const { return static_cast<bool>(session_); }
     const std::wstring& host() const { return host_; }
@@ -44,9 +67,11 @@ public:
     bool secure() const { return secure_; }
 
 private:
-    enum class Attempt { Ok, Failed, NotFound, TooLarge };
+    enum class Attempt { Ok, Failed, NotFound, TooLarge, Redirected, BadRedirect };
     struct Request;
     Attempt attempt(Request& request, std::string& body) const;
+    Attempt attempt_at(const Place& place, Request& request, std::string& body, Place& next) const;
+    Attempt read_body(HINTERNET handle, Request& request, std::string& body) const;
     bool certificate_was_refused(const std::wstring& path) const;
 
     WinHttpHandle session_;

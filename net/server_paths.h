@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // `name` with the cache-defeating query "?t=" and the tick count.
 std::string manifest_request_path(const std::string& name, uint64_t tick);
@@ -16,3 +17,8 @@ std::string piece_request_path(const std::string& id);
 // (hundreds of thousands of files) stays well below 64 MiB.
 constexpr size_t SIGNATURE_BYTES = 64;
 constexpr size_t MANIFEST_MAX_BYTES = 64u << 20;
+
+// The base URLs of a setting that lists several mirrors, separated by spaces
+// (tabs and line ends count as spaces), in their order; empty entries are
+// dropped.
+std::vector<std::wstring> split_base_urls(const std::wstring& urls);

@@ -4,11 +4,12 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
+#include "base/thread_priority.h"
 #include "base/update_status.h"
 #include "crypto/signature.h"
 #include "formats/install_state.h"
 #include "formats/manifest.h"
-#include "net/http_client.h"
+#include "net/mirror_list.h"
 #include "net/server_paths.h"
 #include "update/file_check.h"
 #include "update/install_step.h"
@@ -30,38 +31,107 @@ bool game_installed(const InstallState& state)
            INVALID_FILE_ATTRIBUTES;
 }
 
-// Fetches manifest.json and then manifest.sig with one cache-defeating query.
-bool fetch_manifest(HttpClient& client, std::string& manifest_body, std::string& signature_body)
+// A studio uploads manifest.json and manifest.sig one after the other, so for
+// a moment a mirror can pair a new manifest with the old signature. A pair
+// that does not verify is fetched once more after this pause.
+constexpr DWORD PUBLISH_IN_PROGRESS_PAUSE_MS = 2000;
+
+// Whether a manifest whose signature verified may replace what is installed.
+// Every verified manifest is acceptable here; the release-order rule (a
+// mirror that still serves an older release) is decided in this one place.
+bool manifest_is_acceptable(const Manifest& offered, const InstallState& installed)
+{
+    (void)offered;
+    (void)installed;
+    return true;
+}
+
+// Fetches manifest.json and then manifest.sig from one mirror with one
+// cache-defeating query. On failure the mirror's trouble is noted.
+bool fetch_manifest(MirrorList& mirrors, size_t mirror, std::string& manifest_body, std::string& signature_body)
 {
     const uint64_t tick = GetTickCount64();
     const std::atomic<bool>* stop = &update_status.stop_requested;
-    return client.get(manifest_request_path("manifest.json", tick), manifest_body, {}, stop, nullptr,
-                      MANIFEST_MAX_BYTES) &&
-           client.get(manifest_request_path("manifest.sig", tick), signature_body, {}, stop, nullptr,
-                      SIGNATURE_BYTES);
+    HttpClient& client = mirrors.client(mirror);
+    HttpTrouble trouble;
+    const char* what = "manifest.json";
+    bool ok = client.get(manifest_request_path("manifest.json", tick), manifest_body, {}, stop, nullptr,
+                         MANIFEST_MAX_BYTES, &trouble);
+    if (ok) {
+        what = "manifest.sig";
+        ok = client.get(manifest_request_path("manifest.sig", tick), signature_body, {}, stop, nullptr,
+                        SIGNATURE_BYTES, &trouble);
+    }
+    if (!ok && !update_status.stop_requested.load()) mirrors.note_trouble(mirror, what, trouble);
+    return ok;
 }
 
-// True when the manifest was fetched, verified and accepted into the update
-// status; the log says why not otherwise.
-bool accept_manifest(HttpClient& client)
+// Sleeps for ms unless a stop is asked for first; false on a stop.
+bool pause_unless_stopped(DWORD ms)
+{
+    for (DWORD slept = 0; slept < ms; slept += 100) {
+        if (update_status.stop_requested.load()) return false;
+        Sleep(100);
+    }
+    return !update_status.stop_requested.load();
+}
+
+// Fetches a pair from one mirror whose signature verifies, once more after a
+// pause when the first does not. The log says why when none does.
+bool fetch_verified_pair(MirrorList& mirrors, size_t mirror, std::string& manifest_body, std::string& signature_body)
+{
+    if (!fetch_manifest(mirrors, mirror, manifest_body, signature_body)) return false;
+    if (verify_manifest_signature(manifest_body, signature_body)) return true;
+    log_line("mirror %s: the manifest's signature does not verify -- asking again in %lu ms, in case a "
+             "release is being uploaded", mirrors.name(mirror).c_str(),
+             static_cast<unsigned long>(PUBLISH_IN_PROGRESS_PAUSE_MS));
+    if (pause_unless_stopped(PUBLISH_IN_PROGRESS_PAUSE_MS) &&
+        fetch_manifest(mirrors, mirror, manifest_body, signature_body) &&
+        verify_manifest_signature(manifest_body, signature_body))
+        return true;
+    if (update_status.stop_requested.load()) return false;
+    log_line("the manifest's signature does NOT verify -- refusing it");
+    mirrors.note_trouble(mirror, "manifest", HttpTrouble{false, "the signature does not verify"});
+    return false;
+}
+
+// True when mirror `mirror` gave a manifest that verified, read and is
+// acceptable; it is then in the update status. The log says why not otherwise.
+bool accept_manifest_from(MirrorList& mirrors, size_t mirror)
 {
     std::string manifest_body, signature_body;
-    if (!client.is_open() || !fetch_manifest(client, manifest_body, signature_body)) return false;
-    if (!verify_manifest_signature(manifest_body, signature_body)) {
-        log_line("the manifest's signature does NOT verify -- refusing it");
-        return false;
-    }
+    if (!fetch_verified_pair(mirrors, mirror, manifest_body, signature_body)) return false;
     Manifest manifest;
     DocumentRefusal refusal = DocumentRefusal::none;
     if (!parse_manifest(manifest_body, manifest, &refusal)) {
         // The rule on its own line, before the failure line.
         log_line("the manifest was refused (%s)", document_refusal_name(refusal));
         log_line("the manifest would not read");
+        mirrors.note_trouble(mirror, "manifest", HttpTrouble{false, "the manifest would not read"});
+        return false;
+    }
+    if (!manifest_is_acceptable(manifest, update_status.install_state)) {
+        mirrors.note_trouble(mirror, "manifest",
+                             HttpTrouble{false, "release " + manifest.version + " is not acceptable here"});
         return false;
     }
     update_status.manifest = std::move(manifest);
     keep_received_manifest(std::move(manifest_body), std::move(signature_body));
     return true;
+}
+
+// The manifest from the first mirror, in the setting's order, that offers an
+// acceptable one; that mirror is then the one in use.
+bool accept_manifest(MirrorList& mirrors)
+{
+    for (size_t i = 0; i < mirrors.size(); ++i) {
+        if (update_status.stop_requested.load()) return false;
+        if (mirrors.skipped(i) || !accept_manifest_from(mirrors, i)) continue;
+        mirrors.use(i);
+        log_line("manifest from mirror %s (%zu of %zu)", mirrors.name(i).c_str(), i + 1, mirrors.size());
+        return true;
+    }
+    return false;
 }
 
 void play_offline(bool installed)
@@ -82,19 +152,19 @@ void play_offline(bool installed)
                false);
 }
 
-void update_from_manifest(HttpClient& client, bool installed)
+void update_from_manifest(MirrorList& mirrors, bool installed)
 {
     const Manifest& manifest = update_status.manifest;
     log_line("manifest %s (build %s), %zu files, launcher v%d (this is v%d)",
              manifest.version.c_str(), manifest.build.c_str(), manifest.files.size(),
              manifest.launcher_version, LAUNCHER_VERSION);
-    if (self_update_launcher(client)) {
+    if (self_update_launcher(mirrors)) {
         // The new launcher has taken over; phase 9 alone, nothing logged.
         std::lock_guard<std::mutex> lock(update_status.status_mutex);
         update_status.phase = PHASE_LAUNCHER_UPDATE;
         return;
     }
-    if (update_game(client)) {
+    if (update_game(mirrors)) {
         set_status(PHASE_READY, "ready", true);
         return;
     }
@@ -123,12 +193,15 @@ void run_update()
     }
     set_status(PHASE_CHECKING, "checking for updates", false);
 
-    HttpClient client;
-    client.open(server_url);
-    if (accept_manifest(client))
-        update_from_manifest(client, installed);
+    // Background work: on a small machine the splash must keep its frames
+    // whatever the download, the hashing and the assembly do.
+    BelowNormalPriority background;
+    MirrorList mirrors;
+    mirrors.open(server_url);
+    if (accept_manifest(mirrors))
+        update_from_manifest(mirrors, installed);
     else
         play_offline(installed);
-    client.close();
+    mirrors.close();
     if (SUCCEEDED(com)) CoUninitialize();   // balances this run's own initialisation
 }

@@ -9,7 +9,8 @@
 #include "base/win_handles.h"
 #include "crypto/sha256.h"
 #include "formats/piece_codec.h"
-#include "net/http_client.h"
+#include "base/thread_priority.h"
+#include "net/mirror_list.h"
 #include "net/server_paths.h"
 #include "update/piece_cache.h"
 #include "update/piece_delivery.h"
@@ -49,7 +50,7 @@ struct StageTargets {
 };
 
 struct SharedDownload {
-    HttpClient& client;
+    MirrorList& mirrors;
     const std::vector<PieceJob>& jobs;
     const std::vector<PieceDelivery>& deliveries;   // one per job
     StageTargets stage;
@@ -161,7 +162,8 @@ size_t body_limit(const PieceJob& job)
 // Fetches one piece into buffers.body. Bytes are added to bytes_done as they
 // arrive and taken back afterwards, whatever the outcome; the piece counts
 // its transfer_size once it is cached.
-bool fetch_piece(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers, int& status)
+bool fetch_piece(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers, int& status,
+                 HttpTrouble& trouble)
 {
     int64_t counted = 0;
     auto progress = [&](size_t n) {
@@ -169,14 +171,14 @@ bool fetch_piece(HttpClient& client, const PieceJob& job, WorkerBuffers& buffers
         update_status.bytes_done.fetch_add(static_cast<int64_t>(n));
     };
     bool ok = client.get(piece_request_path(job.id), buffers.body, progress, &update_status.stop_requested,
-                         &status, body_limit(job));
+                         &status, body_limit(job), &trouble);
     update_status.bytes_done.fetch_sub(counted);
     return ok;
 }
 
 // Turns the fetched body into the piece's raw bytes and checks them.
-// Returns the verified bytes, or null.
-const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers)
+// Returns the verified bytes, or null with the reason in `problem`.
+const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers, std::string& problem)
 {
     const std::string* raw = &buffers.body;
     if (!job.stored) {
@@ -186,15 +188,37 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
                               buffers.body.size(),
                               reinterpret_cast<uint8_t*>(buffers.output.data()),
                               buffers.output.size(), &reason)) {
-            // Its own line, just before the piece's failure line.
-            log_line("piece %s: did not decode (%s)", job.id.c_str(), piece_decode_error_text(reason));
+            problem = std::string("did not decode (") + piece_decode_error_text(reason) + ")";
             return nullptr;
         }
         raw = &buffers.output;
     }
+    problem = "its bytes did not match the piece";
     if (static_cast<int64_t>(raw->size()) != job.raw_size) return nullptr;
     if (sha256_bytes(raw->data(), raw->size()) != job.id) return nullptr;
     return raw;
+}
+
+// Fetches the piece from the mirror in use, then from the other mirrors in
+// turn, until one delivers bytes that verify; returns them, or null. status
+// is the last HTTP status received (0 when no server answered).
+const std::string* fetch_verified(MirrorList& mirrors, const PieceJob& job, WorkerBuffers& buffers, int& status)
+{
+    for (size_t mirror : mirrors.order()) {
+        if (update_status.stop_requested.load()) return nullptr;
+        HttpTrouble trouble;
+        if (!fetch_piece(mirrors.client(mirror), job, buffers, status, trouble)) {
+            if (!update_status.stop_requested.load()) mirrors.note_trouble(mirror, "piece " + job.id, trouble);
+            continue;
+        }
+        std::string problem;
+        if (const std::string* raw = decode_and_verify(job, buffers, problem)) return raw;
+        mirrors.note_trouble(mirror, "piece " + job.id, HttpTrouble{false, problem});
+        // A decoding failure has its own line, just before the next mirror's
+        // attempt or the piece's failure line.
+        if (problem.rfind("did not decode", 0) == 0) log_line("piece %s: %s", job.id.c_str(), problem.c_str());
+    }
+    return nullptr;
 }
 
 // Fetches, decodes, verifies and caches one piece. status is the last HTTP
@@ -202,13 +226,11 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
 // forced to the disk: every use of a cached piece checks its hash first.
 PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffers& buffers, int& status)
 {
-    HttpClient& client = shared.client;
     const PieceJob& job = shared.jobs[index];
     status = 0;
     if (job.raw_size < 0) return PieceOutcome::Failed;   // more pieces than the file's size can fill
-    if (!fetch_piece(client, job, buffers, status)) return PieceOutcome::Failed;
     try {
-        const std::string* raw = decode_and_verify(job, buffers);
+        const std::string* raw = fetch_verified(shared.mirrors, job, buffers, status);
         if (!raw) return PieceOutcome::Failed;
         const PieceDelivery& delivery = shared.deliveries[index];
         if (deliver(job, delivery, shared.stage, *raw)) return PieceOutcome::Cached;
@@ -224,6 +246,7 @@ PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffe
 
 void piece_worker(SharedDownload& shared)
 {
+    BelowNormalPriority background;
     WorkerBuffers buffers;
     for (;;) {
         if (shared.failed.load() || update_status.stop_requested.load()) return;
@@ -260,14 +283,17 @@ std::vector<PieceJob> distinct_jobs(const std::vector<PieceJob>& jobs)
 
 // Runs the twelve threads over jobs (distinct ids); false as download_pieces,
 // and write_failed set when a piece failed because it could not be written.
-bool run_piece_threads(HttpClient& client, const std::vector<PieceJob>& jobs,
+bool run_piece_threads(MirrorList& mirrors, const std::vector<PieceJob>& jobs,
                        const std::vector<PieceDelivery>& deliveries, const StageTargets& stage, bool& write_failed)
 {
     // Without an update folder there is nothing to look for before fetching:
     // a first install skips two lookups per piece.
     const bool leftovers = file_calls::GetFileAttributesW(update_folder().c_str()) != INVALID_FILE_ATTRIBUTES;
     create_folders(pieces_folder());   // a failure shows when the pieces are written
-    SharedDownload shared{client, jobs, deliveries, stage, leftovers};
+    SharedDownload shared{mirrors, jobs, deliveries, stage, leftovers};
+    const std::string source = mirrors.in_use_name();
+    set_download_source(source);
+    log_line("downloading %zu pieces from mirror %s", jobs.size(), source.c_str());
     std::vector<std::thread> threads;
     threads.reserve(PIECE_THREADS);
     for (int i = 0; i < PIECE_THREADS; ++i) {
@@ -307,15 +333,15 @@ void reopen_staged_copies(const UpdatePlan& plan, const std::vector<PieceDeliver
 
 }  // namespace
 
-bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs)
+bool download_pieces(MirrorList& mirrors, const std::vector<PieceJob>& jobs)
 {
     const std::vector<PieceJob> list = distinct_jobs(jobs);
     const std::vector<PieceDelivery> to_cache(list.size(), PieceDelivery{{}, true});
     bool write_failed = false;
-    return run_piece_threads(client, list, to_cache, StageTargets{}, write_failed);
+    return run_piece_threads(mirrors, list, to_cache, StageTargets{}, write_failed);
 }
 
-bool download_update(HttpClient& client, UpdatePlan& plan)
+bool download_update(MirrorList& mirrors, UpdatePlan& plan)
 {
     set_status(PHASE_DOWNLOADING, "downloading the update (" + format_size(plan.download_total) + ")",
                false);
@@ -329,7 +355,7 @@ bool download_update(HttpClient& client, UpdatePlan& plan)
     reopen_staged_copies(plan, deliveries);
 
     bool write_failed = false;
-    if (run_piece_threads(client, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
+    if (run_piece_threads(mirrors, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
         return true;
     const char* message = "the download failed -- check the connection and open the launcher again";
     if (update_status.stop_requested.load()) message = "stopped";

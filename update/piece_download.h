@@ -8,13 +8,13 @@
 
 #include <vector>
 
-class HttpClient;
+class MirrorList;
 
 constexpr int PIECE_THREADS = 12;
 
 // Runs the twelve piece threads over jobs and joins them. True when no piece
 // failed and no stop was requested. Adds to bytes_done only.
-bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs);
+bool download_pieces(MirrorList& mirrors, const std::vector<PieceJob>& jobs);
 
 // The download step of an update: phase 3 with the download size, then the
 // twelve threads, which write each verified piece straight into the stage
@@ -22,4 +22,4 @@ bool download_pieces(HttpClient& client, const std::vector<PieceJob>& jobs);
 // cache only for other uses; what they staged is noted in the stale files'
 // records (plan.stale_files). On failure phase 8 ("stopped", the connection text, or
 // "could not write to the install folder").
-bool download_update(HttpClient& client, UpdatePlan& plan);
+bool download_update(MirrorList& mirrors, UpdatePlan& plan);

@@ -62,7 +62,7 @@ bool free_disk_bytes(int64_t& bytes)
     return true;
 }
 
-bool update_game(HttpClient& client)
+bool update_game(MirrorList& mirrors)
 {
     const Manifest& manifest = update_status.manifest;
     InstallState& state = update_status.install_state;
@@ -83,7 +83,7 @@ bool update_game(HttpClient& client)
         log_line("reused %zu pieces (%s) from the installed files; pieces read that did not match: %zu",
                  reused.pieces, format_size(reused.bytes).c_str(), reused.refused);
     if (!enough_disk_space(plan)) return false;
-    if (!download_update(client, plan)) return false;
+    if (!download_update(mirrors, plan)) return false;
     if (!assemble_stale_files(plan)) return false;
     return install_update(plan);
 }

@@ -7,12 +7,12 @@
 #include "formats/manifest.h"
 #include "update/update_plan.h"
 
-class HttpClient;
+class MirrorList;
 
 // True when the installed files match the manifest afterwards (already up to
 // date, or updated and committed). False after a failure (phase 8 set) or a
 // stop request.
-bool update_game(HttpClient& client);
+bool update_game(MirrorList& mirrors);
 
 // Free bytes available to the caller on the install folder's volume; false
 // when unknown.

@@ -31,7 +31,7 @@ bool is_running_launcher(const Manifest& manifest, const std::wstring& own)
 
 }  // namespace
 
-bool self_update_launcher(HttpClient& client)
+bool self_update_launcher(MirrorList& mirrors)
 {
     const Manifest& manifest = update_status.manifest;
     if (!newer_launcher_offered(manifest)) return false;
@@ -46,7 +46,7 @@ bool self_update_launcher(HttpClient& client)
     set_status(PHASE_LAUNCHER_UPDATE, "updating the launcher", false);
     update_status.bytes_done.exchange(0);
     update_status.bytes_total.exchange(0);
-    if (!download_pieces(client, launcher_piece_jobs(manifest.launcher, manifest.piece_size)))
+    if (!download_pieces(mirrors, launcher_piece_jobs(manifest.launcher, manifest.piece_size)))
         return false;   // the failed piece has logged itself
 
     const std::wstring fresh = join_path(parent_folder(own), L"tarnwick.new.exe");

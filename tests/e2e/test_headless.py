@@ -84,6 +84,6 @@ def test_shipped_launcher_has_no_test_seams():
     shipped file carries neither the seams nor their names."""
     shipped = LAUNCHER.read_bytes()
     for name in ("TW_TEST_FREE_BYTES", "TW_TEST_CRASH_AT", "TW_TEST_HANDED_OVER", "TW_TEST_NO_UPDATE_THREAD",
-                 "TW_TEST_HANDOVER_HEADSTART_MS"):
+                 "TW_TEST_HANDOVER_HEADSTART_MS", "TW_TEST_SLOW_BODY_WINDOW_MS"):
         assert name.encode() not in shipped and name.encode("utf-16-le") not in shipped
     assert b"TW_TEST_CRASH_AT" in LAUNCHER.with_name("tarnwick_test.exe").read_bytes()

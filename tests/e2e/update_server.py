@@ -11,6 +11,9 @@
     srv.fault("x.bin", truncate=100, times=1)   # cut short once, then served whole
     srv.fault("x.bin", alter=True)       # flip one byte (or alter=offset)
     srv.fault("x.bin", body=b"...")      # serve these bytes instead of the file
+    srv.fault("x.bin", trickle=(100, 0.5))   # the body 100 bytes at a time, 0.5 s apart
+    srv.fault("*", redirect=other.url)   # 302 to the same path below another base URL
+    srv.fault("x.bin", redirect=srv.url, times=5)   # five hops to itself, then the file
     srv.requests                         # [(path with query, monotonic time), ...]
     srv.stop()
 
@@ -35,7 +38,8 @@ BASE = "/update/"
 
 
 class Fault:
-    def __init__(self, drop=0, status=None, times=None, delay=0.0, truncate=None, alter=None, body=None):
+    def __init__(self, drop=0, status=None, times=None, delay=0.0, truncate=None, alter=None, body=None,
+                 trickle=None, redirect=None):
         self.drop = drop
         self.status = status
         self.times = times
@@ -43,6 +47,8 @@ class Fault:
         self.truncate = truncate
         self.alter = alter
         self.body = body
+        self.trickle = trickle
+        self.redirect = redirect
 
 
 class _Handler(BaseHTTPRequestHandler):
@@ -73,8 +79,10 @@ class _Server(ThreadingHTTPServer):
 
 
 class UpdateServer:
-    def __init__(self, root_dir, base=BASE, tls=None):
-        """tls: (certificate file, key file) to serve https instead of http."""
+    def __init__(self, root_dir, base=BASE, tls=None, host="127.0.0.1"):
+        """tls: (certificate file, key file) to serve https instead of http;
+        host: the loopback address to listen on (127.0.0.2 is another host)."""
+        self.host = host
         self.root = Path(root_dir)
         self.root.mkdir(parents=True, exist_ok=True)
         self.base = base if base.endswith("/") else base + "/"
@@ -88,7 +96,7 @@ class UpdateServer:
 
     # ---- life cycle
     def start(self):
-        self._httpd = _Server(("127.0.0.1", 0), _Handler)
+        self._httpd = _Server((self.host, 0), _Handler)
         self._httpd.owner = self
         if self._tls:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -117,7 +125,7 @@ class UpdateServer:
 
     @property
     def url(self):
-        return "%s://127.0.0.1:%d%s" % ("https" if self._tls else "http", self.port, self.base)
+        return "%s://%s:%d%s" % ("https" if self._tls else "http", self.host, self.port, self.base)
 
     # ---- content
     def put(self, rel_path, data: bytes):
@@ -216,6 +224,11 @@ class UpdateServer:
         if isinstance(action, int) and action != 200:
             self._send(handler, action, b"status %d\n" % action, head)
             return
+        if fault is not None and fault.redirect is not None:
+            location = fault.redirect + raw_path[len(self.base):] if raw_path.startswith(self.base) \
+                else fault.redirect
+            self._send(handler, 302, b"", head, location=location)
+            return
         body = fault.body if fault is not None and fault.body is not None else self._file(path)
         if body is None:
             self._send(handler, 404, b"not found\n", head)
@@ -225,6 +238,9 @@ class UpdateServer:
             body = body[:at] + bytes([body[at] ^ 0xFF]) + body[at + 1:]
         if fault is not None and fault.truncate is not None:
             self._send(handler, 200, body, head, cut=fault.truncate)
+            return
+        if fault is not None and fault.trickle is not None:
+            self._trickle(handler, body, head, *fault.trickle)
             return
         self._send(handler, 200, body, head)
 
@@ -239,11 +255,30 @@ class UpdateServer:
         return target.read_bytes() if target.is_file() else None
 
     @staticmethod
-    def _send(handler, status, body, head, cut=None):
+    def _trickle(handler, body, head, step, pause):
+        """Sends the body `step` bytes at a time, `pause` seconds apart, until
+        it is all sent or the client has gone."""
+        try:
+            handler.send_response(200)
+            handler.send_header("Content-Type", "application/octet-stream")
+            handler.send_header("Content-Length", str(len(body)))
+            handler.end_headers()
+            handler.wfile.flush()
+            for at in range(0, 0 if head else len(body), step):
+                handler.wfile.write(body[at:at + step])
+                handler.wfile.flush()
+                time.sleep(pause)
+        except OSError:
+            handler.close_connection = True
+
+    @staticmethod
+    def _send(handler, status, body, head, cut=None, location=None):
         try:
             handler.send_response(status)
             handler.send_header("Content-Type", "application/octet-stream")
             handler.send_header("Content-Length", str(len(body)))
+            if location is not None:
+                handler.send_header("Location", location)
             if cut is not None:
                 handler.send_header("Connection", "close")
             handler.end_headers()

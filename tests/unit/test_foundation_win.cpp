@@ -1,7 +1,9 @@
 // Whole-file operations, the log, the update status and the path helpers,
 // on the real OS calls.
 #include "base/log.h"
+#include "base/parallel_for.h"
 #include "base/paths.h"
+#include "base/thread_priority.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "tests/windows/child_scenarios.h"
@@ -10,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -154,4 +158,28 @@ TEST(Paths, GameExePathUsesBackslashesThroughout)
     EXPECT_EQ(to_utf8(to_utf16("caf\xC3\xA9 \xE2\x82\xAC")), "caf\xC3\xA9 \xE2\x82\xAC");
     EXPECT_EQ(to_utf16(""), L"");
     EXPECT_EQ(parent_folder(L"C:\\a\\b.exe"), L"C:\\a");
+}
+
+// Windows starts every thread at normal priority: the update's background
+// work must not speed up again in the helpers of a parallel loop, and the
+// update thread is back at its own priority once the work is done.
+TEST(ThreadPriority, ParallelHelpersKeepTheirCallersLowerPriority)
+{
+    const int before = GetThreadPriority(GetCurrentThread());
+    std::atomic<int> wrong{0};
+    std::set<DWORD> threads;
+    std::mutex mutex;
+    {
+        BelowNormalPriority background;
+        ASSERT_TRUE(for_each_index(64, 4, [&](size_t) {
+            if (GetThreadPriority(GetCurrentThread()) != THREAD_PRIORITY_BELOW_NORMAL) ++wrong;
+            std::lock_guard<std::mutex> lock(mutex);
+            threads.insert(GetCurrentThreadId());
+            Sleep(1);
+            return true;
+        }));
+    }
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_GT(threads.size(), 1u);   // helpers did take part
+    EXPECT_EQ(GetThreadPriority(GetCurrentThread()), before);
 }

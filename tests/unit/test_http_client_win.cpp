@@ -8,6 +8,7 @@
 #include "crypto/signature.h"
 #include "formats/piece_codec.h"
 #include "net/http_client.h"
+#include "net/mirror_list.h"
 #include "net/server_paths.h"
 #include "tests/windows/child_scenarios.h"
 #include "update/piece_cache.h"
@@ -50,9 +51,11 @@ protected:
         url_ = env("TW_TEST_SERVER_URL");
         if (url_.empty()) GTEST_SKIP() << "TW_TEST_SERVER_URL is not set";
         ASSERT_TRUE(client_.open(widen(url_)));
+        ASSERT_TRUE(mirrors_.open(widen(url_)));
     }
     std::string url_;
     HttpClient client_;
+    MirrorList mirrors_;
 };
 
 }  // namespace
@@ -299,7 +302,7 @@ TEST_F(PieceFetch, BodyCutShortOnceCountsThePieceOnce)
 {
     PieceJob job;
     if (!job_from_env("TW_TEST_CUT_PIECE", job)) GTEST_SKIP() << "no piece named";
-    ASSERT_TRUE(download_pieces(client_, {job}));
+    ASSERT_TRUE(download_pieces(mirrors_, {job}));
     EXPECT_EQ(update_status.bytes_done.load(), job.transfer_size);
     EXPECT_EQ(cached_piece_size(job.id), job.raw_size);
 }
@@ -316,6 +319,6 @@ TEST_F(PieceFetch, CacheThatCannotBeWrittenIsReportedAsSuch)
     CloseHandle(blocker);
     UpdatePlan plan;
     plan.jobs = {job};
-    EXPECT_FALSE(download_update(client_, plan));
+    EXPECT_FALSE(download_update(mirrors_, plan));
     EXPECT_EQ(read_status().message, "could not write to the install folder");
 }

@@ -7,7 +7,7 @@
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "crypto/sha256.h"
-#include "net/http_client.h"
+#include "net/mirror_list.h"
 #include "tests/windows/child_scenarios.h"
 #include "update/piece_cache.h"
 #include "update/piece_download.h"
@@ -36,7 +36,7 @@ protected:
         return {sha256_bytes(raw.data(), raw.size()), transfer, static_cast<int64_t>(raw.size()), false};
     }
 
-    HttpClient offline_;
+    MirrorList offline_;   // no mirror: every fetch fails at once
     std::wstring saved_;
 };
 

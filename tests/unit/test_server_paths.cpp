@@ -16,3 +16,13 @@ TEST(ServerPaths, PiecesLieInAFolderNamedAfterTheirFirstTwoCharacters)
     EXPECT_EQ(piece_request_path("7"), "chunks/7/7");
     EXPECT_EQ(piece_request_path(""), "chunks//");
 }
+
+TEST(ServerPaths, MirrorListsSplitAtAnyRunOfSpaces)
+{
+    using List = std::vector<std::wstring>;
+    EXPECT_EQ(split_base_urls(L"https://a/update/"), List{L"https://a/update/"});
+    EXPECT_EQ(split_base_urls(L"  https://a/u/ \t http://b:8080/u/\r\nhttps://c/ "),
+              (List{L"https://a/u/", L"http://b:8080/u/", L"https://c/"}));
+    EXPECT_EQ(split_base_urls(L""), List{});
+    EXPECT_EQ(split_base_urls(L" \t "), List{});
+}
