@@ -9,6 +9,9 @@ struct CommandLine {
     bool no_install = false;
     bool no_self_update = false;
     bool verify = false;   // hash every installed file instead of trusting its record
+    // "--after PID": this is the installed copy that the self-install of
+    // launcher PID started; it lets that launcher end before it starts.
+    unsigned long after_pid = 0;
 
     // A "--swap TARGET PID" request; when set, nothing else of the start-up
     // happens and the swap's result is the exit code.

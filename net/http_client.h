@@ -47,7 +47,7 @@ private:
     enum class Attempt { Ok, Failed, NotFound, TooLarge };
     struct Request;
     Attempt attempt(Request& request, std::string& body) const;
-    bool certificate_was_refused(const std::wstring& path) const;
+    bool certificate_was_refused() const;
 
     WinHttpHandle session_;
     std::wstring host_;

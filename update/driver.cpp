@@ -12,6 +12,7 @@
 #include "update/file_check.h"
 #include "update/install_step.h"
 #include "update/planning.h"
+#include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/self_update.h"
 
@@ -53,6 +54,13 @@ bool accept_manifest(HttpClient& client)
     Manifest manifest;
     if (!parse_manifest(manifest_body, manifest)) {
         log_line("the manifest would not read");
+        return false;
+    }
+    // Before anything of it is used, the launcher entry included.
+    const ReleaseMark installed = installed_release_mark();
+    const ReleaseMark offered = release_mark(manifest, manifest_body);
+    if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
+        log_line("%s", older_release_line(installed, offered).c_str());
         return false;
     }
     update_status.manifest = std::move(manifest);
