@@ -53,13 +53,16 @@ std::wstring join_path(const std::wstring& a, const std::wstring& b)
     return (std::filesystem::path(a) / std::filesystem::path(b)).wstring();
 }
 
-std::wstring own_exe_path()
+std::wstring own_exe_path() { return module_path(nullptr); }
+
+std::wstring module_path(void* module)
 {
     // A path that fills the buffer was cut: grow it up to the longest path
     // Windows has (32,767 characters in the "\\?\" form).
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(module), buffer.data(),
+                                           static_cast<DWORD>(buffer.size()));
         if (n == 0) return {};
         if (n < buffer.size()) return buffer.substr(0, n);
         if (buffer.size() >= 32768) return {};

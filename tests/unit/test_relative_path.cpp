@@ -33,7 +33,7 @@ TEST(RelativePath, NamesWindowsWouldRewriteAreRefused)
 TEST(RelativePath, ShortNameAliasesAreRefused)
 {
     // "LAUNCH~1" can open the launcher's own folder, "DATA~1.BIN" another entry.
-    for (const char* p : {"LAUNCH~1", "launch~1/tarnwick.exe", "data/DATA~1.BIN", "a/PROGRA~12/b", "~1",
+    for (const char* p : {"LAUNCH~1", "launch~1/tarnwick.exe", "data/DATA~1.BIN", "a/PROGR~12/b", "~1",
                           "AB12~1.e"})
         EXPECT_FALSE(is_safe_relative_path(p)) << p;
     EXPECT_FALSE(is_safe_run_exe("GAME~1.EXE"));

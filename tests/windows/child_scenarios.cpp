@@ -55,13 +55,6 @@ int take_install_lock_then(int argc, wchar_t** argv)
     return 0;
 }
 
-// Writes own_exe_path() as UTF-8 to the file argv[0].
-int write_own_path(int argc, wchar_t** argv)
-{
-    if (argc < 1) return 2;
-    return write_file_atomic(argv[0], to_utf8(own_exe_path())) ? 0 : 1;
-}
-
 }  // namespace
 
 int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
@@ -69,7 +62,6 @@ int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
     if (name == L"atomic-crash") return atomic_write_then_crash(argc, argv);
     if (name == L"close-search") return close_search_handle(argc, argv);
     if (name == L"install-lock") return take_install_lock_then(argc, argv);
-    if (name == L"own-path") return write_own_path(argc, argv);
     return 99;
 }
 
