@@ -18,6 +18,7 @@ def test_an_older_signed_release_is_refused_and_a_republished_one_installs(insta
     replay = {name: (root / name).read_bytes() for name in ("manifest.json", "manifest.sig")}
     assert old["serial"] == 1
     assert publish(make_game(tmp_path / "new", NEW), root, version="2.0.0")["serial"] == 2
+    current = {name: (root / name).read_bytes() for name in replay}
     assert run_launcher(install_dir, server_url=update_server.url).returncode == 0
     assert tree(install_dir) == NEW
 
@@ -32,7 +33,10 @@ def test_an_older_signed_release_is_refused_and_a_republished_one_installs(insta
     assert all(path.startswith("/update/manifest.") for path, _ in update_server.requests)
     assert tree(install_dir) == NEW
 
-    # The rollback: the old build published again is the newest release.
+    # The rollback: the old build published again (over the studio's current
+    # release) is the newest release.
+    for name, body in current.items():
+        (root / name).write_bytes(body)
     assert publish(make_game(tmp_path / "old", OLD), root, version="1.0.0")["serial"] == 3
     assert run_launcher(install_dir, server_url=update_server.url).returncode == 0
     assert tree(install_dir) == OLD
