@@ -234,7 +234,8 @@ def test_republishing_writes_only_new_pieces(published, keys, tmp_path):
 
     assert publish_sample(src, out, keys, launcher).returncode == 0
     assert chunk_stats(out) == before
-    assert (out / "manifest.json").read_bytes() == manifest_before
+    # The same release again, numbered one above the one it replaces.
+    assert (out / "manifest.json").read_bytes() == manifest_before.replace(b'"serial":1,', b'"serial":2,', 1)
     assert not dead.exists() and live.exists()
     live.unlink()
 
