@@ -167,9 +167,13 @@ def test_the_installed_copy_waits_for_the_launcher_that_started_it(env, install_
 
 def test_the_installed_copy_says_so_when_the_folder_stays_held(env, install_dir, tmp_path):
     installed = copy_of(LAUNCHER, install_dir / "launcher" / "tarnwick.exe")
+    # The launcher that started the copy has ended; another one holds the folder.
+    (tmp_path / "other").mkdir()
+    ended, first_pid = hold_install_folder(env, tmp_path / "other", tmp_path, 0)
+    assert ended.wait(timeout=30) == 0
     holder, _ = hold_install_folder(env, install_dir, tmp_path, 60)
     (install_dir / "launcher.log").write_bytes(b"12:00:00.000 the other launcher's line\r\n")
-    copy = start_launcher(installed, env, winpath(install_dir), ["--after", "0"])
+    copy = start_launcher(installed, env, winpath(install_dir), ["--after", first_pid])
     message = f"another launcher is still working in {winpath(install_dir)} -- open the launcher again when it " \
               "has finished"
     log = wait_for_log(install_dir, lambda lines: message in lines)
