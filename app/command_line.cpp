@@ -26,6 +26,8 @@ CommandLine parse_command_line(const std::vector<std::wstring>& args)
             cl.verify = true;
         } else if (a == L"--uninstall") {
             cl.uninstall = true;
+        } else if (a == L"--after" && i + 1 < n) {
+            cl.after_pid = parse_process_id(args[++i]);
         } else if (a == L"--swap" && i + 2 < n) {
             // The swap is served at once; only options after its two
             // operands decide how the relaunched launcher starts.

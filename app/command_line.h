@@ -10,6 +10,9 @@ struct CommandLine {
     bool no_self_update = false;
     bool verify = false;   // hash every installed file instead of trusting its record
     bool uninstall = false;   // remove the game and the launcher, keeping the player's files
+    // "--after PID": this is the installed copy that the self-install of
+    // launcher PID started; it lets that launcher end before it starts.
+    unsigned long after_pid = 0;
 
     // A "--swap TARGET PID" request; when set, nothing else of the start-up
     // happens and the swap's result is the exit code.

@@ -46,9 +46,27 @@ bool read_environment(const wchar_t* name, size_t buffer_size, std::wstring& val
     return true;
 }
 
-// Long enough for a launcher that is just ending (the self-install starts
-// the installed copy and then ends) to let go of the install folder.
+// Long enough for a launcher that is just ending to let go of the install
+// folder, short enough that a second launcher started by a double
+// double-click leaves at once.
 constexpr unsigned long INSTALL_LOCK_WAIT_MS = 3000;
+// The copy started by the self-install waits this long for the launcher that
+// started it, which ends right after (slow machines, virus scanners).
+constexpr unsigned long FIRST_LAUNCHER_WAIT_MS = 60000;
+
+// The installed copy that the self-install started finds the folder still
+// held: said in the log (after the holder's lines) and, windowed, in a box,
+// so that the player's click does not end in nothing.
+int report_folder_held()
+{
+    open_log_appending(join_path(install_dir, L"launcher.log"));
+    const std::string message = "another launcher is still working in " + to_utf8(install_dir) +
+                                " -- open the launcher again when it has finished";
+    log_line("%s", message.c_str());
+    if (!headless)
+        MessageBoxW(nullptr, to_utf16(message).c_str(), to_utf16(PRODUCT_NAME).c_str(), MB_ICONWARNING);
+    return 1;
+}
 
 // Where the headless lines are echoed. Standard output that is already a file
 // or a pipe at start (a build machine, "| tee out.txt") is used as it is.
@@ -125,7 +143,9 @@ int entry()
     create_folders(install_dir);
     if (headless) attach_headless_output();
     // Before the log: a second launcher must not even truncate the first's.
+    if (cl.after_pid) wait_for_process_end(cl.after_pid, FIRST_LAUNCHER_WAIT_MS);
     if (!take_install_lock(install_dir, INSTALL_LOCK_WAIT_MS)) {
+        if (cl.after_pid) return report_folder_held();
         // Windowed, the first launcher's splash is on screen already.
         if (!headless) return 0;
         if (console_attached)

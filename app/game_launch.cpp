@@ -11,6 +11,25 @@
 #include <vector>
 
 
+namespace {
+
+// The install folder as "{app}" stands for it at one place in the arguments.
+// A trailing backslash is dropped: with the folder D:\Games\ the argument
+// "{app}" would end in a backslash and a quote, which the command-line
+// splitter reads as a quote inside the argument, swallowing the ones after
+// it. A drive root keeps its backslash ("D:" alone means the drive's current
+// folder), doubled before a quote, which the splitter reads as one.
+std::string folder_for_placeholder(const std::string& folder, char next)
+{
+    std::string out = folder;
+    while (out.size() > 1 && (out.back() == '\\' || out.back() == '/')) out.pop_back();
+    const bool bare_drive = out.size() == 2 && out[1] == ':';
+    if (bare_drive && next != '\\' && next != '/') out += next == '"' ? "\\\\" : "\\";
+    return out;
+}
+
+}  // namespace
+
 std::string expand_app_placeholder(const std::string& args, const std::string& folder)
 {
     static const std::string placeholder = "{app}";
@@ -18,8 +37,8 @@ std::string expand_app_placeholder(const std::string& args, const std::string& f
     size_t from = 0;
     for (size_t at = args.find(placeholder); at != std::string::npos; at = args.find(placeholder, from)) {
         out.append(args, from, at - from);
-        out += folder;
         from = at + placeholder.size();
+        out += folder_for_placeholder(folder, from < args.size() ? args[from] : '\0');
     }
     out.append(args, from, std::string::npos);
     return out;

@@ -4,6 +4,7 @@
 // It runs before the environment, the log and COM are set up, so it reports
 // nothing but its exit code.
 #include "app/roads.h"
+#include "app/self_install.h"
 #include "base/file_calls.h"
 #include "base/file_copy.h"
 #include "base/launcher_command_lines.h"
@@ -36,13 +37,40 @@ bool copy_over(const std::wstring& own, const std::wstring& target)
     return false;
 }
 
+bool ends_with_ignoring_case(const std::wstring& text, const std::wstring& tail)
+{
+    return text.size() >= tail.size() &&
+           CompareStringOrdinal(text.c_str() + text.size() - tail.size(), static_cast<int>(tail.size()),
+                                tail.c_str(), static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The swap replaces only a launcher beside it: a file in the same folder
+// whose name starts with "tarnwick" and ends in ".exe" ("tarnwick.exe", or
+// "tarnwick (1).exe" as a browser names a second download), not itself.
+// Anything else on its command line could make it copy itself over any
+// program the user may write.
+bool is_launcher_beside(const std::wstring& own, const std::wstring& target)
+{
+    const std::wstring name = target.substr(target.find_last_of(L"\\/") + 1);
+    const std::wstring prefix = L"tarnwick";
+    const bool named_like_launcher =
+        name.size() > prefix.size() &&
+        CompareStringOrdinal(name.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                             static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL &&
+        ends_with_ignoring_case(name, L".exe");
+    return named_like_launcher && same_file(parent_folder(own), parent_folder(target)) &&
+           !same_file(own, target);
+}
+
 }  // namespace
 
 int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless,
                   bool relaunch_verify)
 {
+    const std::wstring own = own_exe_path();
+    if (!is_launcher_beside(own, target)) return 2;   // nothing copied, nothing started
     wait_for_process(process_id);
-    const bool copied = copy_over(own_exe_path(), target);
+    const bool copied = copy_over(own, target);
     // The launcher at the target runs again either way: the new one, or the
     // old one unchanged. The old one is told not to update itself this time,
     // or it would find the newer launcher again, hand over again and fail

@@ -17,7 +17,8 @@ bool game_is_running();
 bool self_install();
 
 // Waits for the old launcher, copies this executable over it and relaunches
-// it. 0 when the copy succeeded, 1 when it did not.
+// it. 0 when the copy succeeded, 1 when it did not, 2 (nothing copied or
+// started) when the target is not a launcher file beside this one.
 int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless,
                   bool relaunch_verify);
 

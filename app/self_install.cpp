@@ -24,6 +24,22 @@ struct FileIdentity {
 
 // The 128-bit file id where the volume offers one (ReFS needs all of it),
 // else the classic volume serial number and 64-bit file index.
+bool read_identity(HANDLE file, FileIdentity& identity)
+{
+    FILE_ID_INFO info{};
+    if (GetFileInformationByHandleEx(file, FileIdInfo, &info, sizeof info)) {
+        identity.volume = info.VolumeSerialNumber;
+        std::memcpy(identity.id, info.FileId.Identifier, sizeof identity.id);
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION classic{};
+    if (!file_calls::GetFileInformationByHandle(file, &classic)) return false;
+    identity.volume = classic.dwVolumeSerialNumber;
+    const DWORD index[2] = {classic.nFileIndexLow, classic.nFileIndexHigh};
+    std::memcpy(identity.id, index, sizeof index);
+    return true;
+}
+
 bool read_identity(const std::wstring& path, FileIdentity& identity)
 {
     // Attribute access only: it is granted even while another process holds
@@ -31,19 +47,12 @@ bool read_identity(const std::wstring& path, FileIdentity& identity)
     FileHandle file(file_calls::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file) return false;
-    FILE_ID_INFO info{};
-    if (GetFileInformationByHandleEx(file.get(), FileIdInfo, &info, sizeof info)) {
-        identity.volume = info.VolumeSerialNumber;
-        std::memcpy(identity.id, info.FileId.Identifier, sizeof identity.id);
-        return true;
-    }
-    BY_HANDLE_FILE_INFORMATION classic{};
-    if (!file_calls::GetFileInformationByHandle(file.get(), &classic)) return false;
-    identity.volume = classic.dwVolumeSerialNumber;
-    const DWORD index[2] = {classic.nFileIndexLow, classic.nFileIndexHigh};
-    std::memcpy(identity.id, index, sizeof index);
-    return true;
+    return file && read_identity(file.get(), identity);
+}
+
+bool same_identity(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.volume == b.volume && std::memcmp(a.id, b.id, sizeof a.id) == 0;
 }
 
 // A shortcut below a known folder. A folder that cannot be looked up gets
@@ -60,8 +69,7 @@ void make_shortcut_in(const GUID& folder, const wchar_t* relative_link, const st
 bool same_file(const std::wstring& a, const std::wstring& b)
 {
     FileIdentity first, second;
-    if (!read_identity(a, first) || !read_identity(b, second)) return false;
-    return first.volume == second.volume && std::memcmp(first.id, second.id, sizeof first.id) == 0;
+    return read_identity(a, first) && read_identity(b, second) && same_identity(first, second);
 }
 
 void make_shortcut(const std::wstring& link, const std::wstring& target, const std::wstring& arguments)
@@ -84,12 +92,19 @@ void make_shortcut(const std::wstring& link, const std::wstring& target, const s
 
 bool self_install()
 {
-    const std::wstring own = own_exe_path();
     const std::wstring installed = launcher_install_path();
-    if (same_file(own, installed)) return false;   // already running from its place
+    // The running file is held from here on, without write or delete
+    // sharing: nothing can be put in its place between the check and the
+    // copy, and the copy reads through this handle, not the path.
+    FileHandle running(file_calls::CreateFileW(own_exe_path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileIdentity own_identity, installed_identity;
+    if (running && read_identity(running.get(), own_identity) &&
+        read_identity(installed, installed_identity) && same_identity(own_identity, installed_identity))
+        return false;   // already running from its place
 
     create_folders(parent_folder(installed));
-    if (!copy_file_replacing(own, installed)) {
+    if (!running || !copy_open_file_replacing(running.get(), installed)) {
         log_line("could not put the launcher in %s -- running from here", to_utf8(installed).c_str());
         return false;
     }
@@ -98,9 +113,12 @@ bool self_install()
     make_shortcut_in(FOLDERID_Programs, L"tarnwick\\Repair tarnwick.lnk", installed, L"--verify");
     write_uninstall_entry(installed);
 
-    // No arguments: the installed copy starts as if from its shortcut. It
-    // inherits the environment.
-    if (!start_process(relaunch_command_line(installed, false, false))) return false;
+    // No options of this run: the installed copy starts as if from its
+    // shortcut, only told to let this process end first. It inherits the
+    // environment.
+    const std::wstring command =
+        relaunch_command_line(installed, false, false) + L" --after " + std::to_wstring(GetCurrentProcessId());
+    if (!start_process(command)) return false;
     log_line("installed the launcher at %s and started it", to_utf8(installed).c_str());
     return true;
 }

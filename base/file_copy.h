@@ -7,3 +7,8 @@
 // `to` (replace-existing, write-through). False when either step fails; the ".part" is then removed
 // and `to` is left as it was.
 bool copy_file_replacing(const std::wstring& from, const std::wstring& to);
+
+// The same from a file already open for reading (a HANDLE), read from its
+// first byte: the copy is of the file that handle holds, whatever stands at
+// its path by now.
+bool copy_open_file_replacing(void* from, const std::wstring& to);

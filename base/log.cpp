@@ -21,6 +21,13 @@ void open_log(const std::wstring& path)
     log_file = _wfsopen(path.c_str(), L"w", _SH_DENYNO);
 }
 
+void open_log_appending(const std::wstring& path)
+{
+    std::lock_guard<std::mutex> lock(log_mutex);
+    if (log_file) std::fclose(log_file);
+    log_file = _wfsopen(path.c_str(), L"a", _SH_DENYNO);
+}
+
 void log_line(const char* format, ...)
 {
     std::lock_guard<std::mutex> lock(log_mutex);

@@ -17,6 +17,10 @@
 // Opens (truncating) the log file; a failure disables the file silently.
 void open_log(const std::wstring& path);
 
+// Opens the log file to add lines at its end, leaving what is there (another
+// launcher's log) as it is.
+void open_log_appending(const std::wstring& path);
+
 void log_line(const char* format, ...) TW_PRINTF(1, 2);
 
 // The bytes one line occupies in the file, before text-mode translation:

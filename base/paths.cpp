@@ -54,11 +54,21 @@ std::wstring join_path(const std::wstring& a, const std::wstring& b)
     return (std::filesystem::path(a) / std::filesystem::path(b)).wstring();
 }
 
-std::wstring own_exe_path()
+std::wstring own_exe_path() { return module_path(nullptr); }
+
+std::wstring module_path(void* module)
 {
-    wchar_t buffer[520] = {};
-    DWORD n = GetModuleFileNameW(nullptr, buffer, 520);
-    return std::wstring(buffer, n < 520 ? n : 519);
+    // A path that fills the buffer was cut: grow it up to the longest path
+    // Windows has (32,767 characters in the "\\?\" form).
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(static_cast<HMODULE>(module), buffer.data(),
+                                           static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return buffer.substr(0, n);
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 std::wstring known_folder(const GUID& id)

@@ -13,6 +13,9 @@ std::wstring to_utf16(const std::string& utf8);
 std::wstring join_path(const std::wstring& a, const std::wstring& b);
 
 std::wstring own_exe_path();
+// The file of a loaded module (an HMODULE; null for the executable), whole
+// however long; empty when it cannot be had.
+std::wstring module_path(void* module);
 std::wstring known_folder(const _GUID& id);   // empty when the lookup fails
 
 // install_dir \ "launcher" \ "tarnwick.exe"

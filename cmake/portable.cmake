@@ -137,3 +137,11 @@ list(APPEND TW_PORTABLE_SOURCES
 list(APPEND TW_PORTABLE_TESTS
     tests/unit/test_nv12_to_bgrx.cpp
 )
+
+# Whether a verified manifest may replace the installed release (serials).
+list(APPEND TW_PORTABLE_SOURCES
+    update/release_order.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_release_order.cpp
+)

@@ -47,6 +47,7 @@ bool is_or_below(const std::string& key, const std::string& folder)
 bool is_launcher_owned(const std::string& key)
 {
     return key == ".TWINSTALL.JSON" || key == ".TWINSTALL.JSON.PART" || key == "LAUNCHER.LOG" ||
+           key == ".TWLOCK" ||
            key.rfind(".TWMANIFEST.", 0) == 0 || is_or_below(key, ".TWUPDATE") ||
            is_or_below(key, "LAUNCHER");
 }
@@ -95,6 +96,9 @@ bool parse_manifest(const std::string& text, Manifest& manifest, DocumentRefusal
     manifest.launcher = read_file_entry(launcher);
     int64_t lv = double_to_int64(json_member(launcher, "version").number);
     manifest.launcher_version = static_cast<int32_t>(static_cast<uint32_t>(lv & 0xFFFFFFFF));
+    const JsonValue& serial = json_member(root, "serial");
+    manifest.has_serial = serial.kind == JsonValue::Number;
+    manifest.serial = manifest.has_serial ? truncate_to_int64(serial.number) : 0;
 
     if (manifest.files.empty()) return refuse(DocumentRefusal::no_files);
     if (manifest.run_exe.empty()) return refuse(DocumentRefusal::no_exe);

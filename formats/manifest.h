@@ -31,6 +31,10 @@ struct Manifest {
     std::vector<ManifestFile> files;
     ManifestFile launcher;
     int32_t launcher_version = 0;
+    // The publisher numbers every release it signs, one higher each time; a
+    // launcher that has installed a numbered release refuses older ones.
+    bool has_serial = false;
+    int64_t serial = 0;
 };
 
 // Reads the (already signature-checked) body of "manifest.json". True when the

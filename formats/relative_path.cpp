@@ -24,7 +24,7 @@ bool segments_ok(const std::string& path, IsSeparator is_separator, bool allow_d
         // Windows drops a segment's trailing dots and spaces, so "x." names the
         // file "x" and "..." turns into "..": such names alias other paths.
         if (segment != "." && (segment.back() == '.' || segment.back() == ' ')) return false;
-        if (is_reserved_device_name(segment)) return false;
+        if (is_reserved_device_name(segment) || is_short_name_form(segment)) return false;
         start = i + 1;
     }
     return true;
@@ -61,6 +61,20 @@ bool is_reserved_device_name(const std::string& segment)
     const std::string number = base.substr(3);
     return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
            number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+bool is_short_name_form(const std::string& segment)
+{
+    const size_t dot = segment.find('.');
+    const std::string base = segment.substr(0, dot);
+    if (dot != std::string::npos &&
+        (segment.find('.', dot + 1) != std::string::npos || segment.size() - dot - 1 > 3))
+        return false;
+    const size_t tilde = base.rfind('~');
+    if (base.size() > 8 || tilde == std::string::npos || tilde + 1 == base.size()) return false;
+    for (size_t i = tilde + 1; i < base.size(); ++i)
+        if (base[i] < '0' || base[i] > '9') return false;
+    return true;
 }
 
 bool is_safe_relative_path(const std::string& path)

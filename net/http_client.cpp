@@ -269,16 +269,31 @@ void HttpClient::close() { session_.reset(); }
 // Some WinHTTP builds report a refused certificate only as a failed TLS
 // channel. To tell the player's support which it was, the handshake is tried
 // once more with the certificate checks off: if it then succeeds, the
-// certificate was the reason. The request's answer is never read.
-bool HttpClient::certificate_was_refused(const std::wstring& path) const
+// certificate was the reason. The party on the other end failed to prove who
+// it is, so the probe tells it nothing the real request would: a session of
+// its own (no cookies, no user agent), the bare path "/", no credentials, no
+// redirects, and the answer is never received.
+bool HttpClient::certificate_was_refused() const
 {
-    WinHttpHandle connection(WinHttpConnect(session_.get(), host_.c_str(), port_, 0));
+    WinHttpHandle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session)
+        session.reset(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return false;
+    WinHttpSetTimeouts(session.get(), 10000, 10000, 10000, 10000);
+    WinHttpHandle connection(WinHttpConnect(session.get(), host_.c_str(), port_, 0));
     if (!connection) return false;
-    WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+    WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
                                              WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    if (!request) return false;
+    DWORD features = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION | WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
+    DWORD never_log_on = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &never_log_on, sizeof never_log_on);
     DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                    SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
-    return request && WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore) &&
+    return WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &ignore, sizeof ignore) &&
            WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
 }
 
@@ -416,7 +431,7 @@ bool HttpClient::get(const std::string& path, std::string& body, const std::func
                      (result == Attempt::NotFound && status);
         if (!final) Sleep(RETRY_STEP_MS * static_cast<DWORD>(attempts));
         if (final || attempts >= MAX_ATTEMPTS) {
-            if (request.tls_error && !request.secure_flags && certificate_was_refused(request.path))
+            if (request.tls_error && !request.secure_flags && certificate_was_refused())
                 request.why += ": the server's certificate is not one this system trusts";
             log_line("request %s failed after %d attempt%s: %s", path.c_str(), attempts,
                      attempts == 1 ? "" : "s", request.why.c_str());

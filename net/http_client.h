@@ -72,7 +72,7 @@ private:
     Attempt attempt(Request& request, std::string& body) const;
     Attempt attempt_at(const Place& place, Request& request, std::string& body, Place& next) const;
     Attempt read_body(HINTERNET handle, Request& request, std::string& body) const;
-    bool certificate_was_refused(const std::wstring& path) const;
+    bool certificate_was_refused() const;
 
     WinHttpHandle session_;
     std::wstring host_;

@@ -14,6 +14,7 @@
 #include "update/file_check.h"
 #include "update/install_step.h"
 #include "update/planning.h"
+#include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/self_update.h"
 
@@ -113,6 +114,13 @@ bool accept_manifest_from(MirrorList& mirrors, size_t mirror)
     if (!manifest_is_acceptable(manifest, update_status.install_state)) {
         mirrors.note_trouble(mirror, "manifest",
                              HttpTrouble{false, "release " + manifest.version + " is not acceptable here"});
+        return false;
+    }
+    // Before anything of it is used, the launcher entry included.
+    const ReleaseMark installed = installed_release_mark();
+    const ReleaseMark offered = release_mark(manifest, manifest_body);
+    if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
+        log_line("%s", older_release_line(installed, offered).c_str());
         return false;
     }
     update_status.manifest = std::move(manifest);

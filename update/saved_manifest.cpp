@@ -47,9 +47,11 @@ bool save_received_manifest()
     return saved;
 }
 
-bool load_saved_manifest(Manifest& manifest)
+namespace {
+
+bool load_saved_manifest_and_bytes(Manifest& manifest, std::string& body)
 {
-    std::string body, signature;
+    std::string signature;
     if (!read_whole_file_into(saved_manifest_path(), body, MANIFEST_MAX_BYTES) ||
         !read_whole_file_into(saved_signature_path(), signature, SIGNATURE_BYTES))
         return false;
@@ -61,4 +63,20 @@ bool load_saved_manifest(Manifest& manifest)
     if (!parse_manifest(body, loaded)) return false;
     manifest = std::move(loaded);
     return true;
+}
+
+}  // namespace
+
+bool load_saved_manifest(Manifest& manifest)
+{
+    std::string body;
+    return load_saved_manifest_and_bytes(manifest, body);
+}
+
+ReleaseMark installed_release_mark()
+{
+    Manifest manifest;
+    std::string body;
+    if (!load_saved_manifest_and_bytes(manifest, body)) return {};
+    return release_mark(manifest, std::move(body));
 }

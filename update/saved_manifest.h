@@ -6,6 +6,7 @@
 // again, and lets the installed files be checked without the server. It is
 // trusted only as the signed original: loading verifies the signature again.
 #include "formats/manifest.h"
+#include "update/release_order.h"
 
 #include <string>
 
@@ -22,6 +23,10 @@ bool save_received_manifest();
 // the signature verifies with the built-in key and the manifest is accepted.
 // False (and manifest untouched) otherwise.
 bool load_saved_manifest(Manifest& manifest);
+
+// The installed release as the order check sees it: the saved manifest's
+// serial and bytes when it loads as above, else a mark without a serial.
+ReleaseMark installed_release_mark();
 
 // install_dir joined with ".twmanifest.json" / ".twmanifest.sig".
 std::wstring saved_manifest_path();

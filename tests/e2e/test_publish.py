@@ -149,8 +149,8 @@ def test_manifest_keys_order_and_file_entries(published):
     src, out, launcher = published
     raw = (out / "manifest.json").read_bytes()
     manifest = json.loads(raw)
-    assert list(manifest) == ["format", "version", "build", "piece", "run", "files", "launcher"]
-    assert manifest["format"] == 1 and manifest["piece"] == PIECE
+    assert list(manifest) == ["format", "serial", "version", "build", "piece", "run", "files", "launcher"]
+    assert manifest["format"] == 1 and manifest["piece"] == PIECE and manifest["serial"] == 1
     assert manifest["version"] == "1.0.0" and manifest["build"] == "b-1"
     assert manifest["run"] == {"exe": "game.exe", "args": 'say "hi" \\ {app}\tend'}
     assert list(manifest["run"]) == ["exe", "args"]
@@ -234,7 +234,8 @@ def test_republishing_writes_only_new_pieces(published, keys, tmp_path):
 
     assert publish_sample(src, out, keys, launcher).returncode == 0
     assert chunk_stats(out) == before
-    assert (out / "manifest.json").read_bytes() == manifest_before
+    # The same release again, numbered one above the one it replaces.
+    assert (out / "manifest.json").read_bytes() == manifest_before.replace(b'"serial":1,', b'"serial":2,', 1)
     assert not dead.exists() and live.exists()
     live.unlink()
 
@@ -310,10 +311,11 @@ def test_failed_runs_leave_the_release_alone(old_release, keys, tmp_path):
         if path.name.startswith("bad"):
             path.unlink()
 
-    (src / "data" / "a:b").write_bytes(b"x")
-    result = publish(src, out, key)
-    assert result.returncode == 1 and b"data/a:b" in result.stderr
-    (src / "data" / "a:b").unlink()
+    for name in ("a:b", "DATA~1.BIN"):   # the second is a short-name alias on Windows
+        (src / "data" / name).write_bytes(b"x")
+        result = publish(src, out, key)
+        assert result.returncode == 1 and f"data/{name}".encode() in result.stderr
+        (src / "data" / name).unlink()
 
     # One file on Windows: the launcher would refuse the manifest.
     (src / "data" / "\u00c4.bin").write_bytes(b"x")

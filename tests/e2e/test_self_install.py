@@ -137,3 +137,47 @@ def test_a_running_installed_copy_leaves_the_launcher_running_from_where_it_was(
     assert starts_from(download)(log)
     assert installed.read_bytes() == FAKE_GAME.read_bytes()
     assert [link[1] for link in links(env)] == ["missing", "missing"]
+
+
+def hold_install_folder(env, install_dir, tmp_path, seconds):
+    """Holds the install folder's lock as a launcher would; returns the
+    holder and its Windows process id."""
+    lock, ready = install_dir / ".twlock", tmp_path / f"held-{seconds}"
+    lock.write_bytes(b"")
+    holder = start_wine(WIN / "file_locker.exe", [winpath(lock), "--ready", winpath(ready), "--seconds", str(seconds)],
+                        env=env)
+    deadline = time.monotonic() + 30
+    while not (ready.exists() and ready.read_text()):
+        assert time.monotonic() < deadline, "the lock holder did not start"
+        time.sleep(0.05)
+    return holder, ready.read_text()
+
+
+def test_the_installed_copy_waits_for_the_launcher_that_started_it(env, install_dir, tmp_path):
+    installed = copy_of(LAUNCHER, install_dir / "launcher" / "tarnwick.exe")
+    # A first launcher still ending after 5 s, longer than a second launcher waits.
+    holder, pid = hold_install_folder(env, install_dir, tmp_path, 5)
+    started = time.monotonic()
+    start_launcher(installed, env, winpath(install_dir), ["--after", pid])
+    log = wait_for_log(install_dir, starts_from(installed), timeout=90)
+    assert holder.wait(timeout=30) == 0
+    assert time.monotonic() - started >= 4
+    assert not any("another launcher" in line for line in log)
+
+
+def test_the_installed_copy_says_so_when_the_folder_stays_held(env, install_dir, tmp_path):
+    installed = copy_of(LAUNCHER, install_dir / "launcher" / "tarnwick.exe")
+    # The launcher that started the copy has ended; another one holds the folder.
+    (tmp_path / "other").mkdir()
+    ended, first_pid = hold_install_folder(env, tmp_path / "other", tmp_path, 0)
+    assert ended.wait(timeout=30) == 0
+    holder, _ = hold_install_folder(env, install_dir, tmp_path, 60)
+    (install_dir / "launcher.log").write_bytes(b"12:00:00.000 the other launcher's line\r\n")
+    copy = start_launcher(installed, env, winpath(install_dir), ["--after", first_pid])
+    message = f"another launcher is still working in {winpath(install_dir)} -- open the launcher again when it " \
+              "has finished"
+    log = wait_for_log(install_dir, lambda lines: message in lines)
+    assert log == ["the other launcher's line", message]   # added to the holder's log, not over it
+    time.sleep(1)
+    assert copy.poll() is None   # the warning box is up
+    holder.kill()

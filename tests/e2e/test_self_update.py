@@ -122,18 +122,20 @@ def test_swap_retries_while_the_old_file_is_locked(tmp_path, install_dir):
     target = tmp_path / "old launcher" / "tarnwick.exe"
     target.parent.mkdir()
     target.write_bytes(b"the old launcher")
+    new = target.parent / "tarnwick.new.exe"   # the swap runs beside its target
+    shutil.copyfile(NEXT_LAUNCHER, new)
     ready = tmp_path / "locked"
     locker = start_wine(WIN / "file_locker.exe", [winpath(target), "--ready", winpath(ready), "--seconds", "3"])
     wait_for(ready)
 
-    result = run_from(NEXT_LAUNCHER, install_dir, UNREACHABLE, ("--swap", winpath(target), "0", "--headless"))
+    result = run_from(new, install_dir, UNREACHABLE, ("--swap", winpath(target), "0", "--headless"))
 
     assert result.returncode == 0
     assert locker.wait(timeout=30) == 0
     assert target.read_bytes() == NEXT_LAUNCHER.read_bytes()
-    assert [p.name for p in target.parent.iterdir()] == ["tarnwick.exe"]
     # relaunched headless from the target: no self-install, an update run
     assert wait_for_log(install_dir, finished(6, target))[-1] == "headless: done, phase 8"
+    assert [p.name for p in target.parent.iterdir()] == ["tarnwick.exe"]
 
 
 def test_swap_gives_up_on_a_running_target_and_starts_it_again_unchanged(tmp_path, install_dir):
@@ -141,13 +143,15 @@ def test_swap_gives_up_on_a_running_target_and_starts_it_again_unchanged(tmp_pat
     target = tmp_path / "old launcher" / "tarnwick.exe"
     target.parent.mkdir()
     shutil.copyfile(FAKE_GAME, target)
+    new = target.parent / "tarnwick.new.exe"
+    shutil.copyfile(NEXT_LAUNCHER, new)
     keep_running, first, again = tmp_path / "keep running", tmp_path / "first.txt", tmp_path / "again.txt"
     keep_running.write_bytes(b"")
     old = start_wine(target, ["--out", winpath(first), "--until-gone", winpath(keep_running)])
     try:
         wait_for(first)
         started = time.monotonic()
-        result = run_from(NEXT_LAUNCHER, install_dir, UNREACHABLE, ("--swap", winpath(target), "0"),
+        result = run_from(new, install_dir, UNREACHABLE, ("--swap", winpath(target), "0"),
                           env={"FAKE_GAME_OUT": winpath(again)})
         took = time.monotonic() - started
     finally:
@@ -160,3 +164,18 @@ def test_swap_gives_up_on_a_running_target_and_starts_it_again_unchanged(tmp_pat
     wait_for(again)
     # Started again, kept from finding the newer launcher and handing over again.
     assert again.read_text().splitlines()[0] == f'"{winpath(target)}" --no-self-update'
+
+
+def test_swap_copies_itself_only_over_a_launcher_beside_it(tmp_path, install_dir):
+    folder = tmp_path / "launcher"
+    folder.mkdir()
+    new = folder / "tarnwick.new.exe"
+    shutil.copyfile(NEXT_LAUNCHER, new)
+    elsewhere = tmp_path / "other" / "tarnwick.exe"
+    elsewhere.parent.mkdir()
+    for target in (elsewhere, folder / "notes.exe"):
+        target.write_bytes(b"not to be replaced")
+        result = run_from(new, install_dir, UNREACHABLE, ("--swap", winpath(target), "0"))
+        assert result.returncode == 2, target
+        assert target.read_bytes() == b"not to be replaced"
+    assert sorted(p.name for p in folder.iterdir()) == ["notes.exe", "tarnwick.new.exe"]

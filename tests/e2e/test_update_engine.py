@@ -3,6 +3,7 @@ download and assembly, install, and the offline fallbacks, against the test
 update server with games published by tarnwick-publish."""
 import os
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
@@ -417,9 +418,19 @@ def test_refused_requests_say_why_in_the_log(install_dir, update_server, release
                     "-subj", "/CN=127.0.0.1"], check=True, capture_output=True)
     with UpdateServer(update_server.root, tls=(cert, key)) as tls_server:
         assert run(install_dir, tls_server).returncode == 1
+        deadline = time.monotonic() + 5   # the server may still be reading the probe
+        while not tls_server.request_log and time.monotonic() < deadline:
+            time.sleep(0.05)
+        reached = tls_server.request_log
     failures = [line for line in read_log(install_dir) if line.startswith("request manifest.json?t=")]
     assert len(failures) == 1 and "failed after 3 attempts" in failures[0], read_log(install_dir)
     assert "certificate is not one this system trusts" in failures[0]
+    # Only the probe passed the handshake, and it told the unproven server
+    # nothing of the real request: no path of ours, no agent, no cookies, no
+    # credentials.
+    assert [(r.method, r.path) for r in reached] == [("HEAD", "/")]
+    headers = {name.lower() for name in reached[0].headers}
+    assert not headers & {"user-agent", "cookie", "authorization", "proxy-authorization", "referer"}, headers
 
 
 # ---------------------------------------------------------------- piece failures

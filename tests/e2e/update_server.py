@@ -32,7 +32,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 from urllib.parse import unquote
 
-Request = namedtuple("Request", "method path time user_agent")
+Request = namedtuple("Request", "method path time user_agent headers")
 
 BASE = "/update/"
 
@@ -213,7 +213,7 @@ class UpdateServer:
         raw_path = handler.path
         with self._lock:
             self._log.append(Request(handler.command, raw_path, time.monotonic(),
-                                     handler.headers.get("User-Agent", "")))
+                                     handler.headers.get("User-Agent", ""), dict(handler.headers)))
         path = raw_path.split("?", 1)[0]
         fault, action = self._decide(path)
         if fault is not None and fault.delay:

@@ -3,8 +3,8 @@
 //
 //   file_locker.exe FILE [--ready READY] [--until RELEASE] [--seconds N]
 //
-// Opens FILE with share mode 0, then creates READY (so the test knows the
-// lock is held), then waits until RELEASE exists or N seconds (default 60)
+// Opens FILE with share mode 0, then creates READY holding its process id
+// (so the test knows the lock is held, and by whom), then waits until RELEASE exists or N seconds (default 60)
 // have passed. Exit code 0 after holding the lock, 2 when FILE could not be
 // opened.
 #include <windows.h>
@@ -29,7 +29,12 @@ int wmain(int argc, wchar_t** argv)
     if (!ready.empty()) {
         HANDLE marker = CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+        if (marker != INVALID_HANDLE_VALUE) {
+            const std::string pid = std::to_string(GetCurrentProcessId());
+            DWORD written = 0;
+            WriteFile(marker, pid.data(), static_cast<DWORD>(pid.size()), &written, nullptr);
+            CloseHandle(marker);
+        }
     }
     for (DWORD waited = 0; waited < seconds * 1000; waited += 50) {
         if (!release.empty() && GetFileAttributesW(release.c_str()) != INVALID_FILE_ATTRIBUTES) break;

@@ -10,10 +10,13 @@
 #include "tests/windows/child_scenarios.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -63,6 +66,24 @@ TEST(AppPlaceholder, EveryOccurrenceIsReplacedAndTheFolderIsNotSearchedAgain)
     EXPECT_EQ(expand_app_placeholder("{app}", "D:\\{app}"), "D:\\{app}");
     EXPECT_EQ(expand_app_placeholder("{ap}{app", "X"), "{ap}{app");
     EXPECT_EQ(expand_app_placeholder("", "X"), "");
+}
+
+TEST(AppPlaceholder, AFolderEndingInABackslashKeepsTheArgumentsApart)
+{
+    const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+        {L"D:\\Games\\", L"D:\\Games"}, {L"D:\\Games", L"D:\\Games"}, {L"D:\\", L"D:\\"}, {L"D:", L"D:\\"}};
+    for (const auto& [folder, seen] : cases) {
+        const std::string args =
+            expand_app_placeholder("--a \"{app}\" --b \"{app}\\x.txt\" --c {app}", to_utf8(folder));
+        int argc = 0;
+        LPWSTR* argv = CommandLineToArgvW(to_utf16("game.exe " + args).c_str(), &argc);
+        ASSERT_NE(argv, nullptr);
+        const std::vector<std::wstring> split(argv, argv + argc);
+        LocalFree(argv);
+        const std::wstring file = seen.back() == L'\\' ? seen + L"x.txt" : seen + L"\\x.txt";
+        EXPECT_EQ(split, (std::vector<std::wstring>{L"game.exe", L"--a", seen, L"--b", file, L"--c", seen}))
+            << args;
+    }
 }
 
 TEST_F(GameLaunch, StartsRecordedExeWithExpandedArgumentsInInstallFolder)

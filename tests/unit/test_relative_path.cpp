@@ -30,6 +30,19 @@ TEST(RelativePath, NamesWindowsWouldRewriteAreRefused)
     EXPECT_FALSE(is_safe_run_exe("bin /game.exe"));
 }
 
+TEST(RelativePath, ShortNameAliasesAreRefused)
+{
+    // "LAUNCH~1" can open the launcher's own folder, "DATA~1.BIN" another entry.
+    for (const char* p : {"LAUNCH~1", "launch~1/tarnwick.exe", "data/DATA~1.BIN", "a/PROGR~12/b", "~1",
+                          "AB12~1.e"})
+        EXPECT_FALSE(is_safe_relative_path(p)) << p;
+    EXPECT_FALSE(is_safe_run_exe("GAME~1.EXE"));
+    EXPECT_FALSE(is_safe_run_exe("bin\\BIN~2\\game.exe"));
+    // Not the 8.3 form: too long, no digits after '~', a long extension or two dots.
+    for (const char* p : {"longname~1", "a~b", "x~", "a~1.json", "a~1.b.c", "file~1x.txt", "~"})
+        EXPECT_TRUE(is_safe_relative_path(p)) << p;
+}
+
 TEST(RelativePath, ControlCharactersAreRefused)
 {
     EXPECT_FALSE(is_safe_relative_path(std::string("a\0b", 3)));

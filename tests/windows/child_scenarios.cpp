@@ -1,5 +1,6 @@
 #include "tests/windows/child_scenarios.h"
 
+#include "app/install_lock.h"
 #include "base/paths.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
@@ -64,6 +65,17 @@ int share_handle(int argc, wchar_t** argv)
     return 0;
 }
 
+// Takes the install lock of the folder argv[0] at once, then ends as
+// argv[1] says: "end" (returns 0), "die" (killed, exit code 3). 1 when the
+// lock was held by another process.
+int take_install_lock_then(int argc, wchar_t** argv)
+{
+    if (argc < 2) return 2;
+    if (!take_install_lock(argv[0], 0)) return 1;
+    if (std::wstring(argv[1]) == L"die") TerminateProcess(GetCurrentProcess(), 3);
+    return 0;
+}
+
 }  // namespace
 
 int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
@@ -71,6 +83,10 @@ int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
     if (name == L"atomic-crash") return atomic_write_then_crash(argc, argv);
     if (name == L"close-search") return close_search_handle(argc, argv);
     if (name == L"share-handle") return share_handle(argc, argv);
+    return 0;
+}
+
+    if (name == L"install-lock") return take_install_lock_then(argc, argv);
     return 99;
 }
 

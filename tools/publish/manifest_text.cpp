@@ -48,7 +48,8 @@ std::string json_string(const std::string& text)
 
 std::string render_manifest(const ReleaseDescription& release)
 {
-    std::string text = "{\"format\":1,\"version\":" + json_string(release.version) +
+    std::string text = "{\"format\":1,\"serial\":" + std::to_string(release.serial) +
+                       ",\"version\":" + json_string(release.version) +
                        ",\"build\":" + json_string(release.build) +
                        ",\"piece\":" + std::to_string(release.piece_size) +
                        ",\"run\":{\"exe\":" + json_string(release.run_exe) +

@@ -9,6 +9,7 @@
 #include <vector>
 
 struct ReleaseDescription {
+    uint64_t serial = 0;   // one higher than the release published before it
     std::string version;
     std::string build;
     std::string run_exe;

@@ -1,3 +1,4 @@
+#include "formats/json.h"
 #include "formats/manifest.h"
 #include "tools/publish/command_args.h"
 #include "tools/publish/commands.h"
@@ -20,7 +21,11 @@ namespace {
 
 const char PUBLISH_USAGE[] =
     "usage: tarnwick-publish publish SRC OUT --key PRIVATE.pem --version V --build B --exe REL "
-    "[--args TEXT] [--piece BYTES] [--launcher FILE --launcher-version N]";
+    "[--args TEXT] [--piece BYTES] [--launcher FILE --launcher-version N] [--serial N]";
+
+// Serials travel as JSON numbers, which the launcher reads as doubles: kept
+// where every whole number is exact.
+constexpr uint64_t LARGEST_SERIAL = (uint64_t(1) << 53) - 1;
 
 // Pieces are held whole in memory, several at a time, here and in the launcher.
 constexpr uint64_t LARGEST_PIECE = uint64_t(1) << 30;
@@ -31,6 +36,8 @@ const char LAUNCHER_MANIFEST_PATH[] = "launcher/tarnwick.exe";
 struct PublishRequest {
     std::string source, out, key_path;
     std::string launcher_path;
+    bool has_serial_floor = false;
+    uint64_t serial_floor = 0;   // --serial: the serial of the last release published
     ReleaseDescription release;
 };
 
@@ -40,7 +47,7 @@ bool read_request(const std::vector<std::string>& args, PublishRequest& request,
     CommandArgs parsed;
     if (!split_args(args,
                     {"--key", "--version", "--build", "--exe", "--args", "--piece", "--launcher",
-                     "--launcher-version"},
+                     "--launcher-version", "--serial"},
                     parsed, error))
         return false;
     if (parsed.positional.size() != 2) {
@@ -72,6 +79,12 @@ bool read_request(const std::vector<std::string>& args, PublishRequest& request,
         (!parse_decimal(parsed.value("--piece"), LARGEST_PIECE, release.piece_size) ||
          release.piece_size == 0)) {
         error = "--piece must be a byte count from 1 to " + std::to_string(LARGEST_PIECE);
+        return false;
+    }
+    request.has_serial_floor = parsed.has("--serial");
+    if (request.has_serial_floor &&
+        !parse_decimal(parsed.value("--serial"), LARGEST_SERIAL - 1, request.serial_floor)) {
+        error = "--serial must be a whole number from 0 to " + std::to_string(LARGEST_SERIAL - 1);
         return false;
     }
     if (parsed.has("--launcher") != parsed.has("--launcher-version")) {
@@ -148,6 +161,37 @@ bool make_out_folder(const std::string& out, std::string& error)
     return true;
 }
 
+// Launchers that installed the release now in OUT refuse any manifest with a
+// lower serial (an old signed release replayed by the network), so the new
+// one is numbered above both that release and --serial.
+bool choose_serial(PublishRequest& request, std::string& error)
+{
+    uint64_t last = request.serial_floor;
+    const std::string path = request.out + "/manifest.json";
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        std::string text;
+        JsonValue root;
+        if (!read_file(path, text, error)) return false;
+        const bool readable = parse_json_document(text, root);
+        if (!readable && !request.has_serial_floor) {
+            error = "cannot read the serial of " + path + " -- give the last one with --serial N";
+            return false;
+        }
+        const JsonValue& serial = json_member(root, "serial");
+        if (serial.kind == JsonValue::Number && serial.number > static_cast<double>(last))
+            last = serial.number >= static_cast<double>(LARGEST_SERIAL)
+                       ? LARGEST_SERIAL
+                       : static_cast<uint64_t>(serial.number);
+    }
+    if (last >= LARGEST_SERIAL) {
+        error = "the serial of " + path + " is at its largest (" + std::to_string(LARGEST_SERIAL) + ")";
+        return false;
+    }
+    request.release.serial = last + 1;
+    return true;
+}
+
 // The launcher must accept what it will be served: parse the text with its
 // own reader and check the fresh signature before anything is replaced.
 bool check_before_writing(EVP_PKEY* key, const std::string& text, const std::string& signature,
@@ -189,7 +233,8 @@ int run_publish(const std::vector<std::string>& args)
     PkeyPtr key;
     std::vector<SourceFile> sources;
     if (!load_private_key(request.key_path, key, error) || !out_is_outside_source(request, error) ||
-        !gather_sources(request, sources, error) || !make_out_folder(request.out, error))
+        !gather_sources(request, sources, error) || !make_out_folder(request.out, error) ||
+        !choose_serial(request, error))
         return report_error(error, EXIT_FAILED);
 
     std::vector<PublishedFile> published;
@@ -211,10 +256,11 @@ int run_publish(const std::vector<std::string>& args)
         return report_error(error, EXIT_FAILED);
 
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("published %zu files, %s, %llu pieces (%llu new, %s) in %.1f s\n",
+    std::printf("published %zu files, %s, %llu pieces (%llu new, %s) in %.1f s, serial %llu\n",
                 release.files.size(), format_bytes(totals.raw_bytes).c_str(),
                 static_cast<unsigned long long>(totals.pieces),
                 static_cast<unsigned long long>(totals.new_pieces),
-                format_bytes(totals.new_bytes).c_str(), seconds);
+                format_bytes(totals.new_bytes).c_str(), seconds,
+                static_cast<unsigned long long>(release.serial));
     return EXIT_OK;
 }
