@@ -37,16 +37,6 @@ bool game_installed(const InstallState& state)
 // that does not verify is fetched once more after this pause.
 constexpr DWORD PUBLISH_IN_PROGRESS_PAUSE_MS = 2000;
 
-// Whether a manifest whose signature verified may replace what is installed.
-// Every verified manifest is acceptable here; the release-order rule (a
-// mirror that still serves an older release) is decided in this one place.
-bool manifest_is_acceptable(const Manifest& offered, const InstallState& installed)
-{
-    (void)offered;
-    (void)installed;
-    return true;
-}
-
 // Fetches manifest.json and then manifest.sig from one mirror with one
 // cache-defeating query. On failure the mirror's trouble is noted.
 bool fetch_manifest(MirrorList& mirrors, size_t mirror, std::string& manifest_body, std::string& signature_body)
@@ -111,16 +101,13 @@ bool accept_manifest_from(MirrorList& mirrors, size_t mirror)
         mirrors.note_trouble(mirror, "manifest", HttpTrouble{false, "the manifest would not read"});
         return false;
     }
-    if (!manifest_is_acceptable(manifest, update_status.install_state)) {
-        mirrors.note_trouble(mirror, "manifest",
-                             HttpTrouble{false, "release " + manifest.version + " is not acceptable here"});
-        return false;
-    }
-    // Before anything of it is used, the launcher entry included.
+    // Before anything of it is used, the launcher entry included. A mirror
+    // that still serves an older release is passed over for the next one.
     const ReleaseMark installed = installed_release_mark();
     const ReleaseMark offered = release_mark(manifest, manifest_body);
     if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
         log_line("%s", older_release_line(installed, offered).c_str());
+        mirrors.note_trouble(mirror, "manifest", HttpTrouble{false, "it offers an older release"});
         return false;
     }
     update_status.manifest = std::move(manifest);
