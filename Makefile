@@ -92,7 +92,7 @@ test-e2e: wineprefix
 
 # Every file-system call of a small update made to fail in turn, with the
 # checks after each (tests/e2e/io_torture.py); `make test` runs a sample.
-# TW_TORTURE_LAYOUT=1 adds files that turn into folders and back.
+# TW_TORTURE_LAYOUT=0 leaves out the files that turn into folders and back.
 torture-io: build wineprefix
 	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 tests/e2e/io_torture.py
 

@@ -38,9 +38,10 @@ The case list is cut down so the full sweep fits in half an hour on two cores:
     run spends much of its time waiting on Wine, not on the processor.
 
 Run by `make torture-io` (all cases) or, for a fixed sample, by
-test_io_torture.py in `make test`. TW_TORTURE_LAYOUT=1 adds the files whose
-kind changes between the releases (a file that becomes a folder, and a folder
-that becomes a file with a player's file inside)."""
+test_io_torture.py in `make test`. The update includes files whose kind
+changes between the releases (a file that becomes a folder, and a folder that
+becomes a file with a player's file inside); TW_TORTURE_LAYOUT=0 leaves them
+out."""
 import argparse
 import hashlib
 import json
@@ -501,8 +502,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--root", help="work folder (default: a new one below /tmp)")
     parser.add_argument("--limit", type=int, help="a fixed sample of this many cases")
-    parser.add_argument("--layout", action="store_true", default=os.environ.get("TW_TORTURE_LAYOUT") == "1",
-                        help="add the files whose kind changes between the releases")
+    parser.add_argument("--layout", action="store_true", default=os.environ.get("TW_TORTURE_LAYOUT", "1") != "0",
+                        help="include the files whose kind changes between the releases (the default)")
     parser.add_argument("--workers", type=int, default=int(os.environ.get("TW_TORTURE_WORKERS", "2")),
                         help="install folders swept at once")
     parser.add_argument("--verbose", action="store_true")

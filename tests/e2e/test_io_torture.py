@@ -9,7 +9,7 @@ SAMPLE = 16
 
 
 def test_a_sample_of_failing_file_calls_leaves_a_or_b_and_the_players_files(tmp_path):
-    figures = sweep(tmp_path, layout=os.environ.get("TW_TORTURE_LAYOUT") == "1", limit=SAMPLE)
+    figures = sweep(tmp_path, layout=os.environ.get("TW_TORTURE_LAYOUT", "1") != "0", limit=SAMPLE)
     print_figures(figures)
     assert figures["faults injected"] >= SAMPLE // 2, "most sampled calls were never made"
     assert figures["mixed"] == 0
