@@ -98,7 +98,7 @@ bool parse_manifest(const std::string& text, Manifest& manifest, DocumentRefusal
     manifest.launcher_version = static_cast<int32_t>(static_cast<uint32_t>(lv & 0xFFFFFFFF));
     const JsonValue& serial = json_member(root, "serial");
     manifest.has_serial = serial.kind == JsonValue::Number;
-    manifest.serial = manifest.has_serial ? truncate_to_int64(serial.number) : 0;
+    manifest.serial = manifest.has_serial ? double_to_int64(serial.number) : 0;
 
     if (manifest.files.empty()) return refuse(DocumentRefusal::no_files);
     if (manifest.run_exe.empty()) return refuse(DocumentRefusal::no_exe);

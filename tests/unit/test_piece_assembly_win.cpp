@@ -235,7 +235,7 @@ TEST_F(PieceAssembly, PartWithDownloadedPiecesSurvivesAFailedAssembly)
     ASSERT_TRUE(write_file_atomic(part, "abcd"));
     UpdatePlan plan;
     plan.stale_files = {&f};
-    plan.pieces_staged = {{1, 0}};
+    plan.stale_files[0].pieces_staged = {1, 0};
 
     EXPECT_FALSE(assemble_stale_files(plan));
     EXPECT_EQ(read_whole_file(part), "abcd");

@@ -83,9 +83,6 @@ int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
     if (name == L"atomic-crash") return atomic_write_then_crash(argc, argv);
     if (name == L"close-search") return close_search_handle(argc, argv);
     if (name == L"share-handle") return share_handle(argc, argv);
-    return 0;
-}
-
     if (name == L"install-lock") return take_install_lock_then(argc, argv);
     return 99;
 }
