@@ -9,15 +9,16 @@ namespace {
 
 constexpr DWORD RETRY_PAUSE_MS = 50;
 
+// Kept open, and owned by the main thread, until the process ends or lets
+// go; the file goes with the last handle, so a finished launcher leaves none.
+FileHandle lock;
+
 }  // namespace
 
 std::wstring install_lock_path(const std::wstring& folder) { return join_path(folder, L".twlock"); }
 
 bool take_install_lock(const std::wstring& folder, unsigned long wait_ms)
 {
-    // Kept open, and owned by the main thread, until the process ends; the
-    // file goes with the last handle, so a finished launcher leaves none.
-    static FileHandle lock;
     const std::wstring path = install_lock_path(folder);
     const ULONGLONG deadline = GetTickCount64() + wait_ms;
     for (;;) {
@@ -33,6 +34,8 @@ bool take_install_lock(const std::wstring& folder, unsigned long wait_ms)
         Sleep(RETRY_PAUSE_MS);
     }
 }
+
+void release_install_lock() { lock.reset(); }
 
 void wait_for_process_end(unsigned long process_id, unsigned long wait_ms)
 {

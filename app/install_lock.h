@@ -20,6 +20,10 @@ std::wstring install_lock_path(const std::wstring& folder);
 // message.
 bool take_install_lock(const std::wstring& folder, unsigned long wait_ms);
 
+// Lets go of the lock (its file goes with it): the uninstall's last step,
+// so that an emptied install folder can be removed too.
+void release_install_lock();
+
 // Waits up to wait_ms for the process `process_id` to end (no wait when no
 // such process runs): the copy started by the self-install lets the launcher
 // that started it finish first.

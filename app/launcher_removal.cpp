@@ -2,6 +2,7 @@
 
 #include "app/self_install.h"
 #include "app/uninstall_removal.h"
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/win_handles.h"
@@ -43,7 +44,7 @@ void remove_at_next_logon(const std::wstring& path)
 
 bool remove_launcher_file(const std::wstring& launcher, const std::wstring& parking)
 {
-    if (GetFileAttributesW(launcher.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    if (file_calls::GetFileAttributesW(launcher.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
     if (!same_file(own_exe_path(), launcher)) return remove_file(launcher);
 
     if (!parking.empty() && create_folders(parking)) {
@@ -51,7 +52,7 @@ bool remove_launcher_file(const std::wstring& launcher, const std::wstring& park
             join_path(parking, L"tarnwick-removed-" + std::to_wstring(GetCurrentProcessId()) + L".exe");
         // No MOVEFILE_COPY_ALLOWED: across volumes the copy would be made and
         // the running original still could not be deleted.
-        if (MoveFileExW(launcher.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (file_calls::MoveFileExW(launcher.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             log_line("moved the running launcher out of the install folder to %s", to_utf8(parked).c_str());
             remove_at_next_logon(parked);
             return true;

@@ -274,6 +274,7 @@ int run_uninstall()
     const std::wstring launcher = launcher_install_path();
     if (!remove_launcher_file(launcher, splash_cache_folder())) removal.count_failure();
     remove_empty_folder(parent_folder(launcher));
+    release_install_lock();   // its file would keep the emptied folder
     remove_empty_folder(install_dir);
 
     report(removal.removed(), removal.failed(), log);

@@ -1,5 +1,7 @@
 #include "app/uninstall_removal.h"
 
+#include "base/file_calls.h"
+#include "base/folder_entries.h"
 #include "base/paths.h"
 #include "base/win_handles.h"
 
@@ -21,21 +23,6 @@ bool gone(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// Calls visit(full path, attributes) for every entry of a folder.
-template <typename Visit>
-void for_each_entry(const std::wstring& folder, Visit visit)
-{
-    WIN32_FIND_DATAW data;
-    FindHandle search(FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &data,
-                                       FindExSearchNameMatch, nullptr, 0));
-    if (!search) return;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        visit(join_path(folder, name), data.dwFileAttributes);
-    } while (FindNextFileW(search.get(), &data));
-}
-
 void collect_files(const std::wstring& folder, std::vector<std::wstring>& files)
 {
     for_each_entry(folder, [&](const std::wstring& path, DWORD attributes) {
@@ -50,14 +37,14 @@ void collect_files(const std::wstring& folder, std::vector<std::wstring>& files)
 
 bool remove_file(const std::wstring& path)
 {
-    if (DeleteFileW(path.c_str())) return true;
+    if (file_calls::DeleteFileW(path.c_str())) return true;
     DWORD error = GetLastError();
     if (gone(error)) return true;
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = file_calls::GetFileAttributesW(path.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != NO_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
         !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (DeleteFileW(path.c_str())) return true;
+        file_calls::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (file_calls::DeleteFileW(path.c_str())) return true;
         error = GetLastError();
     }
     return gone(error);
@@ -66,31 +53,31 @@ bool remove_file(const std::wstring& path)
 bool passes_through_link(const std::wstring& root, const std::wstring& path)
 {
     for (std::wstring folder = parent_folder(path); folder.size() > root.size(); folder = parent_folder(folder))
-        if (is_link(GetFileAttributesW(folder.c_str()))) return true;
+        if (is_link(file_calls::GetFileAttributesW(folder.c_str()))) return true;
     return false;
 }
 
 bool remove_tree(const std::wstring& folder)
 {
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    const DWORD attributes = file_calls::GetFileAttributesW(folder.c_str());
     if (attributes == NO_ATTRIBUTES) return gone(GetLastError());
     if (!is_link(attributes)) {
         for_each_entry(folder, [](const std::wstring& path, DWORD entry) {
             if (!(entry & FILE_ATTRIBUTE_DIRECTORY))
                 remove_file(path);
             else if (is_link(entry))
-                RemoveDirectoryW(path.c_str());   // the link goes, what it points at stays
+                file_calls::RemoveDirectoryW(path.c_str());   // the link goes, what it points at stays
             else
                 remove_tree(path);
         });
     }
-    return RemoveDirectoryW(folder.c_str()) || gone(GetLastError());
+    return file_calls::RemoveDirectoryW(folder.c_str()) || gone(GetLastError());
 }
 
 void remove_empty_folder(const std::wstring& folder)
 {
     // RemoveDirectoryW refuses a folder that holds anything.
-    if (!is_link(GetFileAttributesW(folder.c_str()))) RemoveDirectoryW(folder.c_str());
+    if (!is_link(file_calls::GetFileAttributesW(folder.c_str()))) file_calls::RemoveDirectoryW(folder.c_str());
 }
 
 std::vector<std::wstring> files_below(const std::wstring& folder)

@@ -11,12 +11,12 @@ std::wstring state_file_path(const std::wstring& folder)
 {
     return join_path(folder, L".twinstall.json");
 }
-}
 
-InstallState read_install_state(const std::wstring& folder)
+// The state in text; an empty text is no install recorded yet. A state file
+// that breaks a rule is read as empty, and the log names the rule.
+InstallState state_from_file_text(const std::string& text)
 {
-    const std::string text = read_whole_file(state_file_path(folder));
-    if (text.empty()) return {};   // no install recorded yet
+    if (text.empty()) return {};
     DocumentRefusal refusal = DocumentRefusal::none;
     InstallState state = install_state_from_text(text, &refusal);
     if (refusal != DocumentRefusal::none)
@@ -24,12 +24,19 @@ InstallState read_install_state(const std::wstring& folder)
     return state;
 }
 
+}  // namespace
+
+InstallState read_install_state(const std::wstring& folder)
+{
+    return state_from_file_text(read_whole_file(state_file_path(folder)));
+}
+
 bool read_install_state_if_readable(const std::wstring& folder, InstallState& state)
 {
     std::string text;
     state = {};
     if (read_whole_file_into(state_file_path(folder), text)) {
-        state = install_state_from_text(text);
+        state = state_from_file_text(text);
         return true;
     }
     const DWORD error = GetLastError();

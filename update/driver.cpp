@@ -12,6 +12,7 @@
 #include "net/mirror_list.h"
 #include "net/server_paths.h"
 #include "update/file_check.h"
+#include "update/held_file.h"
 #include "update/install_step.h"
 #include "update/planning.h"
 #include "update/release_order.h"
@@ -36,6 +37,9 @@ bool game_installed(const InstallState& state)
 // a moment a mirror can pair a new manifest with the old signature. A pair
 // that does not verify is fetched once more after this pause.
 constexpr DWORD PUBLISH_IN_PROGRESS_PAUSE_MS = 2000;
+
+const char* const STATE_UNREADABLE =
+    "could not read the install folder -- close the programs that use the game's files and open the launcher again";
 
 // Fetches manifest.json and then manifest.sig from one mirror with one
 // cache-defeating query. On failure the mirror's trouble is noted.
@@ -129,7 +133,7 @@ bool accept_manifest(MirrorList& mirrors)
     return false;
 }
 
-void play_offline(bool installed)
+void play_offline(bool installed, const char* offline_text = "offline -- playing the installed version")
 {
     if (installed) {
         InstallState& state = update_status.install_state;
@@ -138,7 +142,7 @@ void play_offline(bool installed)
             state.run_args = DEFAULT_RUN_ARGS;
         }
         if (verify_files) verify_against_saved_manifest(state);   // reports, repairs nothing
-        set_status(PHASE_OFFLINE, "offline -- playing the installed version", true);
+        set_status(PHASE_OFFLINE, offline_text, true);
         return;
     }
     set_status(PHASE_FAILED,
@@ -177,12 +181,17 @@ void run_update()
         if (SUCCEEDED(com)) CoUninitialize();
         return;
     }
-    const bool state_read = read_install_state_if_readable(install_dir, update_status.install_state);
+    // A scanner may hold the state file for a moment, as any other game file.
+    const bool state_read =
+        retry_while_held([] { return read_install_state_if_readable(install_dir, update_status.install_state); });
     const DWORD state_error = state_read ? 0 : GetLastError();
     const bool installed = game_installed(update_status.install_state);
     if (!state_read) {   // updating now would leave the files it names behind for good
         log_line("could not read the state file (error %lu) -- not updating this time", state_error);
-        play_offline(installed);
+        if (installed)
+            play_offline(true, "could not read the install state -- playing the installed version without updating");
+        else
+            set_status(PHASE_FAILED, STATE_UNREADABLE, false);
         if (SUCCEEDED(com)) CoUninitialize();
         return;
     }

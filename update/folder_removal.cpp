@@ -1,6 +1,7 @@
 #include "update/folder_removal.h"
 
 #include "base/file_calls.h"
+#include "base/folder_entries.h"
 #include "base/paths.h"
 #include "base/test_hooks.h"
 #include "base/win_handles.h"
@@ -19,21 +20,6 @@ bool nothing_at(const std::wstring& path)
     if (file_calls::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-// Calls visit(path, attributes) for every entry of a folder but "." and "..".
-template <typename Visit>
-void for_each_entry(const std::wstring& folder, Visit visit)
-{
-    WIN32_FIND_DATAW entry;
-    FindHandle find(file_calls::FindFirstFileExW(join_path(folder, L"*").c_str(), FindExInfoBasic, &entry,
-                                     FindExSearchNameMatch, nullptr, 0));
-    if (!find) return;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        visit(join_path(folder, name), entry.dwFileAttributes);
-    } while (file_calls::FindNextFileW(find.get(), &entry));
 }
 
 }  // namespace

@@ -80,11 +80,17 @@ bool move_back(const std::wstring& from, const std::wstring& to)
 // place holds nothing of this install afterwards.
 bool take_new_file_out(const std::string& path)
 {
+    // A place or stage copy that cannot be looked at is not vouched for
+    // either way: the replay counts it as not done and keeps the journal.
     const std::wstring place = place_of(path);
     bool is_folder = false;
-    if (status_of(place, &is_folder) != PlaceStatus::present || is_folder) return true;
+    const PlaceStatus at_place = status_of(place, &is_folder);
+    if (at_place == PlaceStatus::unknown) return false;
+    if (at_place == PlaceStatus::missing || is_folder) return true;
     const std::wstring staged = stage_path_of(path);
-    if (status_of(staged) != PlaceStatus::missing) return true;
+    const PlaceStatus in_stage = status_of(staged);
+    if (in_stage == PlaceStatus::unknown) return false;
+    if (in_stage == PlaceStatus::present) return true;
     create_folders(parent_folder(staged));
     if (move_back(place, staged)) return true;
     return retry_while_held([&] { return file_calls::DeleteFileW(place.c_str()) != 0; });
@@ -105,7 +111,15 @@ struct ReplayCount {
 void restore_saved_copy(const std::string& path, ReplayCount& count)
 {
     const std::wstring copy = old_path_of(path);
-    if (status_of(copy) != PlaceStatus::present) return;   // never moved aside: still the old one
+    switch (status_of(copy)) {
+    case PlaceStatus::missing:
+        return;   // never moved aside: still the old one
+    case PlaceStatus::unknown:
+        count.failure(path);   // a saved copy may be there: keep the journal for the next start
+        return;
+    case PlaceStatus::present:
+        break;
+    }
     const std::wstring place = place_of(path);
     create_folders(parent_folder(place));
     if (!take_new_file_out(path) || !move_back(copy, place)) {
