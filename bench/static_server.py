@@ -7,10 +7,15 @@ bytes of body sent, so a run can count what a client downloaded.
     server.url("big1")          # "http://127.0.0.1:PORT/big1/"
     server.log                  # [(path, status, body bytes), ...]
     server.stop()
+
+With meter=True bodies leave in slices of 64 KiB, each noted with the time it
+left (server.sent: [(monotonic time, bytes)]), so a run can count what a
+client took in each second.
 """
 import os
 import socket
 import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote
 
@@ -50,12 +55,17 @@ class _Server(ThreadingHTTPServer):
     request_queue_size = 128
 
 
+METER_SLICE = 64 * 1024
+
+
 class StaticServer:
-    def __init__(self, sites):
+    def __init__(self, sites, meter=False):
         """sites: name -> folder; the folder is served below /name/."""
         self.sites = {name: os.path.realpath(folder) for name, folder in sites.items()}
         self._lock = threading.Lock()
         self._log = []
+        self._meter = meter
+        self._sent = []
         self._httpd = None
 
     def start(self):
@@ -90,6 +100,24 @@ class StaticServer:
     def bytes_sent(self, prefix=""):
         return bytes_sent(self.log, prefix)
 
+    @property
+    def sent(self):
+        with self._lock:
+            return list(self._sent)
+
+    def _send_body(self, handler, f, size):
+        if not self._meter:
+            return handler.connection.sendfile(f)
+        sent = 0
+        while sent < size:
+            n = handler.connection.sendfile(f, sent, min(METER_SLICE, size - sent))
+            if n == 0:
+                break
+            sent += n
+            with self._lock:
+                self._sent.append((time.monotonic(), n))
+        return sent
+
     def _resolve(self, path):
         parts = unquote(path.split("?", 1)[0]).split("/", 2)
         if len(parts) < 3 or parts[0] != "" or parts[1] not in self.sites:
@@ -116,7 +144,7 @@ class StaticServer:
                 handler.end_headers()
                 handler.wfile.flush()
                 if size:
-                    sent = handler.connection.sendfile(f)
+                    sent = self._send_body(handler, f, size)
         except OSError:
             handler.close_connection = True
         self._record(handler.path, 200, sent)
