@@ -95,22 +95,20 @@ LimitSource rate_from_kib(const std::string& name, std::optional<uint32_t> kib, 
 DownloadLimit choose_download_limit(const std::vector<LimitSource>& sources)
 {
     DownloadLimit limit;
+    // Every value that does not read gets its line, also one that would not
+    // have counted: its author learns of the mistake either way.
     for (const LimitSource& source : sources) {
-        if (source.kind == LimitSource::Kind::unreadable) {
+        if (source.kind == LimitSource::Kind::unreadable)
             limit.lines.push_back("the download limit " + source.shown + " from " + source.name +
                                   " is not a rate -- ignored");
-            continue;
-        }
-        if (source.kind != LimitSource::Kind::rate) continue;
+        if (source.kind != LimitSource::Kind::rate || !limit.source.empty()) continue;
         limit.bytes_per_second = source.bytes_per_second;
         limit.source = source.name;
-        if (limit.bytes_per_second < SMALLEST_DOWNLOAD_LIMIT) {
-            limit.lines.push_back("the download limit " + rate_text(limit.bytes_per_second) + " from " +
-                                  source.name + " is below the smallest one kept -- raised to " +
-                                  rate_text(SMALLEST_DOWNLOAD_LIMIT));
-            limit.bytes_per_second = SMALLEST_DOWNLOAD_LIMIT;
-        }
-        break;
+    }
+    if (limit.bytes_per_second && limit.bytes_per_second < SMALLEST_DOWNLOAD_LIMIT) {
+        limit.lines.push_back("the download limit " + rate_text(limit.bytes_per_second) + " from " + limit.source +
+                              " is below the smallest one kept -- raised to " + rate_text(SMALLEST_DOWNLOAD_LIMIT));
+        limit.bytes_per_second = SMALLEST_DOWNLOAD_LIMIT;
     }
     limit.lines.push_back(limit.bytes_per_second
                               ? "download limit: " + rate_text(limit.bytes_per_second) + " (" + limit.source + ")"

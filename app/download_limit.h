@@ -2,8 +2,8 @@
 // Where the run's download limit comes from and how it reads. An
 // administrator's policy wins over the player's own choices; on the player's
 // side the command line wins over the remembered value. A value that does
-// not read as a rate is refused with a line saying so, and the next source
-// counts. Plain values in, plain values out.
+// not read as a rate is refused with a line saying so (wherever it stands),
+// and the next source counts. Plain values in, plain values out.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,7 +38,7 @@ struct DownloadLimit {
 };
 
 // Walks the sources in order of precedence; the first with a rate sets the
-// limit.
+// limit, and every one that does not read gets a refusal line.
 DownloadLimit choose_download_limit(const std::vector<LimitSource>& sources);
 
 // A source from text (the command line).

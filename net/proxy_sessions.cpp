@@ -61,13 +61,13 @@ void ProxySessions::open(const std::wstring& agent, const int timeouts[4])
     if (WinHttpGetIEProxyConfigForCurrentUser(&user)) {
         auto_detect_ = user.fAutoDetect != FALSE;
         script_url_ = take_global(user.lpszAutoConfigUrl);
+        use_script_ = !script_url_.empty();
         user_route_ = named_route(take_global(user.lpszProxy), take_global(user.lpszProxyBypass),
                                   "the user's proxy setting");
     }
-    automatic_ = auto_detect_ || !script_url_.empty();
     WINHTTP_PROXY_INFO machine{};
     if (WinHttpGetDefaultProxyConfiguration(&machine)) machine_route_ = route_from(machine, "the machine's WinHTTP proxy");
-    if (automatic_)
+    if (auto_detect_ || use_script_)
         resolver_.reset(WinHttpOpen(agent_.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0));
 }
@@ -78,27 +78,35 @@ void ProxySessions::close()
     sessions_.clear();
     routes_.clear();
     resolver_.reset();
-    automatic_ = auto_detect_ = false;
+    auto_detect_ = use_script_ = false;
     script_url_.clear();
     user_route_ = machine_route_ = ProxyRoute{};
 }
 
 // Detection first, then the script; a route found either way decides, "go
-// straight" included. When neither answers, the static settings decide.
+// straight" included. When neither answers, the static settings decide. A
+// way that failed is not tried again by this client: detection alone can
+// take a good part of a second, and a redirect to another host would pay it
+// again.
 ProxyRoute ProxySessions::resolve(const std::wstring& url)
 {
-    if (automatic_ && resolver_) {
-        const std::pair<DWORD, const char*> ways[] = {
-            {auto_detect_ ? WINHTTP_AUTOPROXY_AUTO_DETECT : 0u, "automatic detection"},
-            {script_url_.empty() ? 0u : WINHTTP_AUTOPROXY_CONFIG_URL, "the configuration script"}};
-        for (const auto& [flag, source] : ways) {
-            if (!flag) continue;
+    if (resolver_) {
+        struct Way {
+            bool& enabled;
+            DWORD flag;
+            const char* source;
+        };
+        Way ways[] = {{auto_detect_, WINHTTP_AUTOPROXY_AUTO_DETECT, "automatic detection"},
+                      {use_script_, WINHTTP_AUTOPROXY_CONFIG_URL, "the configuration script"}};
+        for (Way& way : ways) {
+            if (!way.enabled) continue;
             WINHTTP_AUTOPROXY_OPTIONS options{};
-            options.dwFlags = flag;
+            options.dwFlags = way.flag;
             options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-            options.lpszAutoConfigUrl = flag == WINHTTP_AUTOPROXY_CONFIG_URL ? script_url_.c_str() : nullptr;
+            options.lpszAutoConfigUrl = way.flag == WINHTTP_AUTOPROXY_CONFIG_URL ? script_url_.c_str() : nullptr;
             WINHTTP_PROXY_INFO info{};
-            if (WinHttpGetProxyForUrl(resolver_.get(), url.c_str(), &options, &info)) return route_from(info, source);
+            if (WinHttpGetProxyForUrl(resolver_.get(), url.c_str(), &options, &info)) return route_from(info, way.source);
+            way.enabled = false;
         }
     }
     if (!user_route_.direct) return user_route_;

@@ -44,8 +44,8 @@ private:
 
     std::wstring agent_;
     int timeouts_[4] = {};
-    bool automatic_ = false;          // the user has detection or a script switched on
-    bool auto_detect_ = false;
+    bool auto_detect_ = false;        // the user has detection switched on, and it has not failed
+    bool use_script_ = false;         // the same for the configuration script
     std::wstring script_url_;
     ProxyRoute user_route_;           // the user's own proxy, or direct
     ProxyRoute machine_route_;        // the machine's WinHTTP proxy, or direct

@@ -149,6 +149,7 @@ def test_the_certificate_probe_goes_through_the_proxy_to_the_host_that_failed(in
                     "-keyout", str(key), "-out", str(cert), "-days", "2", "-subj", "/CN=127.0.0.2",
                     "-addext", "subjectAltName=DNS:127.0.0.2"], check=True, capture_output=True)
     with UpdateServer(server.root, tls=(cert, key), host="127.0.0.2") as untrusted:
+        tunnel = f"CONNECT 127.0.0.2:{untrusted.port}"
         # The manifest is asked of the plain server, which sends it on to
         # the untrusted one: the probe must go there, not to the base URL's.
         server.fault("manifest.json", redirect=untrusted.url)
@@ -162,12 +163,12 @@ def test_the_certificate_probe_goes_through_the_proxy_to_the_host_that_failed(in
     assert f"(through the proxy {proxy.address})" in failures[0]
     assert [(r.method, r.path) for r in reached] == [("HEAD", "/")]
     # three attempts, then the probe, each through the proxy
-    assert proxy.requests().count(f"CONNECT 127.0.0.2:{untrusted.port}") == 4
+    assert proxy.requests().count(tunnel) == 4
 
 
 def test_a_proxy_that_asks_gets_only_the_basic_credentials_the_user_stored(install_dir, server, machine_proxy,
                                                                            stored_credentials):
-    proxy = machine_proxy("player", "right horse")
+    proxy = machine_proxy("player", "right-horse")
     target = f"tarnwick-proxy:{proxy.address}"
     refusal = (f"the proxy {proxy.address} asks for credentials (it offers Basic) -- store its user name and "
                f"password in the Windows Credential Manager as {target}")
@@ -178,7 +179,7 @@ def test_a_proxy_that_asks_gets_only_the_basic_credentials_the_user_stored(insta
                for line in log), log
     assert server.requests == []
 
-    stored_credentials(target, "player", "wrong horse")
+    stored_credentials(target, "player", "wrong-horse")
     assert run_launcher(install_dir, server_url=server.url).returncode == 1
     assert read_log(install_dir)[-2] == (
         f"[8] the proxy {proxy.address} refused the stored credentials (it offers Basic) -- store its user name "
@@ -187,7 +188,7 @@ def test_a_proxy_that_asks_gets_only_the_basic_credentials_the_user_stored(insta
 
     # The general target serves every proxy; the proxy's own comes first.
     run_wine(CREDENTIALS, ["delete", target], timeout=60)
-    stored_credentials("tarnwick-proxy", "player", "right horse")
+    stored_credentials("tarnwick-proxy", "player", "right-horse")
     assert run_launcher(install_dir, server_url=server.url).returncode == 0, read_log(install_dir)
     assert installed(install_dir)
     assert not headers_seen(server) & {"authorization", "proxy-authorization"}
@@ -200,14 +201,15 @@ def test_a_tunnel_through_a_proxy_that_asks_fails_naming_the_proxy(install_dir, 
     request passes a proxy that asks; Windows reports the 407 like any other
     and the launcher answers it as for plain requests. What holds here: the
     failure names the proxy and nothing reaches the server."""
-    proxy = machine_proxy("player", "right horse")
-    stored_credentials(f"tarnwick-proxy:{proxy.address}", "player", "right horse")
+    proxy = machine_proxy("player", "right-horse")
+    stored_credentials(f"tarnwick-proxy:{proxy.address}", "player", "right-horse")
     with UpdateServer(server.root, tls=trusted_tls, host="127.0.0.2") as secure:
         assert run_launcher(install_dir, server_url=secure.url).returncode == 1
         assert secure.requests == []
+        tunnel = f"CONNECT 127.0.0.2:{secure.port}"
     failures = [line for line in read_log(install_dir) if line.startswith("request manifest.json?t=")]
     assert failures and f"(through the proxy {proxy.address})" in failures[0], read_log(install_dir)
-    assert f"CONNECT 127.0.0.2:{secure.port}" in proxy.requests()
+    assert tunnel in proxy.requests()
 
 
 def test_a_configuration_script_chooses_the_proxy(install_dir, server, tmp_path):

@@ -218,6 +218,7 @@ def test_the_window_text_says_where_the_launcher_stands(windowed, install_dir, f
     fake_game.publish("--loading-window-after 4000", data=random_bytes(1 << 20, seed=45))
     run = windowed(update_server.url, args=("--max-rate", "256K"))
     ours = winpath(run.exe).lower()
+    run.splash()
     titles = []   # (ms, title) at each change
     for stamp, windows in run.watch_splash():
         splash = [w for w in windows if w.image.lower() == ours]

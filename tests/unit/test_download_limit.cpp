@@ -38,6 +38,10 @@ TEST(DownloadLimit, PolicyWinsAndWhatDoesNotReadIsRefusedForTheNextSource)
     DownloadLimit limit = choose_download_limit({policy, option, own});
     EXPECT_EQ(limit.bytes_per_second, 1u << 20);
     EXPECT_EQ(limit.lines, std::vector<std::string>{"download limit: 1 MiB/s (policy)"});
+    // A mistake is said even where a policy wins over it.
+    limit = choose_download_limit({policy, rate_from_text("--max-rate", std::string("4X")), own});
+    EXPECT_EQ(limit.lines, (std::vector<std::string>{"the download limit \"4X\" from --max-rate is not a rate -- ignored",
+                                                     "download limit: 1 MiB/s (policy)"}));
 
     // A policy of 0 is no policy; a value of the wrong type and a rate that
     // does not read are refused, each with its line, and the next one counts.
