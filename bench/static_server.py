@@ -10,7 +10,11 @@ bytes of body sent, so a run can count what a client downloaded.
 
 With meter=True bodies leave in slices of 64 KiB, each noted with the time it
 left (server.sent: [(monotonic time, bytes)]), so a run can count what a
-client took in each second.
+client took in each second. The connections' send buffers are then held at
+METER_SEND_BUFFER: on loopback the kernel would otherwise grow them to
+megabytes and count as sent what no network would have carried yet, while
+what a client takes stays bounded by its own receive window, as on a real
+connection.
 """
 import os
 import socket
@@ -41,6 +45,8 @@ class _Handler(BaseHTTPRequestHandler):
         # on a kept-alive connection waits about 40 ms for the client's
         # delayed acknowledgement.
         self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if self.server.owner._meter:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, METER_SEND_BUFFER)
 
     def log_message(self, fmt, *args):
         pass
@@ -56,6 +62,7 @@ class _Server(ThreadingHTTPServer):
 
 
 METER_SLICE = 64 * 1024
+METER_SEND_BUFFER = 64 * 1024
 
 
 class StaticServer:

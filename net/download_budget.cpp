@@ -29,8 +29,10 @@ uint64_t budget_burst(uint64_t bytes_per_second)
     return std::max<uint64_t>(bytes_per_second / 4, SMALLEST_SLICE);
 }
 
+// Empty at first: the connections' receive windows already let a first
+// burst through at the start of a download.
 TokenBucket::TokenBucket(uint64_t rate, uint64_t burst, int64_t now_ns)
-    : rate_(static_cast<double>(rate)), burst_(static_cast<double>(burst)), tokens_(burst_), last_ns_(now_ns)
+    : rate_(static_cast<double>(rate)), burst_(static_cast<double>(burst)), tokens_(0), last_ns_(now_ns)
 {
 }
 
@@ -87,4 +89,39 @@ void DownloadBudget::give_back(size_t n)
     if (!limited() || n == 0) return;
     std::lock_guard<std::mutex> lock(mutex_);
     bucket_.give_back(n);
+}
+
+size_t DownloadBudget::connections() const
+{
+    if (!limited()) return SIZE_MAX;
+    return static_cast<size_t>(std::max<uint64_t>(1, rate_ / CONNECTION_SHARE));
+}
+
+DownloadBudget::Connection::Connection(DownloadBudget* budget, const std::atomic<bool>* stop) : budget_(budget)
+{
+    if (!budget_ || !budget_->limited()) {
+        entered_ = true;
+        budget_ = nullptr;
+        return;
+    }
+    std::unique_lock<std::mutex> lock(budget_->mutex_);
+    while (budget_->open_ >= budget_->connections()) {
+        if (stop && stop->load()) {
+            budget_ = nullptr;
+            return;
+        }
+        budget_->place_freed_.wait_for(lock, std::chrono::nanoseconds(WAIT_STEP_NS));
+    }
+    ++budget_->open_;
+    entered_ = true;
+}
+
+DownloadBudget::Connection::~Connection()
+{
+    if (!budget_) return;
+    {
+        std::lock_guard<std::mutex> lock(budget_->mutex_);
+        --budget_->open_;
+    }
+    budget_->place_freed_.notify_one();
 }

@@ -8,11 +8,13 @@
 // DownloadBudget adds the lock and the waiting. No OS headers: it builds and
 // is tested natively.
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 
-// A bucket that fills at `rate` bytes a second up to `burst` bytes. A take
+// A bucket that fills at `rate` bytes a second up to `burst` bytes, empty at
+// first. A take
 // may run the bucket into debt; the taker then waits until the debt is paid,
 // so takers queue in the order they came and no one can jump the line by
 // asking often. Over any span of t seconds, the bytes whose wait has ended
@@ -56,14 +58,40 @@ public:
 
     void give_back(size_t n);
 
+    // Requests that may be open at once: one per CONNECTION_SHARE of the
+    // limit. Each open request's receive window lets the server send ahead
+    // of what the reader takes, so at a low limit twelve of them would let
+    // through a burst of several times the limit when they start.
+    size_t connections() const;
+
+    // Holds one of those places for a request's lifetime; waits for one to
+    // come free. entered() is false when `stop` was raised while waiting.
+    class Connection {
+    public:
+        Connection(DownloadBudget* budget, const std::atomic<bool>* stop);
+        ~Connection();
+        Connection(const Connection&) = delete;
+        Connection& operator=(const Connection&) = delete;
+        bool entered() const { return entered_; }
+
+    private:
+        DownloadBudget* budget_;
+        bool entered_ = false;
+    };
+
 private:
     uint64_t rate_;
     std::mutex mutex_;
     TokenBucket bucket_;
+    std::condition_variable place_freed_;
+    size_t open_ = 0;   // requests holding a place, under mutex_
 };
 
-// The bucket's burst for a limit: a quarter of a second's worth, so the first
-// second after a pause can bring at most 1.25 times the limit.
+// The share of a limit one open request stands for.
+constexpr uint64_t CONNECTION_SHARE = 256 * 1024;
+
+// The bucket's burst for a limit: a quarter of a second's worth, so a second
+// after a pause can bring at most 1.25 times the limit.
 uint64_t budget_burst(uint64_t bytes_per_second);
 
 // Steady-clock nanoseconds, the budget's time base.

@@ -486,7 +486,12 @@ bool HttpClient::get(const std::string& path, std::string& body, const std::func
     for (;;) {
         if (stop_requested(stop_flag)) return false;
         ++attempts;
-        Attempt result = attempt(request, body);
+        Attempt result;
+        {
+            DownloadBudget::Connection place(budget_, stop_flag);
+            if (!place.entered()) return false;   // a stop while waiting for a place
+            result = attempt(request, body);
+        }
         if (result == Attempt::Ok) return true;
         if (stop_requested(stop_flag)) return false;   // a stop is no failure to explain
         // A bound passed is no accident that a retry would mend; a 404 is
