@@ -122,6 +122,7 @@ def test_key_commands_refuse_what_would_strand_or_mislead_launchers(studio, tmp_
     (records / "keys.json").write_bytes(text.replace(b'"from":1', b'"from":0'))
     assert "(signature)" in fails("keys", "add", records, studio["b"] / "public.pem", "--from", "1",
                                   "--root", root1)
+    (records / "keys.json").write_bytes(text)
 
     assert "--from must be a whole number" in fails("keys", "add", records, a / "public.pem", "--from", "-1",
                                                     "--root", root1)
