@@ -75,3 +75,18 @@ KeyRefusal judge_manifest_signer(const ManifestSigner& signer, bool has_serial, 
     }
     return KeyRefusal::unknown_key;
 }
+
+std::string release_key_refusal_text(const ReleaseKey& key, KeyRefusal refusal, bool has_serial, int64_t serial)
+{
+    const std::string name = "key " + key_name(key.key);
+    const std::string this_one =
+        " (this is serial " + (has_serial ? std::to_string(serial) : std::string("none")) + ")";
+    switch (refusal) {
+    case KeyRefusal::withdrawn_key:
+        return name + " is withdrawn from serial " + std::to_string(key.withdrawn_from) + this_one;
+    case KeyRefusal::not_yet_valid:
+        return name + " is valid from serial " + std::to_string(key.from) + this_one;
+    case KeyRefusal::unnumbered: return name + " signed a manifest without a serial";
+    default: return name + " may sign it";
+    }
+}

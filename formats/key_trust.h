@@ -55,3 +55,8 @@ KeyRefusal judge_release_key(const ReleaseKey& key, bool has_serial, int64_t ser
 // The signer judged: none when the newest root signed, or a release key that
 // may sign this serial; the refusal otherwise (unknown_key for nobody).
 KeyRefusal judge_manifest_signer(const ManifestSigner& signer, bool has_serial, int64_t serial);
+
+// Why release key `key` may not sign the release numbered `serial`, as the
+// launcher's log and the publisher say it: "key 3f2a9c01d4e5b687 is withdrawn
+// from serial 41 (this is serial 57)".
+std::string release_key_refusal_text(const ReleaseKey& key, KeyRefusal refusal, bool has_serial, int64_t serial);

@@ -97,39 +97,27 @@ bool judge_manifest(const KeyRecords& records, const RecordsVerdict& verdict, co
         find_manifest_signer(records, verdict.newest_root, body, signature, verify_signature_with_public_key);
     if (signer.kind == ManifestSigner::nobody)
         return refuse_manifest_key("keys.json names no key that signed it", KeyRefusal::unknown_key);
-    // Only bytes one of the studio's keys signed get this far.
+    if (signer.kind == ManifestSigner::newest_root) {
+        log_line("manifest signed by root %zu, reached through keys.json %lld", verdict.newest_root + 1,
+                 static_cast<long long>(records.sequence));
+        return true;
+    }
+    // Only bytes one of the studio's release keys signed get this far.
     Manifest manifest;
     DocumentRefusal unread = DocumentRefusal::none;
     if (!parse_manifest(body, manifest, &unread)) {
         log_line("the manifest was refused (%s)", document_refusal_name(unread));
         return false;
     }
-    const KeyRefusal refusal = judge_manifest_signer(signer, manifest.has_serial, manifest.serial);
-    const std::string serial = manifest.has_serial ? std::to_string(manifest.serial) : "none";
-    if (signer.kind == ManifestSigner::newest_root) {
-        log_line("manifest signed by root %zu, reached through keys.json %lld", verdict.newest_root + 1,
-                 static_cast<long long>(records.sequence));
-        return true;
-    }
     const ReleaseKey& key = *signer.key;
-    const std::string name = key_name(key.key);
-    switch (refusal) {
-    case KeyRefusal::none:
-        log_line("manifest signed by release key %s (valid from serial %lld), keys.json %lld, root %zu", name.c_str(),
-                 static_cast<long long>(key.from), static_cast<long long>(records.sequence),
-                 verdict.newest_root + 1);
-        return true;
-    case KeyRefusal::withdrawn_key:
-        return refuse_manifest_key("key " + name + " is withdrawn from serial " + std::to_string(key.withdrawn_from) +
-                                       " (this is serial " + serial + ")",
+    const KeyRefusal refusal = judge_release_key(key, manifest.has_serial, manifest.serial);
+    if (refusal != KeyRefusal::none)
+        return refuse_manifest_key(release_key_refusal_text(key, refusal, manifest.has_serial, manifest.serial),
                                    refusal);
-    case KeyRefusal::not_yet_valid:
-        return refuse_manifest_key(
-            "key " + name + " is valid from serial " + std::to_string(key.from) + " (this is serial " + serial + ")",
-            refusal);
-    default:
-        return refuse_manifest_key("key " + name + " signed a manifest without a serial", refusal);
-    }
+    log_line("manifest signed by release key %s (valid from serial %lld), keys.json %lld, root %zu",
+             key_name(key.key).c_str(), static_cast<long long>(key.from), static_cast<long long>(records.sequence),
+             verdict.newest_root + 1);
+    return true;
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 records written and signed offline by the root, publishing with a release
 key (which never needs the root), and verify naming the key that signed."""
 import json
-import stat
 import subprocess
 
 import pytest
@@ -41,15 +40,6 @@ def studio(tmp_path):
         ok(command, tmp_path / name)
         made[name] = tmp_path / name
     return made
-
-
-def test_make_root_and_release_key_write_private_pairs_and_never_replace_them(studio, tmp_path):
-    for name in ("root1", "a"):
-        private = studio[name] / "private.pem"
-        assert stat.S_IMODE(private.stat().st_mode) == 0o600
-        before = private.read_bytes()
-        assert b"already exists" in run_tool("make-root", studio[name]).stderr
-        assert private.read_bytes() == before
 
 
 def test_records_are_built_edition_by_edition_and_publishing_needs_only_the_release_key(studio, tmp_path):

@@ -34,7 +34,8 @@ KeyRecords records_with_roots(const std::string& roots, int64_t sequence = 4)
     for (char c : roots) {
         RootKey root{key(c), {}, {}};
         if (!records.roots.empty()) {
-            const std::string message = root_change_message(records.roots.size() + 1, records.roots.back().key, root.key);
+            const std::string message =
+                root_change_message(records.roots.size() + 1, records.roots.back().key, root.key);
             root.by_old = fake_sign(records.roots.back().key, message);
             root.by_new = fake_sign(root.key, message);
         }
@@ -53,6 +54,11 @@ Signed signed_by_newest(const KeyRecords& records)
 {
     const std::string text = key_records_to_text(records);
     return Signed{records, text, fake_sign(records.roots.back().key, text)};
+}
+
+RecordsVerdict walk_from(char trusted, const Signed& records)
+{
+    return verify_key_records(key(trusted), records.records, records.text, records.signature, FAKE_CHECK);
 }
 
 std::string refusal_of(const std::string& text)
@@ -108,7 +114,8 @@ TEST(KeyRecords, OneCanonicalSpellingReadsBackAndEveryOtherIsRefusedByName)
     rootless.roots.clear();
     EXPECT_EQ(refusal_of(key_records_to_text(rootless)), "no_root");
     KeyRecords crowded = records_with_roots("1");
-    for (size_t i = 0; i <= MAX_RELEASE_KEYS; ++i) crowded.keys.push_back(ReleaseKey{std::string(63, 'k') + char(i), 1});
+    for (size_t i = 0; i <= MAX_RELEASE_KEYS; ++i)
+        crowded.keys.push_back(ReleaseKey{std::string(63, 'k') + char(i), 1});
     EXPECT_EQ(refusal_of(key_records_to_text(crowded)), "too_many");
     std::string many_roots;
     for (size_t i = 0; i <= MAX_ROOTS; ++i) many_roots += static_cast<char>('a' + i);
@@ -117,8 +124,8 @@ TEST(KeyRecords, OneCanonicalSpellingReadsBackAndEveryOtherIsRefusedByName)
 
 TEST(KeyRecords, AManifestAndKeyRecordsAreNeverReadAsEachOther)
 {
-    const std::string manifest = "{\"format\":1,\"run\":{\"exe\":\"game.exe\"},\"files\":[{\"p\":\"game.exe\",\"h\":\"" +
-                                 std::string(64, 'a') + "\",\"s\":1}],\"serial\":3}";
+    const std::string manifest = "{\"format\":1,\"run\":{\"exe\":\"game.exe\"},\"files\":[{\"p\":\"game.exe\","
+                                 "\"h\":\"" + std::string(64, 'a') + "\",\"s\":1}],\"serial\":3}";
     Manifest read;
     ASSERT_TRUE(parse_manifest(manifest, read));
     EXPECT_EQ(refusal_of(manifest), "format");
@@ -131,38 +138,36 @@ TEST(KeyTrust, TheWalkGoesForwardOneVerifiedRootChangeAtATimeAndNeverBack)
 {
     const Signed chain = signed_by_newest(records_with_roots("123"));
     for (char trusted : {'1', '2', '3'}) {
-        const RecordsVerdict verdict = verify_key_records(key(trusted), chain.records, chain.text, chain.signature, FAKE_CHECK);
-        EXPECT_EQ(verdict.refusal, KeyRefusal::none) << trusted;
-        EXPECT_EQ(verdict.newest_root, 2u);
+        EXPECT_EQ(walk_from(trusted, chain).refusal, KeyRefusal::none) << trusted;
+        EXPECT_EQ(walk_from(trusted, chain).newest_root, 2u);
     }
     // Records that stop before the root reached (an older edition replayed),
     // or belong to another chain, are refused.
-    const Signed older = signed_by_newest(records_with_roots("12"));
-    EXPECT_EQ(verify_key_records(key('3'), older.records, older.text, older.signature, FAKE_CHECK).refusal,
-              KeyRefusal::unknown_root);
-    EXPECT_EQ(verify_key_records(key('9'), chain.records, chain.text, chain.signature, FAKE_CHECK).refusal,
-              KeyRefusal::unknown_root);
+    EXPECT_EQ(walk_from('3', signed_by_newest(records_with_roots("12"))).refusal, KeyRefusal::unknown_root);
+    EXPECT_EQ(walk_from('9', chain).refusal, KeyRefusal::unknown_root);
     // Signed by a root the chain has moved past.
-    EXPECT_EQ(verify_key_records(key('1'), chain.records, chain.text, fake_sign(key('2'), chain.text), FAKE_CHECK).refusal,
-              KeyRefusal::signature);
+    Signed by_second = chain;
+    by_second.signature = fake_sign(key('2'), chain.text);
+    EXPECT_EQ(walk_from('1', by_second).refusal, KeyRefusal::signature);
 
-    // Each half of each change counts, and a change signed for another
-    // position in the chain does not stand for this one.
-    for (int half = 0; half < 3; ++half) {
-        Signed broken = chain;
-        RootKey& third = broken.records.roots[2];
-        const std::string wrong = root_change_message(2, key('2'), key('3'));
-        if (half == 0) third.by_old = fake_sign(key('1'), root_change_message(3, key('2'), key('3')));
-        if (half == 1) third.by_new = fake_sign(key('2'), root_change_message(3, key('2'), key('3')));
-        if (half == 2) third.by_old = fake_sign(key('2'), wrong), third.by_new = fake_sign(key('3'), wrong);
-        broken.text = key_records_to_text(broken.records);
-        broken.signature = fake_sign(key('3'), broken.text);
-        const RecordsVerdict from_one = verify_key_records(key('1'), broken.records, broken.text, broken.signature, FAKE_CHECK);
-        EXPECT_EQ(from_one.refusal, KeyRefusal::root_change) << half;
-        EXPECT_EQ(from_one.failed_root, 2u) << half;
+    // Both halves of a change count, and a change signed for another place
+    // in the chain does not stand for this one.
+    const std::string third = root_change_message(3, key('2'), key('3'));
+    const std::string second = root_change_message(2, key('2'), key('3'));
+    const std::pair<std::string, std::string> wrong_halves[] = {
+        {fake_sign(key('1'), third), fake_sign(key('3'), third)},     // handed over by a root before the last
+        {fake_sign(key('2'), third), fake_sign(key('2'), third)},     // not accepted by the new root
+        {fake_sign(key('2'), second), fake_sign(key('3'), second)},   // signed for the second place
+    };
+    for (const auto& [by_old, by_new] : wrong_halves) {
+        KeyRecords records = chain.records;
+        records.roots[2].by_old = by_old;
+        records.roots[2].by_new = by_new;
+        const Signed broken = signed_by_newest(records);
+        EXPECT_EQ(walk_from('1', broken).refusal, KeyRefusal::root_change);
+        EXPECT_EQ(walk_from('1', broken).failed_root, 2u);
         // A launcher already at root 3 does not need that change.
-        EXPECT_EQ(verify_key_records(key('3'), broken.records, broken.text, broken.signature, FAKE_CHECK).refusal,
-                  KeyRefusal::none);
+        EXPECT_EQ(walk_from('3', broken).refusal, KeyRefusal::none);
     }
 }
 

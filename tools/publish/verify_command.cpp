@@ -120,6 +120,31 @@ void check_listing(const Manifest& manifest, Problems& problems)
         problems.add("piece size " + std::to_string(manifest.piece_size) + " is larger than 1 GiB");
 }
 
+// The signer among the records' keys, in words, when it may sign the
+// manifest's serial; empty with the problem recorded otherwise.
+std::string release_signer(const KeyRecords& records, const RecordsVerdict& verdict, const std::string& text,
+                           const std::string& signature, Problems& problems)
+{
+    const ManifestSigner signer =
+        find_manifest_signer(records, verdict.newest_root, text, signature, openssl_signature_check);
+    const std::string where = ", keys.json " + std::to_string(records.sequence) + ", root " +
+                              std::to_string(verdict.newest_root + 1);
+    if (signer.kind == ManifestSigner::newest_root) return "root " + std::to_string(verdict.newest_root + 1) + where;
+    if (signer.kind == ManifestSigner::nobody) {
+        problems.add("manifest.sig: keys.json names no key that verifies it (unknown_key)");
+        return {};
+    }
+    Manifest manifest;
+    if (!parse_manifest(text, manifest)) return {};   // the caller reports the manifest's refusal
+    const ReleaseKey& key = *signer.key;
+    const KeyRefusal refusal = judge_release_key(key, manifest.has_serial, manifest.serial);
+    if (refusal == KeyRefusal::none)
+        return "release key " + key_name(key.key) + " (valid from serial " + std::to_string(key.from) + ")" + where;
+    problems.add("manifest.sig: " + release_key_refusal_text(key, refusal, manifest.has_serial, manifest.serial) +
+                 " (" + key_refusal_name(refusal) + ")");
+    return {};
+}
+
 // The manifest's signer as a launcher built with `root` judges it: the root
 // itself, or a key that OUT/keys.json (reached from that root) makes valid for
 // the manifest's serial. Records in OUT are checked even when the root signed
@@ -136,29 +161,10 @@ std::string check_signer(const std::string& out, const std::string& root, const 
         has_records && read_key_records(out, file, error) && check_records_from_root(file, root, verdict, error);
     if (has_records && !records_ok) problems.add(error);
     if (openssl_signature_check(root, text, signature)) return "the root " + key_name(root) + " directly";
-    if (!records_ok) {
-        problems.add("manifest.sig does not verify manifest.json with " + pub_path +
-                     (has_records ? "" : " (and OUT has no keys.json)"));
-        return {};
-    }
-    const ManifestSigner signer =
-        find_manifest_signer(file.records, verdict.newest_root, text, signature, openssl_signature_check);
-    const std::string where = ", keys.json " + std::to_string(file.records.sequence) + ", root " +
-                              std::to_string(verdict.newest_root + 1);
-    if (signer.kind == ManifestSigner::newest_root) return "root " + std::to_string(verdict.newest_root + 1) + where;
-    Manifest manifest;
-    if (signer.kind == ManifestSigner::release_key && !parse_manifest(text, manifest)) return {};   // reported by the caller
-    const KeyRefusal refusal = judge_manifest_signer(signer, manifest.has_serial, manifest.serial);
-    if (refusal != KeyRefusal::none) {
-        problems.add("manifest.sig: " +
-                     (signer.key ? "release key " + key_name(signer.key->key) + " may not sign serial " +
-                                       (manifest.has_serial ? std::to_string(manifest.serial) : "none")
-                                 : "keys.json names no key that verifies it") +
-                     " (" + key_refusal_name(refusal) + ")");
-        return {};
-    }
-    return "release key " + key_name(signer.key->key) + " (valid from serial " + std::to_string(signer.key->from) +
-           ")" + where;
+    if (records_ok) return release_signer(file.records, verdict, text, signature, problems);
+    problems.add("manifest.sig does not verify manifest.json with " + pub_path +
+                 (has_records ? "" : " (and OUT has no keys.json)"));
+    return {};
 }
 
 }  // namespace
