@@ -19,7 +19,7 @@ export CCACHE_BASEDIR ?= $(abspath $(CURDIR)/..)
 endif
 
 .PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
-        test-fuzz test-e2e torture-io demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
+        test-fuzz test-e2e torture-io check-layers demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
 
 all: build
 
@@ -111,6 +111,11 @@ bench: build wineprefix
 
 clean:
 	rm -rf $(BUILD)
+
+# Every include runs down the floors (base, then formats/crypto/net/splash,
+# then update, then app); reads the sources only, in well under a second.
+check-layers:
+	@tools/check-layers.sh
 
 # Times the conversion of one decoded 1280x720 NV12 video frame, then one
 # splash frame (capsule bar, dark background and scaled video frame) at

@@ -22,6 +22,7 @@
 #include "splash/splash_assets.h"
 #include "splash/splash_state.h"
 #include "update/install_step.h"
+#include "update/key_store.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
 
@@ -134,7 +135,7 @@ void remove_launcher_records(Removal& removal)
 {
     removal.tree(update_folder());
     const std::wstring state_file = join_path(install_dir, L".twinstall.json");
-    for (const std::wstring& path : {saved_manifest_path(), saved_signature_path()}) {
+    for (const std::wstring& path : {saved_manifest_path(), saved_signature_path(), kept_keys_path()}) {
         removal.file(path + L".part");
         removal.file(path);
     }

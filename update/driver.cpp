@@ -6,7 +6,6 @@
 #include "base/settings.h"
 #include "base/thread_priority.h"
 #include "base/update_status.h"
-#include "crypto/signature.h"
 #include "formats/install_state.h"
 #include "formats/manifest.h"
 #include "net/download_budget.h"
@@ -15,6 +14,8 @@
 #include "update/file_check.h"
 #include "update/held_file.h"
 #include "update/install_step.h"
+#include "update/key_store.h"
+#include "update/manifest_trust.h"
 #include "update/planning.h"
 #include "update/release_order.h"
 #include "update/saved_manifest.h"
@@ -77,13 +78,13 @@ bool pause_unless_stopped(DWORD ms)
 bool fetch_verified_pair(MirrorList& mirrors, size_t mirror, std::string& manifest_body, std::string& signature_body)
 {
     if (!fetch_manifest(mirrors, mirror, manifest_body, signature_body)) return false;
-    if (verify_manifest_signature(manifest_body, signature_body)) return true;
+    if (manifest_signature_trusted(mirrors.client(mirror), manifest_body, signature_body)) return true;
     log_line("mirror %s: the manifest's signature does not verify -- asking again in %lu ms, in case a "
              "release is being uploaded", mirrors.name(mirror).c_str(),
              static_cast<unsigned long>(PUBLISH_IN_PROGRESS_PAUSE_MS));
     if (pause_unless_stopped(PUBLISH_IN_PROGRESS_PAUSE_MS) &&
         fetch_manifest(mirrors, mirror, manifest_body, signature_body) &&
-        verify_manifest_signature(manifest_body, signature_body))
+        manifest_signature_trusted(mirrors.client(mirror), manifest_body, signature_body))
         return true;
     if (update_status.stop_requested.load()) return false;
     log_line("the manifest's signature does NOT verify -- refusing it");
@@ -108,7 +109,7 @@ bool accept_manifest_from(MirrorList& mirrors, size_t mirror)
     }
     // Before anything of it is used, the launcher entry included. A mirror
     // that still serves an older release is passed over for the next one.
-    const ReleaseMark installed = installed_release_mark();
+    const ReleaseMark installed = release_mark_after_withdrawals(installed_release_mark());
     const ReleaseMark offered = release_mark(manifest, manifest_body);
     if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
         log_line("%s", older_release_line(installed, offered).c_str());

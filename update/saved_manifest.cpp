@@ -4,8 +4,8 @@
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/whole_file.h"
-#include "crypto/signature.h"
 #include "net/server_paths.h"
+#include "update/manifest_trust.h"
 
 #include <windows.h>
 
@@ -55,7 +55,7 @@ bool load_saved_manifest_and_bytes(Manifest& manifest, std::string& body)
     if (!read_whole_file_into(saved_manifest_path(), body, MANIFEST_MAX_BYTES) ||
         !read_whole_file_into(saved_signature_path(), signature, SIGNATURE_BYTES))
         return false;
-    if (!verify_manifest_signature(body, signature)) {
+    if (!saved_manifest_signature_ok(body, signature)) {
         log_line("the saved manifest's signature does not verify -- ignoring it");
         return false;
     }

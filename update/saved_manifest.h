@@ -4,7 +4,8 @@
 // and ".twmanifest.sig" beside the install state file. It tells a later update
 // which pieces the installed files hold, so those need not be downloaded
 // again, and lets the installed files be checked without the server. It is
-// trusted only as the signed original: loading verifies the signature again.
+// trusted only as the signed original: loading verifies the signature again,
+// with the root or a key that the kept key records name.
 #include "formats/manifest.h"
 #include "update/release_order.h"
 
@@ -20,7 +21,8 @@ void keep_received_manifest(std::string body, std::string signature);
 bool save_received_manifest();
 
 // The saved manifest, when both files are there, within their size bounds,
-// the signature verifies with the built-in key and the manifest is accepted.
+// the signature verifies (saved_manifest_signature_ok) and the manifest is
+// accepted.
 // False (and manifest untouched) otherwise.
 bool load_saved_manifest(Manifest& manifest);
 

@@ -117,6 +117,7 @@ def test_the_entry_is_written_by_the_self_install_and_refreshed_by_an_update(env
 def test_a_headless_uninstall_by_the_installed_launcher_keeps_only_the_players_files(env, install_dir,
                                                                                        tmp_path, update_server):
     installed = installed_game(env, install_dir, tmp_path, update_server)
+    (install_dir / ".twkeys").write_bytes(b"the key records a release key's install keeps")
     proc = uninstall(installed, install_dir, env)
     out = proc.stdout.decode("utf-8", "replace")
     assert proc.returncode == 0, out
