@@ -127,7 +127,7 @@ std::string install_folder_problem(const std::wstring& folder)
     // A file made and gone again: the folder's rights, a read-only medium
     // or a full quota show here, before anything is downloaded.
     const std::wstring probe = join_path(folder, L".twwrite-" + std::to_wstring(GetCurrentProcessId()));
-    FileHandle file(file_calls::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    FileHandle file(file_calls::CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!file) return folder_message(folder, "cannot be written (error " + std::to_string(GetLastError()) + ")");
     return {};

@@ -1,8 +1,9 @@
 #pragma once
-// One WinHTTP session on the update server's base URL. `get` fetches a path
-// below it into memory, trying up to three times. After `open` nothing of the
-// client is written, so `get` may run on many threads at once: each attempt
-// uses a connection and a request handle of its own.
+// A client of the update server's base URL. `get` fetches a path below it
+// into memory, trying up to three times. After `open` the client changes
+// only the routes and sessions it keeps per host, under their lock, so `get`
+// may run on many threads at once: each attempt uses a connection and a
+// request handle of its own.
 //
 // Redirects are followed by the client itself, not by WinHTTP, so that each
 // hop can be checked: up to MAX_REDIRECTS of them, to any host, but never from

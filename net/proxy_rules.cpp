@@ -59,7 +59,7 @@ std::string proxy_for_request(const std::string& list, bool secure)
             scheme = entry.substr(0, equals);
             entry.erase(0, equals + 1);
         }
-        const size_t slashes = entry.find("://");
+        const size_t slashes = entry.rfind("://");
         if (slashes != std::string::npos) entry.erase(0, slashes + 3);
         while (!entry.empty() && entry.back() == '/') entry.pop_back();
         if (entry.empty()) continue;
