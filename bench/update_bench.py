@@ -11,6 +11,8 @@ memory, each beside a baseline or a target, on a loopback server.
 3. Update that changes about 5% of the pieces: bytes fetched against the
    bytes of the changed pieces (the rest is reused from the installed files).
 4. The launcher's peak working set during the install.
+5. The download limit: what a run limited to 1, 4 and 16 MiB/s takes from
+   the server over 30 s of the 1 GiB game, and its busiest second.
 
 The games are generated and published once into $TW_BUILD/bench-data.
 Everything is served by nginx when it is installed (bench/nginx_server.py),
@@ -50,6 +52,10 @@ SMALL_BUILD_TARGET = 5.0      # seconds of assembly plus install, 10,001 files
 REUSE_BYTES_TARGET = 1.05     # update bytes / bytes of the changed pieces
 UP_TO_DATE_TARGET = 2.0
 MEMORY_TARGET = 12 * 2 * 16 * MIB + 64 * MIB
+LIMITS_MIB = (1, 4, 16)
+LIMIT_SECONDS = 30
+LIMIT_AIM = 0.05              # the mean within 5 % of the limit
+LIMIT_BURST_AIM = 2.0         # no second above twice the limit
 
 
 TRASH = DATA / "trash"
@@ -191,6 +197,14 @@ def run_timed(command, env=None, timeout=600, memory=None):
         out.seek(0)
         err.seek(0)
         return Timed(seconds, proc.returncode, out.read() + err.read(), watch, children_cpu() - cpu)
+
+
+def start_limited(install_dir, url, limit_mib):
+    """Starts the launcher with --max-rate and returns our own child; its
+    output is not kept."""
+    env = wine_env({"TW_INSTALL_DIR": winpath(install_dir), "TW_UPDATE_URL": url})
+    return subprocess.Popen(["wine", str(LAUNCHER), "--headless", "--max-rate", "%dM" % limit_mib], env=env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def run_launcher(install_dir, url, timeout=600, watch_memory=False):
@@ -526,11 +540,56 @@ def section_small(server, data, results):
     results["up_to_date"] = seconds
 
 
+def section_limit(data, results):
+    say("\n== 5. download limit: %d s of the 1 GiB game at %s MiB/s (a metered Python server)"
+        % (LIMIT_SECONDS, ", ".join(map(str, LIMITS_MIB))))
+    server = StaticServer({"big1": data["big-out1"]}, meter=True).start()
+    try:
+        for limit_mib in LIMITS_MIB:
+            install = DATA / "limit-install"
+            discard(install)
+            first = len(server.sent)
+            proc = start_limited(install, server.url("big1"), limit_mib)
+            start = None
+            deadline = time.monotonic() + 60
+            while proc.poll() is None:
+                sent = server.sent[first:]
+                if start is None and sent:
+                    start = sent[0][0]
+                    deadline = start + LIMIT_SECONDS
+                if time.monotonic() >= deadline:
+                    break
+                time.sleep(0.05)
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            sent = [(t, n) for t, n in server.sent[first:] if start is not None and t < start + LIMIT_SECONDS]
+            discard(install)
+            if not sent:
+                say("  limit %d MiB/s: no piece arrived" % limit_mib)
+                continue
+            limit = limit_mib * MIB
+            seconds = [0] * LIMIT_SECONDS
+            for t, n in sent:
+                seconds[min(int(t - start), LIMIT_SECONDS - 1)] += n
+            mean = sum(seconds) / LIMIT_SECONDS
+            busiest = max(seconds)
+            ok = abs(mean / limit - 1) <= LIMIT_AIM and busiest <= LIMIT_BURST_AIM * limit
+            results.setdefault("limits", []).append((limit_mib, mean, busiest, ok))
+            figure("limit %d MiB/s" % limit_mib,
+                   "%.2f MiB/s over %d s (%.1f %% of the limit), busiest second %.2f MiB (%.2fx), first second "
+                   "%.2f MiB" % (mean / MIB, LIMIT_SECONDS, 100 * mean / limit, busiest / MIB, busiest / limit,
+                                 seconds[0] / MIB),
+                   "aim within %d %%, no second over %.0fx %s" % (LIMIT_AIM * 100, LIMIT_BURST_AIM, verdict(ok)))
+    finally:
+        server.stop()
+
+
 # ---------------------------------------------------------------- main
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--skip", default="", help="comma list of sections to skip: install,update,small")
+    parser.add_argument("--skip", default="", help="comma list of sections to skip: install,update,small,limit")
     args = parser.parse_args()
     skip = set(filter(None, args.skip.split(",")))
 
@@ -574,6 +633,8 @@ def main():
             section_update(server, data, results)
         if "install" not in skip:
             section_memory(results)
+        if "limit" not in skip:
+            section_limit(data, results)
     finally:
         server.stop()
         empty_trash()
@@ -605,6 +666,9 @@ def main():
     if "memory" in results:
         figure("peak memory during install", "%.0f MiB (<= %d MiB)  %s" % (
             results["memory"] / MIB, MEMORY_TARGET // MIB, verdict(results["memory"] <= MEMORY_TARGET)))
+    for limit_mib, mean, busiest, ok in results.get("limits", []):
+        figure("download limited to %d MiB/s" % limit_mib, "%.2f MiB/s, busiest second %.2fx  %s" % (
+            mean / MIB, busiest / (limit_mib * MIB), verdict(ok)))
     say("  (machine load: %s; total %.0f s)" % (" ".join(Path("/proc/loadavg").read_text().split()[:3]),
                                                 time.monotonic() - started))
     return 0

@@ -63,7 +63,7 @@ void minimise_to_taskbar(SplashLoop& loop)
     LONG_PTR ex = GetWindowLongPtrW(loop.window, GWL_EXSTYLE);
     ex = (ex & ~static_cast<LONG_PTR>(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW)) | WS_EX_APPWINDOW;
     SetWindowLongPtrW(loop.window, GWL_EXSTYLE, ex);
-    SetWindowTextW(loop.window, s.title.c_str());
+    SetWindowTextW(loop.window, loop.window_text.empty() ? s.title.c_str() : loop.window_text.c_str());
     set_icons(loop.window, s.small_icon.get(), s.small_icon.get());
     SetWindowPos(loop.window, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
@@ -228,6 +228,20 @@ struct FrameClock {
     int64_t video_index = -1;
 };
 
+// Screen readers say the window's text when it changes; once a second is as
+// often as anyone can listen to it.
+constexpr int64_t WINDOW_TEXT_PERIOD_NS = 1'000'000'000;
+
+void apply_window_text(SplashLoop& loop, int64_t now)
+{
+    const std::wstring wanted = to_utf16(loop.state.window_text());
+    if (wanted.empty() || wanted == loop.window_text) return;
+    if (loop.window_text_set_ns != 0 && now - loop.window_text_set_ns < WINDOW_TEXT_PERIOD_NS) return;
+    SetWindowTextW(loop.window, wanted.c_str());
+    loop.window_text = wanted;
+    loop.window_text_set_ns = now;
+}
+
 // The thread's messages, the caption command they left and a move by the
 // user. False when a caption command could not be carried out.
 bool apply_window_events(SplashLoop& loop)
@@ -283,6 +297,7 @@ LoopEnd frame_loop(SplashLoop& loop)
         }
 
         const int64_t now = splash_clock_ns();
+        apply_window_text(loop, now);
         const double seconds = static_cast<double>(now - s.start_time) / 1e9;
         const double dt = clock.next_frame(now, r);
         const float target = progress_target(s.progress(), seconds);

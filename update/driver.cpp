@@ -8,6 +8,7 @@
 #include "base/update_status.h"
 #include "formats/install_state.h"
 #include "formats/manifest.h"
+#include "net/download_budget.h"
 #include "net/mirror_list.h"
 #include "net/server_paths.h"
 #include "update/file_check.h"
@@ -134,7 +135,10 @@ bool accept_manifest(MirrorList& mirrors)
     return false;
 }
 
-void play_offline(bool installed, const char* offline_text = "offline -- playing the installed version")
+// proxy_refusal: what a proxy that would not let the launcher through said;
+// with no game to play that is the message, since the connection itself is fine.
+void play_offline(bool installed, const std::string& proxy_refusal = {},
+                  const char* offline_text = "offline -- playing the installed version")
 {
     if (installed) {
         InstallState& state = update_status.install_state;
@@ -147,8 +151,9 @@ void play_offline(bool installed, const char* offline_text = "offline -- playing
         return;
     }
     set_status(PHASE_FAILED,
-               "can't reach " + default_server_host() +
-                   " -- check the connection and open the launcher again",
+               proxy_refusal.empty()
+                   ? "can't reach " + default_server_host() + " -- check the connection and open the launcher again"
+                   : proxy_refusal,
                false);
 }
 
@@ -190,7 +195,7 @@ void run_update()
     if (!state_read) {   // updating now would leave the files it names behind for good
         log_line("could not read the state file (error %lu) -- not updating this time", state_error);
         if (installed)
-            play_offline(true, "could not read the install state -- playing the installed version without updating");
+            play_offline(true, {}, "could not read the install state -- playing the installed version without updating");
         else
             set_status(PHASE_FAILED, STATE_UNREADABLE, false);
         if (SUCCEEDED(com)) CoUninitialize();
@@ -203,10 +208,13 @@ void run_update()
     BelowNormalPriority background;
     MirrorList mirrors;
     mirrors.open(server_url);
+    // One budget for every connection of the run, the launcher's own update's too.
+    DownloadBudget budget(max_download_rate);
+    mirrors.set_download_budget(&budget);
     if (accept_manifest(mirrors))
         update_from_manifest(mirrors, installed);
     else
-        play_offline(installed);
+        play_offline(installed, mirrors.proxy_refusal());
     mirrors.close();
     if (SUCCEEDED(com)) CoUninitialize();   // balances this run's own initialisation
 }
