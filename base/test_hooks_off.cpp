@@ -18,3 +18,4 @@ unsigned long file_call_fault_on(const char*, void*) { return 0; }
 void file_call_opened(void*, const std::wstring&) {}
 void reread_file_faults() {}
 uint64_t test_slow_body_window_ms() { return 0; }
+bool test_video_may_open() { return true; }

@@ -1,6 +1,8 @@
 #include "splash/splash_assets.h"
 
+#include "base/log.h"
 #include "base/paths.h"
+#include "base/test_hooks.h"
 #include "base/whole_file.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"
@@ -223,6 +225,40 @@ std::unique_ptr<VideoDecoder> open_background_video(const std::wstring& path)
     return decoder;
 }
 
+// The background video as a frame source opens it: on the decode thread,
+// while the splash already shows its poster.
+class BackgroundVideo final : public FrameProducer {
+public:
+    explicit BackgroundVideo(std::wstring path) : path_(std::move(path)) {}
+
+    bool open() override
+    {
+        const ULONGLONG started = GetTickCount64();
+        if (!test_video_may_open()) return false;
+        std::unique_ptr<VideoDecoder> decoder = open_background_video(path_);
+        if (!decoder) {
+            log_line("splash: the background video did not open -- no video");
+            return false;
+        }
+        opened_ = make_frame_producer(std::move(*decoder));
+        log_line("splash: the background video opened in %llu ms", GetTickCount64() - started);
+        return true;
+    }
+    bool has_reader() const override { return opened_ && opened_->has_reader(); }
+    int64_t frame_count() const override { return opened_ ? opened_->frame_count() : 0; }
+    double frame_rate() const override { return opened_ ? opened_->frame_rate() : 0; }
+    int width() const override { return opened_ ? opened_->width() : 0; }
+    int height() const override { return opened_ ? opened_->height() : 0; }
+    bool decode_frame(int64_t f, std::vector<uint8_t>& pixels) override
+    {
+        return opened_ && opened_->decode_frame(f, pixels);
+    }
+
+private:
+    std::wstring path_;
+    std::unique_ptr<FrameProducer> opened_;
+};
+
 // Everything made for one window size. The video, its last frame and the
 // scaling workers do not depend on the size and stay.
 void release_window_pictures(SplashRenderer& r)
@@ -236,11 +272,13 @@ void release_window_pictures(SplashRenderer& r)
     r.title_x = r.title_y = r.title_w = r.title_h = 0;
 }
 
-// Pictures, layout and back buffer for a W x H window. open_video: open the
-// background video too (first load); a resize keeps whatever video the
-// renderer already has, so a video that failed to open is not tried again.
-bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, int H, bool open_video)
+// Pictures, layout and back buffer for a W x H window. A first load opens the
+// background video (now, or later on its frame source's thread); a resize
+// keeps whatever video the renderer already has, so a video that failed to
+// open is not tried again.
+bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, int H, VideoOpening opening)
 {
+    r.folder = folder;
     r.width = W;
     r.height = H;
     if (W < 1 || H < 1) return false;
@@ -262,8 +300,9 @@ bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, 
     r.bar_w = bar.w;
     r.bar_h = bar.h;
 
-    if (video_file && open_video) r.decoder = open_background_video(video_path);
-    const bool video = r.decoder || r.frame_source;
+    if (video_file && opening == VideoOpening::now) r.decoder = open_background_video(video_path);
+    if (video_file && opening == VideoOpening::on_its_thread) r.video_path = video_path;
+    const bool video = renderer_has_video(r);
     if (video) {
         stills.clear();
         r.poster = make_poster(join_path(folder, L"poster.jpg"), W, H);
@@ -345,10 +384,10 @@ bool media_foundation_ready()
     return ready;
 }
 
-bool load_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W, int H)
+bool load_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W, int H, VideoOpening opening)
 {
     release_splash_assets(r);
-    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, true);
+    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, opening);
     if (!ok) release_splash_assets(r);
     return ok;
 }
@@ -356,9 +395,30 @@ bool load_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W,
 bool resize_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W, int H)
 {
     release_window_pictures(r);
-    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, false);
+    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, VideoOpening::keep);
     if (!ok) release_splash_assets(r);
     return ok;
+}
+
+bool background_video_failed(const SplashRenderer& r)
+{
+    return r.frame_source && r.frame_source->state() == VideoFrameSource::State::failed;
+}
+
+bool drop_background_video(SplashRenderer& r)
+{
+    r.frame_source.reset();
+    r.video_path.clear();
+    const std::wstring folder = r.folder;
+    release_window_pictures(r);
+    bool ok = make_window_pictures(r, folder, r.width, r.height, VideoOpening::keep);
+    if (!ok) release_splash_assets(r);
+    return ok;
+}
+
+std::unique_ptr<FrameProducer> background_video_producer(const std::wstring& path)
+{
+    return std::make_unique<BackgroundVideo>(path);
 }
 
 void release_splash_assets(SplashRenderer& r)
@@ -366,10 +426,12 @@ void release_splash_assets(SplashRenderer& r)
     // The frame source joins its decode thread before the decoder goes.
     r.frame_source.reset();
     r.decoder.reset();
+    r.video_path.clear();
     r.scale_pool.reset();
     release_window_pictures(r);
     r.frame_pixels.clear();
     r.frame_width = 0;
     r.frame_height = 0;
     r.shown_frame = -1;
+    r.video_since = -1;
 }

@@ -52,13 +52,16 @@ struct SplashRenderer {
     std::vector<std::unique_ptr<DibSection>> pictures;   // window-size stills, without video
     std::unique_ptr<DibSection> back_buffer;
     float bar_x = 0, bar_y = 0, bar_w = 0, bar_h = 0;
+    std::wstring folder;                                 // the assets folder it was built from
     std::unique_ptr<VideoDecoder> decoder;               // until a frame source takes it
+    std::wstring video_path;                             // a video its frame source is to open
     std::unique_ptr<VideoFrameSource> frame_source;
     std::unique_ptr<ScalePool> scale_pool;
     std::vector<uint8_t> frame_pixels;                   // current video frame, BGRX top-down
     int32_t frame_width = 0;                             // size of the frame in frame_pixels
     int32_t frame_height = 0;
     int64_t shown_frame = -1;
+    double video_since = -1;                             // seconds of the first video frame shown
     std::unique_ptr<DibSection> poster;
     std::unique_ptr<DibSection> title_overlay;           // premultiplied alpha
     int32_t title_x = 0, title_y = 0, title_w = 0, title_h = 0;
@@ -71,9 +74,15 @@ struct SplashRenderer {
     BarRect bar() const { return {bar_x, bar_y, bar_w, bar_h}; }
 };
 
-// Moves the decoder into a new frame source (replacing an older one) and
-// makes the scaling pool when there is none.
+// Makes the scaling pool when there is none, then moves the decoder into a new
+// frame source (replacing an older one) or, with a video still to open, starts
+// a frame source that opens it on its own thread; the source scales its frames
+// to the window.
 void start_video_workers(SplashRenderer& renderer);
+
+// True while the background is the video, or the poster of a video that is
+// still opening.
+bool renderer_has_video(const SplashRenderer& renderer);
 
 // One frame into the back buffer: background, credit line, progress bar and
 // status text. video_frame < 0 derives the frame from the time.

@@ -55,7 +55,9 @@ void splash_thread_main()
         return;
     }
     SplashRenderer renderer;
-    if (load_splash_assets(renderer, splash_state.assets_dir, r.w, r.h)) {
+    // The window shows the poster (or the dark fill) at once; the video opens
+    // on its own thread and fades in when its first frame is ready.
+    if (load_splash_assets(renderer, splash_state.assets_dir, r.w, r.h, VideoOpening::on_its_thread)) {
         start_video_workers(renderer);
         run_splash_window(renderer, r.x, r.y);
     } else {
