@@ -1,4 +1,5 @@
 #include "base/test_hooks.h"
+#include "base/splash_hooks.h"
 
 #include "base/log.h"
 

@@ -17,8 +17,6 @@
 //                           starts as if this many ms had already passed
 //   TW_TEST_SLOW_BODY_WINDOW_MS  the window over which a response body must
 //                           keep up its floor speed, instead of a minute
-//   TW_TEST_VIDEO       "off": the splash's background video does not open;
-//                       a file name: its opening waits while that file exists
 #include "base/owner_table.h"
 
 #include <cstdint>
@@ -59,10 +57,6 @@ uint64_t test_handover_head_start_ms();
 
 // The slow-body window in ms a test asks for; 0 when none.
 uint64_t test_slow_body_window_ms();
-
-// Asked on the video's thread before the splash opens its background video:
-// waits while a test holds the video back, false when a test turns it off.
-bool test_video_may_open();
 
 // New seams go here as functions of their own, read in base/test_hooks.cpp,
 // so that their variable names stay out of the shipped file as well.

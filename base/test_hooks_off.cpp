@@ -2,6 +2,7 @@
 // machine can neither refuse an update nor end the process.
 #include "base/file_call_hooks.h"
 #include "base/test_hooks.h"
+#include "base/splash_hooks.h"
 
 bool test_free_bytes(int64_t&) { return false; }
 void crash_point(const char*) {}

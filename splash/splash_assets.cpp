@@ -2,7 +2,7 @@
 
 #include "base/log.h"
 #include "base/paths.h"
-#include "base/test_hooks.h"
+#include "base/splash_hooks.h"
 #include "base/whole_file.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"
