@@ -2,6 +2,7 @@
 
 #include "splash/frame_scaler.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -11,6 +12,8 @@ constexpr int64_t kRunAhead = 7;      // frames decoded beyond the wanted one
 constexpr int64_t kJumpLimit = 60;    // a decoder this far behind jumps forward
 constexpr int kFailureLimit = 50;     // failed rounds in a row before giving up
 constexpr auto kRetryPause = std::chrono::milliseconds(5);
+constexpr size_t kRingBudget = size_t{64} << 20;   // bytes of frames the ring holds at most
+constexpr int kFewestSlots = 3;
 
 }  // namespace
 
@@ -76,10 +79,23 @@ int64_t VideoFrameSource::loop_length() const
     return loop_length_;
 }
 
+int VideoFrameSource::ring_slots(size_t frame_bytes)
+{
+    if (frame_bytes == 0)
+        return kSlots;
+    return static_cast<int>(std::clamp<size_t>(kRingBudget / frame_bytes, kFewestSlots, kSlots));
+}
+
 void VideoFrameSource::cover(int width, int height, ScalePool* pool)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     cover_ = width > 0 && height > 0 ? Cover{width, height, pool} : Cover{};
+    ring_slots_ = ring_slots(static_cast<size_t>(cover_.width) * cover_.height * 4);
+    // Slots out of use give their memory back now.
+    for (int s = ring_slots_; s < kSlots; ++s) {
+        std::vector<uint8_t>().swap(slots_[s]);
+        slot_frame_[s] = -1;
+    }
 }
 
 void VideoFrameSource::raise_wanted(int64_t n)
@@ -189,7 +205,7 @@ void VideoFrameSource::decode_loop()
     int failures = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
-        if (i - wanted_frame_ >= kRunAhead) {
+        if (i - wanted_frame_ >= std::min<int64_t>(kRunAhead, ring_slots_ - 1)) {
             wake_.wait(lock);
             continue;
         }
@@ -207,7 +223,7 @@ void VideoFrameSource::decode_loop()
             int width = 0, height = 0;
             std::vector<uint8_t>& done = finish(work, scaled, cover, width, height);
             lock.lock();
-            const int s = static_cast<int>(i % kSlots);
+            const int s = static_cast<int>(i % ring_slots_);
             slots_[s].swap(done);
             slot_frame_[s] = i;
             slot_width_[s] = width;

@@ -57,8 +57,13 @@ public:
     // Frames decoded from now on are scaled on the decode thread to cover a
     // width x height window (scale_frame_cover, with pool's threads when
     // given); 0 x 0 keeps the video's own size. Frames already in the ring
-    // keep the size they were made at: fetch_frame says which.
+    // keep the size they were made at: fetch_frame says which. Large
+    // windows use fewer slots (ring_slots) so the ring's memory stays bounded.
     void cover(int width, int height, ScalePool* pool);
+
+    // Slots in use for frames of this many bytes: all of them up to 64 MiB
+    // in all, fewer (at least three) for larger frames.
+    static int ring_slots(size_t frame_bytes);
 
     // Raises the wanted frame to n (waking the decode thread); true when a
     // slot holds frame n now.
@@ -108,6 +113,7 @@ private:
     int width_ = 0;                       // guarded by mutex_; fixed once playing
     int height_ = 0;                      // guarded by mutex_; fixed once playing
     Cover cover_;                         // guarded by mutex_
+    int ring_slots_ = kSlots;             // guarded by mutex_; slots in use, from the front
     std::vector<uint8_t> slots_[kSlots];  // guarded by mutex_
     int64_t slot_frame_[kSlots];          // guarded by mutex_, -1 = empty
     int slot_width_[kSlots] = {};         // guarded by mutex_

@@ -122,16 +122,28 @@ std::unique_ptr<DibSection> make_picture(int W, int H)
     return picture;
 }
 
+// The poster is the video's first frame and shows until the video fades in
+// over it, so it is scaled as the video's frames are (scale_frame_cover):
+// the fade then starts from the same picture, and the first frame of the
+// window does not wait for GDI+'s much slower filter.
 std::unique_ptr<DibSection> make_poster(const std::wstring& path, int W, int H)
 {
     std::unique_ptr<Bitmap> image = load_bitmap(path);
     if (!image) return nullptr;
     std::unique_ptr<DibSection> poster = make_picture(W, H);
     if (!poster) return nullptr;
-    Graphics g(poster->dc());
-    g.SetInterpolationMode(InterpolationModeHighQualityBilinear);
-    g.SetPixelOffsetMode(PixelOffsetModeHalf);
-    draw_cover(g, *image, W, H);
+    const int w = static_cast<int>(image->GetWidth()), h = static_cast<int>(image->GetHeight());
+    Rect all(0, 0, w, h);
+    BitmapData data{};
+    if (image->LockBits(&all, ImageLockModeRead, PixelFormat32bppRGB, &data) != Ok) return nullptr;
+    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(pixels.data() + static_cast<size_t>(y) * w,
+                    static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
+                    static_cast<size_t>(w) * 4);
+    image->UnlockBits(&data);
+    PixelBuffer view = poster->view();
+    scale_frame_cover(pixels.data(), w, h, view, nullptr);
     return poster;
 }
 

@@ -385,3 +385,11 @@ TEST(VideoFrameSource, ScalesEachFrameToTheWindowOnItsThreadAndHandsItOverByASwa
     // caller's went back to the ring.
     EXPECT_NE(pixels.data(), given);
 }
+
+TEST(VideoFrameSource, WindowSizeFramesKeepTheRingWithinItsBudget)
+{
+    EXPECT_EQ(VideoFrameSource::ring_slots(1280u * 720 * 4), 8);
+    EXPECT_EQ(VideoFrameSource::ring_slots(1920u * 1080 * 4), 8);
+    EXPECT_EQ(VideoFrameSource::ring_slots(2560u * 1440 * 4), 4);
+    EXPECT_EQ(VideoFrameSource::ring_slots(3820u * 1990 * 4), 3);  // over the budget, still three
+}
