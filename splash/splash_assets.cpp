@@ -5,6 +5,7 @@
 #include "base/splash_hooks.h"
 #include "base/whole_file.h"
 #include "splash/frame_scaler.h"
+#include "splash/com_apartment.h"
 #include "splash/frame_source.h"
 #include "splash/gdiplus_api.h"
 #include "splash/video_decoder.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -23,8 +25,6 @@ namespace fs = std::filesystem;
 using namespace Gdiplus;
 
 namespace {
-
-constexpr uint32_t DARK_FILL = 0xFF05070A;
 
 struct EmbeddedAsset {
     const wchar_t* resource;
@@ -218,7 +218,7 @@ std::unique_ptr<DibSection> make_dark_fill(int W, int H, Image* title, const Tit
 {
     std::unique_ptr<DibSection> picture = make_picture(W, H);
     if (!picture) return nullptr;
-    std::fill(picture->pixels(), picture->pixels() + static_cast<size_t>(W) * H, DARK_FILL);
+    std::fill(picture->pixels(), picture->pixels() + static_cast<size_t>(W) * H, SPLASH_DARK_FILL);
     if (title) {
         Graphics g(picture->dc());
         g.SetPixelOffsetMode(PixelOffsetModeHalf);
@@ -277,6 +277,8 @@ void release_window_pictures(SplashRenderer& r)
 {
     r.pictures.clear();
     r.poster.reset();
+    r.poster_on_its_way = {};   // waits for a poster still being made
+    r.poster_since = -1;
     r.title_overlay.reset();
     r.credit_overlay.reset();
     r.credit_y = 0;
@@ -317,7 +319,9 @@ bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, 
     const bool video = renderer_has_video(r);
     if (video) {
         stills.clear();
-        r.poster = make_poster(join_path(folder, L"poster.jpg"), W, H);
+        // The window's first frame does not wait for the poster either: with
+        // the video still to open, it comes from start_video_workers.
+        if (opening != VideoOpening::on_its_thread) r.poster = make_poster(join_path(folder, L"poster.jpg"), W, H);
         if (title) make_title_overlay(r, *title, box);
     }
     for (const std::wstring& path : stills)
@@ -426,6 +430,21 @@ bool drop_background_video(SplashRenderer& r)
     bool ok = make_window_pictures(r, folder, r.width, r.height, VideoOpening::keep);
     if (!ok) release_splash_assets(r);
     return ok;
+}
+
+void start_poster(SplashRenderer& r)
+{
+    if (r.poster || r.poster_on_its_way.valid() || r.folder.empty()) return;
+    const std::wstring path = join_path(r.folder, L"poster.jpg");
+    const int W = r.width, H = r.height;
+    try {
+        r.poster_on_its_way = std::async(std::launch::async, [path, W, H] {
+            ComApartment apartment;   // GDI+ decodes through COM
+            return make_poster(path, W, H);
+        });
+    } catch (const std::system_error&) {
+        // No thread: the dark fill stays until the video shows.
+    }
 }
 
 std::unique_ptr<FrameProducer> background_video_producer(const std::wstring& path)

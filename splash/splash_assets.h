@@ -43,6 +43,10 @@ bool background_video_failed(const SplashRenderer& renderer);
 // they cannot be made.
 bool drop_background_video(SplashRenderer& renderer);
 
+// Starts making the poster (the video's first frame, covering the window) on
+// a thread of its own, unless the renderer has one or one is on its way.
+void start_poster(SplashRenderer& renderer);
+
 // A frame producer that opens the video at path on the decode thread.
 std::unique_ptr<FrameProducer> background_video_producer(const std::wstring& path);
 

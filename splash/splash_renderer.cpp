@@ -11,6 +11,8 @@
 #include "splash/splash_fonts.h"
 #include "splash/video_decoder.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -65,14 +67,37 @@ void fetch_video_frame(SplashRenderer& r, int64_t n)
     if (fresh) r.shown_frame = n;
 }
 
-// Until the video shows: the poster, or black without one.
-void draw_waiting_background(SplashRenderer& r)
+// A poster made on its own thread, once it is there (and of this size).
+void take_finished_poster(SplashRenderer& r, double seconds)
+{
+    if (r.poster || !r.poster_on_its_way.valid() ||
+        r.poster_on_its_way.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    std::unique_ptr<DibSection> poster = r.poster_on_its_way.get();
+    if (poster && poster->width() == r.width && poster->height() == r.height) {
+        r.poster = std::move(poster);
+        r.poster_since = seconds;
+    }
+}
+
+// Until the video shows: the poster, fading in over the dark fill when it
+// was made after the window's first frame.
+void draw_waiting_background(SplashRenderer& r, double seconds)
 {
     DibSection& back = *r.back_buffer;
-    if (r.poster)
+    take_finished_poster(r, seconds);
+    const int alpha = r.poster_since >= 0 ? video_fade_alpha(seconds - r.poster_since) : 255;
+    if (!r.poster || alpha < 255)
+        std::fill(back.pixels(), back.pixels() + static_cast<size_t>(back.width()) * back.height(),
+                  SPLASH_DARK_FILL);
+    if (!r.poster) return;
+    if (alpha < 255) {
+        PixelBuffer view = back.view();
+        PixelBuffer poster = r.poster->view();
+        blend_constant_alpha(view, poster, alpha);
+    } else {
         copy_picture(*r.poster, back);
-    else
-        PatBlt(back.dc(), 0, 0, back.width(), back.height(), BLACKNESS);
+    }
 }
 
 void draw_video_background(SplashRenderer& r, double seconds, int64_t video_frame)
@@ -87,7 +112,7 @@ void draw_video_background(SplashRenderer& r, double seconds, int64_t video_fram
     // A frame source's video fades in over the poster; a screenshot (only a
     // decoder) shows the frame of its time as it is.
     const int alpha = have_frame && r.frame_source ? video_fade_alpha(seconds - r.video_since) : 255;
-    if (!have_frame || alpha < 255) draw_waiting_background(r);
+    if (!have_frame || alpha < 255) draw_waiting_background(r, seconds);
     if (have_frame && r.frame_width == back.width() && r.frame_height == back.height()) {
         // The frame source made the frame at the window's size: a copy.
         PixelBuffer frame{reinterpret_cast<uint32_t*>(r.frame_pixels.data()), r.frame_width, r.frame_height,
@@ -336,6 +361,7 @@ void start_video_workers(SplashRenderer& r)
     } else if (!r.video_path.empty() && !r.frame_source) {
         producer = background_video_producer(r.video_path);
     }
+    if (!r.video_path.empty()) start_poster(r);
     if (producer) {
         r.frame_source.reset();
         r.frame_source = std::make_unique<VideoFrameSource>(std::move(producer), [] {

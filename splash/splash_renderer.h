@@ -7,6 +7,7 @@
 #include "splash/splash_layout.h"
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ private:
     int height_ = 0;
 };
 
+// The background without any picture, and before the poster or the video.
+inline constexpr uint32_t SPLASH_DARK_FILL = 0xFF05070A;
+
 struct SplashRenderer {
     SplashRenderer();
     ~SplashRenderer();
@@ -63,6 +67,8 @@ struct SplashRenderer {
     int64_t shown_frame = -1;
     double video_since = -1;                             // seconds of the first video frame shown
     std::unique_ptr<DibSection> poster;
+    std::future<std::unique_ptr<DibSection>> poster_on_its_way;   // being made on a thread of its own
+    double poster_since = -1;                            // seconds it first showed
     std::unique_ptr<DibSection> title_overlay;           // premultiplied alpha
     int32_t title_x = 0, title_y = 0, title_w = 0, title_h = 0;
     // The credit line never changes for a window size: it is drawn once into
@@ -76,8 +82,9 @@ struct SplashRenderer {
 
 // Makes the scaling pool when there is none, then moves the decoder into a new
 // frame source (replacing an older one) or, with a video still to open, starts
-// a frame source that opens it on its own thread; the source scales its frames
-// to the window.
+// a frame source that opens it on its own thread, and the poster's thread;
+// the source scales its frames to the window. The window calls it after its
+// first frame, so none of this delays that frame.
 void start_video_workers(SplashRenderer& renderer);
 
 // True while the background is the video, or the poster of a video that is

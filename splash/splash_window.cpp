@@ -320,7 +320,13 @@ LoopEnd frame_loop(SplashLoop& loop)
             PlaySoundW(reinterpret_cast<LPCWSTR>(tick.data()), nullptr, SND_MEMORY | SND_ASYNC | SND_NODEFAULT);
         present(loop);
         ++loop.frames;
-        if (loop.frames == 1) log.note(seconds, "FIRST frame presented");
+        if (loop.frames == 1) {
+            log.note(seconds, "FIRST frame presented");
+            // The video's decoder starts only now: its start-up (much of a
+            // core for a while under Wine) would otherwise compete with the
+            // window's first frame.
+            start_video_workers(r);
+        }
         if (!video_was_shown && r.video_since >= 0) log.note(seconds, "VIDEO first frame");
         log.frame(loop, seconds, dt, foreground);
 
