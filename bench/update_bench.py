@@ -537,7 +537,7 @@ def section_small(server, data, results):
     results["up_to_date"] = seconds
 
 
-def section_compare(server, data, old_exe, repeat):
+def section_compare(server, data, old_exe, repeat, names):
     """First installs by an earlier build's launcher and this tree's, run in
     turns (old, new, then new, old, ...) so that the load of a shared machine
     falls on both alike; the load average is printed beside every run."""
@@ -546,6 +546,8 @@ def section_compare(server, data, old_exe, repeat):
     games = (("mid", "264 MiB (2 files)", data["mid-out"]), ("big1", "1 GiB (6 files)", data["big-out1"]),
              ("small", "10,001 files", data["small-out"]))
     for site, label, out in games:
+        if site not in names:
+            continue
         man = bench_data.manifest(out)
         say("  -- %s" % label)
         times = {"old": [], "new": []}
@@ -577,6 +579,7 @@ def main():
     parser.add_argument("--skip", default="", help="comma list of sections to skip: install,update,small")
     parser.add_argument("--old", help="an earlier build's tarnwick.exe to run beside this one's first installs")
     parser.add_argument("--repeat", type=int, default=3, help="runs of each build in the comparison")
+    parser.add_argument("--games", default="mid,big1,small", help="games of the comparison: mid,big1,small")
     args = parser.parse_args()
     skip = set(filter(None, args.skip.split(",")))
 
@@ -612,7 +615,7 @@ def main():
     try:
         say("server: http://127.0.0.1:%d/ (%s; every run uses it)" % (server.port, kind))
         if args.old:
-            section_compare(server, data, Path(args.old), args.repeat)
+            section_compare(server, data, Path(args.old), args.repeat, args.games.split(","))
         installed = False
         if "install" not in skip:
             installed = section_install(server, data, results)
