@@ -15,7 +15,9 @@ Every windowed run gives:
   (SLOW lines), with the machine's load average when the run ended.
 
 Runs: idle (a server that holds every connection without answering, so the
-splash waits with nothing else to do) and downloading (the first install of
+splash waits with nothing else to do; figures from a second after the
+video's first frame, with the start-up's slow frames counted apart) and
+downloading (the first install of
 the 1 GiB benchmark game from a loopback server, figures of its download
 phase), each with the background video and, with this tree's test launcher,
 without it (TW_TEST_VIDEO=off). With --old an earlier build's launcher runs
@@ -143,13 +145,15 @@ def windowed_run(display, cache, exe, url, timeout, env=None):
         "seconds": seconds, "log": log, "raw_log": raw_log, "load": load_average(),
         "visible": int(marks["visible"]) / 1000 - started if "visible" in marks else None,
         "painted": int(marks["painted"]) / 1000 - started if "painted" in marks else None,
-        "video": None,
+        "video": None, "video_s": None,
     }
     video = [float(m.group(1)) for m in map(VIDEO_FIRST.match, text) if m]
     try:
         presplash = int((cache / "presplash.txt").read_text().split()[0]) / 1000
     except (OSError, ValueError, IndexError):
         presplash = None
+    if video:
+        run["video_s"] = video[0]
     if video and presplash:
         run["video"] = presplash + video[0] - started
     return run
@@ -169,11 +173,28 @@ def frame_figures(states, slow):
             max(inside, default=0.0))
 
 
+def steady_from(run):
+    """Where an idle run's steady state begins: a second after the video's
+    first frame (this build opens the video after its window shows), or a
+    second after the first state line."""
+    if not run["states"]:
+        return 0.0
+    return (run["video_s"] if run["video_s"] is not None else run["states"][0][0]) + 1.0
+
+
 def figures_of(run, kind):
     states = run["states"]
     if kind == "downloading":
         states = [s for s in states if 0.0 < s[2] < 0.9]
+    else:
+        states = [s for s in states if s[0] >= steady_from(run)]
     return frame_figures(states, run["slow"])
+
+
+def start_up_slow(run):
+    """Frames over 50 ms before an idle run's steady state, and the longest."""
+    early = [ms for t, ms in run["slow"] if t < steady_from(run)]
+    return len(early), max(early, default=0.0)
 
 
 def seconds_text(value):
@@ -185,6 +206,8 @@ def print_run(label, i, run, kind):
     frames = "too few state lines" if f is None else (
         "%5.1f fps (slowest half second %5.1f), %3d frames over 50 ms, %2d over 100 ms, longest %6.1f ms"
         % f)
+    if kind == "idle":
+        frames += " | start-up: %d over 50 ms, longest %.1f ms" % start_up_slow(run)
     say("    %-22s %d: start->visible %s s, ->painted %s s, ->video %s s | %s | load %s" % (
         label, i + 1, seconds_text(run["visible"]), seconds_text(run["painted"]), seconds_text(run["video"]),
         frames, run["load"]))

@@ -42,7 +42,6 @@ void ScalePool::run(int bands, const std::function<void(int band)>& work)
             work(band);
         return;
     }
-    std::lock_guard<std::mutex> turn(turn_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = &work;

@@ -23,16 +23,13 @@ public:
     int size() const;
     // Calls work(band) once for every band in [0, bands); the calling thread
     // does band 0 (and helps with the rest), the workers take the others.
-    // Returns when every band is done. work must not throw. Jobs from several
-    // threads (the decode thread's and, after a resize, the window thread's)
-    // take turns.
+    // Returns when every band is done. work must not throw.
     void run(int bands, const std::function<void(int band)>& work);
 
 private:
     void worker_main();
 
     std::vector<std::thread> workers_;
-    std::mutex turn_;   // held by the caller of run() for its whole job
     std::mutex mutex_;
     std::condition_variable start_;
     std::condition_variable done_;

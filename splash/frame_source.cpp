@@ -19,7 +19,8 @@ constexpr int kFewestSlots = 3;
 
 VideoFrameSource::VideoFrameSource(std::unique_ptr<FrameProducer> producer,
                                    std::function<void()> on_thread_start)
-    : producer_(std::move(producer)), on_thread_start_(std::move(on_thread_start))
+    : producer_(std::move(producer)), on_thread_start_(std::move(on_thread_start)),
+      one_thread_(std::make_unique<ScalePool>(1))
 {
     for (int64_t& f : slot_frame_)
         f = -1;
@@ -86,10 +87,10 @@ int VideoFrameSource::ring_slots(size_t frame_bytes)
     return static_cast<int>(std::clamp<size_t>(kRingBudget / frame_bytes, kFewestSlots, kSlots));
 }
 
-void VideoFrameSource::cover(int width, int height, ScalePool* pool)
+void VideoFrameSource::cover(int width, int height)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    cover_ = width > 0 && height > 0 ? Cover{width, height, pool} : Cover{};
+    cover_ = width > 0 && height > 0 ? Cover{width, height} : Cover{};
     ring_slots_ = ring_slots(static_cast<size_t>(cover_.width) * cover_.height * 4);
     // Slots out of use give their memory back now.
     for (int s = ring_slots_; s < kSlots; ++s) {
@@ -187,7 +188,7 @@ std::vector<uint8_t>& VideoFrameSource::finish(std::vector<uint8_t>& work, std::
     }
     scaled.resize(static_cast<size_t>(cover.width) * cover.height * 4);
     PixelBuffer view{reinterpret_cast<uint32_t*>(scaled.data()), cover.width, cover.height, cover.width};
-    scale_frame_cover(reinterpret_cast<const uint32_t*>(work.data()), w, h, view, cover.pool);
+    scale_frame_cover(reinterpret_cast<const uint32_t*>(work.data()), w, h, view, one_thread_.get());
     width = cover.width;
     height = cover.height;
     return scaled;

@@ -55,11 +55,12 @@ public:
     State state() const;
 
     // Frames decoded from now on are scaled on the decode thread to cover a
-    // width x height window (scale_frame_cover, with pool's threads when
-    // given); 0 x 0 keeps the video's own size. Frames already in the ring
-    // keep the size they were made at: fetch_frame says which. Large
-    // windows use fewer slots (ring_slots) so the ring's memory stays bounded.
-    void cover(int width, int height, ScalePool* pool);
+    // width x height window (scale_frame_cover, on that thread alone, so the
+    // other core stays free for the window's own thread); 0 x 0 keeps the
+    // video's own size. Frames already in the ring keep the size they were
+    // made at: fetch_frame says which. Large windows use fewer slots
+    // (ring_slots) so the ring's memory stays bounded.
+    void cover(int width, int height);
 
     // Slots in use for frames of this many bytes: all of them up to 64 MiB
     // in all, fewer (at least three) for larger frames.
@@ -89,7 +90,6 @@ private:
     struct Cover {
         int width = 0;
         int height = 0;
-        ScalePool* pool = nullptr;
     };
 
     void decode_loop();
@@ -103,6 +103,7 @@ private:
 
     std::unique_ptr<FrameProducer> producer_;
     std::function<void()> on_thread_start_;
+    std::unique_ptr<ScalePool> one_thread_;  // the decode thread scales alone
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -370,7 +370,7 @@ void start_video_workers(SplashRenderer& r)
             thread_local ComApartment apartment;
         });
     }
-    if (r.frame_source) r.frame_source->cover(r.width, r.height, r.scale_pool.get());
+    if (r.frame_source) r.frame_source->cover(r.width, r.height);
 }
 
 bool renderer_has_video(const SplashRenderer& r)

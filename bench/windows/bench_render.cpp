@@ -130,7 +130,7 @@ void bench_size(const std::string& empty_folder, int W, int H, int count)
 
     // As the splash runs it: the decode thread scales each frame to the
     // window once, and the window thread only copies it.
-    r.frame_source->cover(W, H, r.scale_pool.get());
+    r.frame_source->cover(W, H);
     next += VideoFrameSource::kSlots;   // past the frames made at the video's size
     r.video_since = 0;                  // its fade-in long done
     print(W, H, "frame: video made at the window's size", time_frames(

@@ -368,7 +368,7 @@ TEST(VideoFrameSource, ScalesEachFrameToTheWindowOnItsThreadAndHandsItOverByASwa
     auto log = std::make_shared<DecodeLog>();
     log->held = true;
     VideoFrameSource source(std::make_unique<SlowToOpen>(log, true));
-    source.cover(40, 30, nullptr);  // a 4:3 window over the 2:1 video
+    source.cover(40, 30);  // a 4:3 window over the 2:1 video
     log->release();
     ASSERT_TRUE(wait_for([&] { return source.request_frame(1); }));
 
