@@ -106,8 +106,13 @@ bench-verify: build wineprefix
 bench-codec: build-host
 	@$(BUILD)/host/bench/bench_codec
 
+# BENCH_OLD=<git revision> runs that revision's launcher beside this one's
+# first installs, in turns, in the same run (built once into build/old/); for
+# example BENCH_OLD=5517043^1, the tree before the file-call seam.
+OLD_LAUNCHER = old=$(if $(BENCH_OLD),$$(tools/build-old-launcher.sh '$(BENCH_OLD)' $(BUILD) $(TW_PUBLIC_KEY_FILE)) || exit 1,)
 bench: build wineprefix
-	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 bench/update_bench.py
+	@$(OLD_LAUNCHER); TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem \
+	    /usr/bin/python3 bench/update_bench.py $${old:+--old "$$old"}
 
 clean:
 	rm -rf $(BUILD)
@@ -126,4 +131,5 @@ bench-render: build-win wineprefix
 # Frames per second the splash window holds at 1920x1080 under Xvfb, idle and
 # while the 1 GiB benchmark game downloads from a loopback server.
 bench-window: build wineprefix
-	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 bench/window_bench.py
+	@$(OLD_LAUNCHER); TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem \
+	    /usr/bin/python3 bench/window_bench.py $${old:+--old "$$old"}

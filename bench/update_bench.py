@@ -25,6 +25,7 @@ import os
 import re
 import resource
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -207,11 +208,15 @@ def start_limited(install_dir, url, limit_mib):
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def run_launcher(install_dir, url, timeout=600, watch_memory=False):
+def run_launcher(install_dir, url, timeout=600, watch_memory=False, exe=LAUNCHER):
     install = winpath(install_dir)
     env = wine_env({"TW_INSTALL_DIR": install, "TW_UPDATE_URL": url})
     memory = ("tarnwick.exe", "TW_INSTALL_DIR=" + install) if watch_memory else None
-    return run_timed(["wine", str(LAUNCHER), "--headless"], env=env, timeout=timeout, memory=memory)
+    return run_timed(["wine", str(exe), "--headless"], env=env, timeout=timeout, memory=memory)
+
+
+def load_average():
+    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
 
 
 # ---------------------------------------------------------------- launcher log
@@ -238,19 +243,25 @@ def log_lines(install_dir):
 
 def print_timeline(install_dir):
     """Prints the launcher's phase changes with times from its first log line
-    and returns the seconds of each phase: download ([3] to the first [4]),
-    assembly (first [4], "installing", to the second, the install step) and
-    install (second [4] to [5])."""
+    and returns the seconds of each phase (phase_seconds)."""
     lines = log_lines(install_dir)
     if not lines:
         say("    (launcher.log is empty)")
         return {}
     t0 = lines[0][0]
-    marks = {}
     for t, text in lines:
         if (text.startswith(("[", "update to", "up to date", "updated to", "manifest", "reused ", "committed "))
                 or "failed" in text):
             say("    log +%7.3f s  %s" % (t - t0, text[:110]))
+    return phase_seconds(lines)
+
+
+def phase_seconds(lines):
+    """The seconds of each phase in the log lines of one run: download ([3]
+    to the first [4]), assembly (first [4], "installing", to the second, the
+    install step) and install (second [4] to [5])."""
+    marks = {}
+    for t, text in lines:
         for key, prefix in (("[3]", "[3]"), ("[4]", "[4]"), ("[5]", "[5]")):
             if text.startswith(prefix):
                 marks.setdefault(key, []).append(t)
@@ -585,11 +596,49 @@ def section_limit(data, results):
         server.stop()
 
 
+def section_compare(server, data, old_exe, repeat, names):
+    """First installs by an earlier build's launcher and this tree's, run in
+    turns (old, new, then new, old, ...) so that the load of a shared machine
+    falls on both alike; the load average is printed beside every run."""
+    say("\n== 0. first installs, an earlier build beside this one (%d runs each, in turns)" % repeat)
+    say("  earlier build: %s" % old_exe)
+    games = (("mid", "264 MiB (2 files)", data["mid-out"]), ("big1", "1 GiB (6 files)", data["big-out1"]),
+             ("small", "10,001 files", data["small-out"]))
+    for site, label, out in games:
+        if site not in names:
+            continue
+        man = bench_data.manifest(out)
+        say("  -- %s" % label)
+        times = {"old": [], "new": []}
+        for i in range(repeat):
+            builds = [("old", old_exe), ("new", LAUNCHER)]
+            for name, exe in (builds if i % 2 == 0 else builds[::-1]):
+                install = DATA / ("compare-install-" + name)
+                discard(install)
+                load = load_average()
+                run = run_launcher(install, server.url(site), exe=exe)
+                wrong = check_installed(install, man) if run.code == 0 else ["(exit %s)" % run.code]
+                phases = phase_seconds(log_lines(install))
+                say("    %s %d: %6.2f s  cpu %5.1f s  %s  load %s%s" % (
+                    name, i + 1, run.seconds, run.cpu,
+                    " ".join("%s %.2f" % (k, phases[k]) for k in ("download", "assembly", "install") if k in phases),
+                    load, "" if not wrong else "  FAILED: %s" % wrong[0]))
+                if not wrong:
+                    times[name].append(run.seconds)
+                discard(install)
+        if times["old"] and times["new"]:
+            old, new = statistics.median(times["old"]), statistics.median(times["new"])
+            figure("median %s: earlier / this build" % label, "%.2f s / %.2f s = %.2fx" % (old, new, new / old))
+
+
 # ---------------------------------------------------------------- main
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--skip", default="", help="comma list of sections to skip: install,update,small,limit")
+    parser.add_argument("--old", help="an earlier build's tarnwick.exe to run beside this one's first installs")
+    parser.add_argument("--repeat", type=int, default=3, help="runs of each build in the comparison")
+    parser.add_argument("--games", default="mid,big1,small", help="games of the comparison: mid,big1,small")
     args = parser.parse_args()
     skip = set(filter(None, args.skip.split(",")))
 
@@ -614,7 +663,7 @@ def main():
     subprocess.run(["wineserver", "-p30"], env=wine_env(), check=False, **quiet)
     subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), check=False, timeout=120, **quiet)
 
-    sites = {"big1": data["big-out1"], "big2": data["big-out2"], "small": data["small-out"]}
+    sites = {"big1": data["big-out1"], "big2": data["big-out2"], "mid": data["mid-out"], "small": data["small-out"]}
     if nginx_available():
         server = NginxServer(sites, DATA / "nginx").start()
         kind = "nginx, sendfile, keep-alive"
@@ -624,6 +673,8 @@ def main():
     results = {}
     try:
         say("server: http://127.0.0.1:%d/ (%s; every run uses it)" % (server.port, kind))
+        if args.old:
+            section_compare(server, data, Path(args.old), args.repeat, args.games.split(","))
         installed = False
         if "install" not in skip:
             installed = section_install(server, data, results)

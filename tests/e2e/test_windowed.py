@@ -156,11 +156,30 @@ def fake_game(update_server, tmp_path):
         time.sleep(0.5)
 
 
+def splash_log_text(splash_cache):
+    try:
+        return (splash_cache / "splash.log").read_bytes().decode("utf-8", "replace")
+    except FileNotFoundError:
+        return ""
+
+
+def wait_for_video(splash_cache, timeout=90):
+    """Waits for the splash's first video frame (the video opens on its own
+    thread after the window shows; Wine's decoder takes seconds on a busy
+    machine), then for its fade-in."""
+    deadline = time.monotonic() + timeout
+    while "VIDEO first frame" not in splash_log_text(splash_cache):
+        assert time.monotonic() < deadline, "the video never showed"
+        time.sleep(0.1)
+    time.sleep(0.5)
+
+
 def test_first_install_shows_the_splash_then_hands_over_to_the_loading_window(
-        windowed, display, install_dir, fake_game, update_server):
-    # The loading window comes late enough for a splash that first opens the
-    # background video on a busy machine (Wine's decoder takes seconds there).
+        windowed, display, install_dir, fake_game, update_server, splash_cache):
+    # The loading window comes late enough for a splash whose background
+    # video opens slowly on a busy machine.
     args = fake_game.publish("--loading-window-after 20000", '--level "{app}\\data.txt"')
+    (splash_cache / "splash.log").unlink(missing_ok=True)
     run = windowed(update_server.url)
 
     splash = run.splash()
@@ -171,6 +190,8 @@ def test_first_install_shows_the_splash_then_hands_over_to_the_loading_window(
     assert screen.pixel(700, 5) == (255, 255, 255)   # the caption bar
     # The background video plays behind the bar: two screenshots a moment
     # apart differ in the background, and neither is the dark fill.
+    wait_for_video(splash_cache)
+    screen = display.screenshot()
     time.sleep(0.4)
     later = display.screenshot()
     points = [(x, y) for x in range(60, 1920, 120) for y in range(100, 1040, 80)]
@@ -233,6 +254,44 @@ def test_the_window_text_says_where_the_launcher_stands(windowed, install_dir, f
     # The lister looks every 100 ms and may itself be late by a little.
     gaps = [b - a for (a, _), (b, _) in zip(titles[1:], titles[2:])]
     assert all(gap >= 800 for gap in gaps), titles
+
+
+def test_splash_shows_before_the_video_opens(
+        windowed, display, install_dir, fake_game, update_server, splash_cache, tmp_path):
+    """Nothing of the start waits for the video: with its opening held back
+    (a seam stands in for a decoder that is slow to open) the splash is up
+    with its caption, then the video's poster, and once the video opens it
+    plays behind the bar."""
+    fake_game.publish("--loading-window-after 15000")
+    held = tmp_path / "video-held"
+    held.write_text("")
+    (splash_cache / "splash.log").unlink(missing_ok=True)
+    run = windowed(update_server.url, {"TW_TEST_VIDEO": winpath(held)})
+    points = [(x, y) for x in range(60, 1920, 120) for y in range(100, 640, 80)]
+    try:
+        run.splash()
+        screen = display.screenshot()
+        assert screen.pixel(700, 5) == (255, 255, 255)   # the caption bar
+        # The poster (the video's first frame) comes over the dark fill on a
+        # thread of its own, without the video.
+        deadline = time.monotonic() + 60
+        while sum(1 for p in points if screen.pixel(*p) != DARK) <= len(points) // 2:
+            assert time.monotonic() < deadline, "the poster never showed"
+            time.sleep(0.2)
+            screen = display.screenshot()
+        shown = splash_log_text(splash_cache)
+        assert "FIRST frame presented" in shown and "VIDEO first frame" not in shown
+        assert not any(line.startswith("video: ") for line in read_log(install_dir))
+    finally:
+        held.unlink()
+    wait_for_video(splash_cache)
+    assert any(line.startswith("splash: the background video opened in ") for line in read_log(install_dir))
+    screen = display.screenshot()
+    time.sleep(0.4)
+    later = display.screenshot()
+    assert sum(1 for p in points if screen.pixel(*p) != later.pixel(*p)) > len(points) // 10
+    run.watch_splash()
+    assert run.wait() == 0
 
 
 @pytest.mark.parametrize("how", ["game exits", "limit"])
