@@ -1,12 +1,13 @@
 #pragma once
 #include "base/running_process.h"
+#include "base/win_handles.h"
 
 #include <string>
 
 // Starts the game from the current install state's run_exe and run_args
-// ("{app}" replaced by the install folder). Returns the process handle (the
-// caller closes it) or null.
-void* start_game();
+// ("{app}" replaced by the install folder), in the install folder. Returns
+// the game's process, empty when it did not start.
+KernelHandle start_game();
 
 // The arguments with every "{app}" replaced by the folder; the inserted text
 // is not searched again.

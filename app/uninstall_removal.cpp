@@ -18,11 +18,6 @@ bool is_link(DWORD attributes)
     return attributes != NO_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool gone(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 void collect_files(const std::wstring& folder, std::vector<std::wstring>& files)
 {
     for_each_entry(folder, [&](const std::wstring& path, DWORD attributes) {
@@ -39,7 +34,7 @@ bool remove_file(const std::wstring& path)
 {
     if (file_calls::DeleteFileW(path.c_str())) return true;
     DWORD error = GetLastError();
-    if (gone(error)) return true;
+    if (names_nothing(error)) return true;
     const DWORD attributes = file_calls::GetFileAttributesW(path.c_str());
     if (error == ERROR_ACCESS_DENIED && attributes != NO_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
         !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -47,7 +42,7 @@ bool remove_file(const std::wstring& path)
         if (file_calls::DeleteFileW(path.c_str())) return true;
         error = GetLastError();
     }
-    return gone(error);
+    return names_nothing(error);
 }
 
 bool passes_through_link(const std::wstring& root, const std::wstring& path)
@@ -60,7 +55,7 @@ bool passes_through_link(const std::wstring& root, const std::wstring& path)
 bool remove_tree(const std::wstring& folder)
 {
     const DWORD attributes = file_calls::GetFileAttributesW(folder.c_str());
-    if (attributes == NO_ATTRIBUTES) return gone(GetLastError());
+    if (attributes == NO_ATTRIBUTES) return names_nothing(GetLastError());
     if (!is_link(attributes)) {
         for_each_entry(folder, [](const std::wstring& path, DWORD entry) {
             if (!(entry & FILE_ATTRIBUTE_DIRECTORY))
@@ -71,7 +66,7 @@ bool remove_tree(const std::wstring& folder)
                 remove_tree(path);
         });
     }
-    return file_calls::RemoveDirectoryW(folder.c_str()) || gone(GetLastError());
+    return file_calls::RemoveDirectoryW(folder.c_str()) || names_nothing(GetLastError());
 }
 
 void remove_empty_folder(const std::wstring& folder)

@@ -30,7 +30,7 @@ public:
     SplashView poll(uint32_t phase, double done, double total, uint64_t now_ms);
 
 private:
-    // The hashing of installed files (phase 2) as a pass of its own: shown
+    // The hashing of installed files (the comparing phase) as a pass of its own: shown
     // only once it has lasted CHECK_SHOWN_AFTER_MS, so that the few files a
     // normal update hashes do not flash the bar.
     SplashView poll_check(double done, double total, uint64_t now_ms);
@@ -48,8 +48,8 @@ constexpr uint64_t CHECK_SHOWN_AFTER_MS = 2000;
 
 enum class WindowedEnd { start_game, quiet_exit, warning };
 
-// ready: start the game; phase 9 (a newer launcher took over): end quietly;
-// anything else: tell the player why in a warning box.
+// ready: start the game; the launcher-update phase (a newer launcher took
+// over): end quietly; anything else: tell the player why in a warning box.
 WindowedEnd windowed_end(bool ready, uint32_t phase);
 
 // The warning box text: the status message, or a general one when the

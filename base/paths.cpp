@@ -81,7 +81,7 @@ std::wstring known_folder(const GUID& id)
 
 std::wstring launcher_install_path()
 {
-    return join_path(join_path(install_dir, L"launcher"), L"tarnwick.exe");
+    return join_path(join_path(install_dir, L"launcher"), LAUNCHER_FILE_NAME);
 }
 
 std::wstring game_exe_path(const std::wstring& install_folder, const std::string& run_exe)

@@ -18,8 +18,7 @@ bool is_plain_folder(DWORD attributes)
 bool nothing_at(const std::wstring& path)
 {
     if (file_calls::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return names_nothing(GetLastError());
 }
 
 }  // namespace

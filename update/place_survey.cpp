@@ -55,7 +55,7 @@ PlaceStatus status_of(const std::wstring& place, bool* is_folder)
     if (is_folder) *is_folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (attributes != INVALID_FILE_ATTRIBUTES) return PlaceStatus::present;
     DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY)
+    if (names_nothing(error) || error == ERROR_DIRECTORY)
         return PlaceStatus::missing;
     return PlaceStatus::unknown;
 }

@@ -49,7 +49,7 @@ bool self_update_launcher(MirrorList& mirrors)
     if (!download_pieces(mirrors, launcher_piece_jobs(manifest.launcher, manifest.piece_size)))
         return false;   // the failed piece has logged itself
 
-    const std::wstring fresh = join_path(parent_folder(own), L"tarnwick.new.exe");
+    const std::wstring fresh = join_path(parent_folder(own), SWAP_LEFTOVER_NAME);
     if (!assemble_file(manifest.launcher, fresh)) {
         log_line("the new launcher did not check out -- keeping this one");
         return false;

@@ -6,6 +6,7 @@
 #include "base/thread_priority.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
+#include "base/win_handles.h"
 #include "tests/windows/child_scenarios.h"
 
 #include <windows.h>
@@ -112,6 +113,18 @@ TEST(Owners, ASecondOwnerOfOneHandleStopsTheTestBuild)
 {
     EXPECT_EQ(owner_verdict(L"pass"), 0);
     EXPECT_EQ(owner_verdict(L"second"), 71);
+}
+
+// An owner given the other kind of "no handle" owns nothing: a null file
+// handle closed would stop the test build.
+TEST(Owners, KernelAndFileOwnersAgreeOnWhatIsNoHandle)
+{
+    KernelHandle kernel(INVALID_HANDLE_VALUE);
+    FileHandle file(nullptr);
+    EXPECT_FALSE(kernel);
+    EXPECT_FALSE(file);
+    EXPECT_EQ(kernel.get(), nullptr);
+    EXPECT_EQ(file.get(), INVALID_HANDLE_VALUE);
 }
 
 TEST(Log, LinesAreStampedCutAndNeverInterleaved)

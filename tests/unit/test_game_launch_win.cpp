@@ -112,7 +112,7 @@ TEST_F(GameLaunch, EmptyRunExeStartsTarnwickExeWithTrailingBlank)
 TEST_F(GameLaunch, MissingExeIsLoggedWithTheSystemError)
 {
     update_status.install_state.run_exe = "nothing.exe";
-    EXPECT_EQ(start_game(), nullptr);
+    EXPECT_FALSE(start_game());
     EXPECT_NE(read_whole_file(log_path).find("could not start " + to_utf8(install_dir) + "\\nothing.exe (error 2)"),
               std::string::npos);
 }
