@@ -4,7 +4,6 @@
 #include "base/paths.h"
 #include "base/process_start.h"
 #include "base/settings.h"
-#include "base/update_status.h"
 
 #include <windows.h>
 
@@ -44,14 +43,13 @@ std::string expand_app_placeholder(const std::string& args, const std::string& f
     return out;
 }
 
-KernelHandle start_game()
+KernelHandle start_game(const std::wstring& install_folder, const InstallState& state)
 {
-    const InstallState& state = update_status.install_state;
-    std::wstring exe = installed_game_exe(state.run_exe);
-    std::string args = expand_app_placeholder(state.run_args, to_utf8(install_dir));
+    std::wstring exe = installed_game_exe(install_folder, state.run_exe);
+    std::string args = expand_app_placeholder(state.run_args, to_utf8(install_folder));
     std::wstring command = L"\"" + exe + L"\" " + to_utf16(args);
 
-    StartedProcess game = start_process_in(command, install_dir);
+    StartedProcess game = start_process_in(command, install_folder);
     if (!game.process) {
         DWORD error = GetLastError();
         log_line("could not start %s (error %lu)", to_utf8(exe).c_str(), error);

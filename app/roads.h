@@ -1,5 +1,7 @@
 #pragma once
 // The roads the entry dispatches to, each implemented in its own file.
+#include "app/running_game.h"
+
 #include <string>
 
 // The normal start: splash window, update worker, game start. Exit code.
@@ -8,9 +10,6 @@ int run_windowed();
 // --uninstall: asks first unless headless, then removes the game, the
 // launcher's files, shortcuts, entry and splash cache. Exit code.
 int run_uninstall();
-
-// True when the game the install state names is running.
-bool game_is_running();
 
 // Copies the launcher into the install folder and starts the copy there.
 // True when the installed copy was started and this process should end.

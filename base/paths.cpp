@@ -92,9 +92,9 @@ std::wstring game_exe_path(const std::wstring& install_folder, const std::string
     return out;
 }
 
-std::wstring installed_game_exe(const std::string& run_exe)
+std::wstring installed_game_exe(const std::wstring& install_folder, const std::string& run_exe)
 {
-    return game_exe_path(install_dir, run_exe.empty() ? DEFAULT_RUN_EXE : run_exe);
+    return game_exe_path(install_folder, run_exe.empty() ? DEFAULT_RUN_EXE : run_exe);
 }
 
 std::wstring parent_folder(const std::wstring& path)

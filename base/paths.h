@@ -27,7 +27,7 @@ std::wstring game_exe_path(const std::wstring& install_folder, const std::string
 
 // The game executable that a recorded run_exe names: game_exe_path of the
 // install folder and run_exe, or of DEFAULT_RUN_EXE when run_exe is empty.
-std::wstring installed_game_exe(const std::string& run_exe);
+std::wstring installed_game_exe(const std::wstring& install_folder, const std::string& run_exe);
 
 // The folder part of a path (everything before the last '\' or '/').
 std::wstring parent_folder(const std::wstring& path);

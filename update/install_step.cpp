@@ -18,6 +18,7 @@
 #include "update/kept_files.h"
 #include "update/place_survey.h"
 #include "update/saved_manifest.h"
+#include "update/update_run.h"
 #include "update/update_folder.h"
 
 #include <windows.h>
@@ -83,11 +84,12 @@ bool any_game_running(const std::vector<std::wstring>& exes)
 // Waits while the game runs, once a second. False when a stop was requested.
 // Both the new release's executable and the installed one are watched: a
 // release that renames its executable must still wait for the running game.
-bool wait_for_game(const Manifest& manifest, const InstallState& state)
+bool wait_for_game(const UpdateRun& run)
 {
-    std::vector<std::wstring> exes = {installed_game_exe(manifest.run_exe)};
-    if (!state.run_exe.empty() && installed_game_exe(state.run_exe) != exes[0])
-        exes.push_back(installed_game_exe(state.run_exe));
+    std::vector<std::wstring> exes = {installed_game_exe(run.install_folder, run.manifest.run_exe)};
+    const std::string& installed = run.state.run_exe;
+    if (!installed.empty() && installed_game_exe(run.install_folder, installed) != exes[0])
+        exes.push_back(installed_game_exe(run.install_folder, installed));
 
     if (any_game_running(exes)) {
         while (!update_status.stop_requested) {
@@ -134,10 +136,10 @@ InstalledFile installed_record(const ManifestFile& file)
 // The message says what the folder is now: the old release, or, when a
 // saved copy could not be put back, a mix that the next start settles from
 // the journal and "old", both kept.
-bool roll_back(InstallState& state)
+bool roll_back(UpdateRun& run)
 {
     const ReplayResult replayed = replay_journal();
-    state = read_install_state(install_dir);
+    run.state = read_install_state(run.install_folder);
     set_status(PHASE_FAILED, replayed == ReplayResult::rolled_back ? ROLLED_BACK : ROLLBACK_INCOMPLETE, false);
     return false;
 }
@@ -334,14 +336,16 @@ bool keep_players_files(const LayoutChanges& layout, const UpdatePlan& plan)
 // worst case is the old state file beside the new files, which the next
 // planning settles by hashing them (and removes the dropped paths it still
 // has records of).
-bool commit(const Manifest& manifest, InstallState& state)
+bool commit(UpdateRun& run)
 {
+    const Manifest& manifest = run.manifest;
+    InstallState& state = run.state;
     if (!retry_while_held([] { return file_calls::DeleteFileW(journal_path().c_str()) != 0; })) return false;
     crash_point("journal-deleted");
     state.version = manifest.version;
     state.run_exe = manifest.run_exe;
     state.run_args = manifest.run_args;
-    write_install_state(install_dir, state);
+    write_install_state(run.install_folder, state);
     save_received_manifest();
     crash_point("state-written");
     std::wstring folder = update_folder();
@@ -367,11 +371,12 @@ bool move_aside(const std::string& path)
     return move_to_old(path, error);
 }
 
-bool install_update(const UpdatePlan& plan)
+bool install_update(UpdateRun& run)
 {
-    const Manifest& manifest = update_status.manifest;
-    InstallState& state = update_status.install_state;
-    if (!wait_for_game(manifest, state)) return false;
+    const Manifest& manifest = run.manifest;
+    InstallState& state = run.state;
+    const UpdatePlan& plan = run.plan;
+    if (!wait_for_game(run)) return false;
     set_status(PHASE_INSTALLING, "installing", false);
     // "old" holds what a journal names for as long as the journal is there;
     // the run's start settles a journal before it gets here.
@@ -413,8 +418,8 @@ bool install_update(const UpdatePlan& plan)
         if (!moved_first.count(path)) later_removals.push_back(path);
     if (!move_files_in_the_way(layout) || !put_stale_files_in_place(plan, stale, folders, survey, state) ||
         !move_removed_paths_aside(later_removals) || !keep_players_files(layout, plan))
-        return roll_back(state);
+        return roll_back(run);
     for (const std::string& path : plan.paths_to_remove) state.files.erase(path);
-    if (!commit(manifest, state)) return roll_back(state);
+    if (!commit(run)) return roll_back(run);
     return true;
 }

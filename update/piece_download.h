@@ -9,6 +9,7 @@
 #include <vector>
 
 class MirrorList;
+struct UpdateRun;
 
 constexpr int PIECE_THREADS = 12;
 
@@ -20,7 +21,7 @@ bool download_pieces(MirrorList& mirrors, const std::vector<PieceJob>& jobs);
 // size, then the twelve threads, which write each verified piece straight
 // into the stage copies of the files that use it (see update/piece_delivery.h)
 // and into the cache only for other uses; what they staged is noted in the
-// stale files' records (plan.stale_files). On failure the failed phase
+// stale files' records (run.plan.stale_files). On failure the failed phase
 // ("stopped", the connection text, or "could not write to the install
 // folder").
-bool download_update(MirrorList& mirrors, UpdatePlan& plan);
+bool download_update(UpdateRun& run);
