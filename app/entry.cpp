@@ -165,7 +165,7 @@ int entry()
         return 1;
     }
     open_log(join_path(install_dir, L"launcher.log"));
-    log_line("tarnwick launcher v%d at %s, install %s, server %s", LAUNCHER_VERSION,
+    log_line(TW_PRODUCT_WORD " launcher v%d at %s, install %s, server %s", LAUNCHER_VERSION,
              to_utf8(own_exe_path()).c_str(), to_utf8(install_dir).c_str(),
              to_utf8(server_url).c_str());
     if (folder.source == InstallFolderSource::command_line) {

@@ -3,6 +3,7 @@
 // the update status puts on the splash (bar fraction and status line), how
 // the run ends, and the text of the warning box.
 #include "app/progress_text.h"
+#include "base/settings.h"
 
 #include <cstdint>
 #include <string>
@@ -17,7 +18,7 @@ struct SplashView {
 };
 
 // The window text once the game is being started.
-inline constexpr const char* STARTING_WINDOW_TEXT = "tarnwick - starting the game";
+inline constexpr const char* STARTING_WINDOW_TEXT = TW_PRODUCT_WORD " - starting the game";
 
 class WindowedPoll {
 public:
