@@ -6,6 +6,7 @@
 #include "base/settings.h"
 #include "base/thread_priority.h"
 #include "base/update_status.h"
+#include "crypto/sha256.h"
 #include "crypto/signature.h"
 #include "formats/install_state.h"
 #include "formats/manifest.h"
@@ -107,8 +108,8 @@ bool accept_manifest_from(MirrorList& mirrors, size_t mirror)
     }
     // Before anything of it is used, the launcher entry included. A mirror
     // that still serves an older release is passed over for the next one.
-    const ReleaseMark installed = installed_release_mark();
-    const ReleaseMark offered = release_mark(manifest, manifest_body);
+    const ReleaseMark installed = installed_release_mark(update_status.install_state);
+    const ReleaseMark offered = release_mark(manifest, sha256_bytes(manifest_body.data(), manifest_body.size()));
     if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
         log_line("%s", older_release_line(installed, offered).c_str());
         mirrors.note_trouble(mirror, "manifest", HttpTrouble{false, "it offers an older release"});
@@ -149,6 +150,22 @@ void play_offline(bool installed, const char* offline_text = "offline -- playing
                "can't reach " + default_server_host() +
                    " -- check the connection and open the launcher again",
                false);
+}
+
+// The mark of the accepted release reaches the state file before anything of
+// the release is fetched or installed: no cut and no failure later can leave
+// a newer release installed under an older mark. A mark that cannot be kept
+// stops the run.
+bool keep_release_mark()
+{
+    InstallState& state = update_status.install_state;
+    const ReleaseMark installed = installed_release_mark(state);
+    if (!state.release) state.release = installed;   // a state from before the mark was kept there
+    if (!raise_release_mark(state, received_release_mark(update_status.manifest))) return true;
+    if (write_install_state(install_dir, state)) return true;
+    log_line("could not keep the release mark (error %lu) -- not updating this time", GetLastError());
+    set_status(PHASE_FAILED, "could not write to the install folder", false);
+    return false;
 }
 
 void update_from_manifest(MirrorList& mirrors, bool installed)
@@ -202,10 +219,10 @@ void run_update()
     BelowNormalPriority background;
     MirrorList mirrors;
     mirrors.open(server_url);
-    if (accept_manifest(mirrors))
-        update_from_manifest(mirrors, installed);
-    else
+    if (!accept_manifest(mirrors))
         play_offline(installed);
+    else if (keep_release_mark())
+        update_from_manifest(mirrors, installed);
     mirrors.close();
     if (SUCCEEDED(com)) CoUninitialize();   // balances this run's own initialisation
 }
