@@ -117,24 +117,28 @@ public:
     size_t removed() const { return removed_; }
     size_t failed() const { return failed_; }
     void count_failure() { ++failed_; }
+    // Why nothing was removed, told once the bar is gone.
+    void refuse(std::string why) { refusal_ = std::move(why); }
+    const std::string& refusal() const { return refusal_; }
 
 private:
     Progress& progress_;
     size_t removed_ = 0;
     size_t failed_ = 0;
+    std::string refusal_;
 };
 
-// The records the uninstall goes by, read whole, or a refusal the player is
-// told: a replay that could not put everything back (the player's files may
-// still be in the update folder), or a state file it cannot read. A damaged
-// or missing state file is stood in for by the saved manifest when its
-// signature verifies: the release it names is the one installed.
-bool read_records(InstallState& state)
+// The records the uninstall goes by, read whole, or false with the reason
+// the player is told: a replay that could not put everything back (the
+// player's files may still be in the update folder), or a state file it
+// cannot read, or one that is damaged with no saved manifest to stand in for
+// it (see recorded_files).
+bool read_records(InstallState& state, Removal& removal)
 {
     const ReplayResult replayed = replay_journal();
     if (replayed == ReplayResult::incomplete || replayed == ReplayResult::unreadable) {
-        tell(std::string("an interrupted update could not be undone -- close the programs that use the game's "
-                         "files and run the uninstall again") + NOTHING_REMOVED, true);
+        removal.refuse(std::string("an interrupted update could not be undone -- close the programs that use the "
+                                   "game's files and run the uninstall again") + NOTHING_REMOVED);
         return false;
     }
     StateRead read = StateRead::read;
@@ -143,22 +147,20 @@ bool read_records(InstallState& state)
         return read != StateRead::unreadable;
     });
     const std::string record = "the install record in " + to_utf8(install_dir);
-    if (read == StateRead::read) return true;
     if (read == StateRead::unreadable) {
-        tell(record + " cannot be read -- close the programs that use the game's files and run the uninstall "
-                      "again" + NOTHING_REMOVED, true);
+        removal.refuse(record + " cannot be read -- close the programs that use the game's files and run the "
+                                "uninstall again" + NOTHING_REMOVED);
         return false;
     }
-    Manifest saved;
-    if (load_saved_manifest(saved)) {
-        log_line("%s is %s -- going by the signed manifest of %s", record.c_str(),
-                 read == StateRead::missing ? "missing" : "damaged", saved.version.c_str());
-        for (const ManifestFile& file : saved.files) state.files[file.path] = {file.size, 0, file.hash};
+    bool stood_in = false;
+    state = recorded_files(state, stood_in);
+    if (stood_in) {
+        log_line("%s names no files -- going by the signed manifest of %s", record.c_str(), state.version.c_str());
         return true;
     }
-    if (read == StateRead::missing) return true;   // nothing recorded
-    tell(record + " is damaged -- open " + PRODUCT_NAME + " once so that it checks the game's files, then run "
-                  "the uninstall again" + NOTHING_REMOVED, true);
+    if (read != StateRead::refused) return true;
+    removal.refuse(record + " is damaged -- open " + PRODUCT_NAME + " once so that it checks the game's files, "
+                            "then run the uninstall again" + NOTHING_REMOVED);
     return false;
 }
 
@@ -211,7 +213,7 @@ bool remove_all_but_launcher(Removal& removal, Progress& progress)
 {
     if (folder_exists(install_dir)) {
         InstallState state;
-        if (!read_records(state)) {
+        if (!read_records(state, removal)) {
             progress.finished = true;
             return false;
         }
@@ -344,7 +346,10 @@ int run_uninstall()
     Progress progress;
     Removal removal(progress);
     const bool went_on = headless ? remove_with_com(removal, progress) : remove_with_bar(removal, progress);
-    if (!went_on) return 1;   // told why; nothing was removed
+    if (!went_on) {   // nothing was removed
+        tell(removal.refusal(), true);
+        return 1;
+    }
     if (removal.failed() > 0) {   // the launcher stays to run the uninstall again
         report(removal.removed(), removal.failed(), log);
         return 1;

@@ -56,20 +56,26 @@ OwnedFiles::OwnedFiles(const InstallState& state)
     for (const auto& [path, record] : state.files) add(path);
 }
 
-OwnedFiles::OwnedFiles(const Manifest& manifest)
-{
-    for (const ManifestFile& file : manifest.files) add(file.path);
-}
-
 void OwnedFiles::add(const std::string& relative) { keys_.insert(file_name_key(relative)); }
 
 bool OwnedFiles::owns(const std::string& relative) const { return keys_.count(file_name_key(relative)) != 0; }
 
+InstallState recorded_files(const InstallState& state, bool& stood_in)
+{
+    stood_in = false;
+    Manifest saved;
+    if (!state.files.empty() || !load_saved_manifest(saved)) return state;
+    InstallState records;
+    for (const ManifestFile& file : saved.files) records.files[file.path] = {file.size, 0, file.hash};
+    records.version = saved.version;
+    stood_in = true;
+    return records;
+}
+
 OwnedFiles owned_files(const InstallState& state)
 {
-    if (!state.files.empty()) return OwnedFiles(state);
-    Manifest saved;
-    return load_saved_manifest(saved) ? OwnedFiles(saved) : OwnedFiles();
+    bool stood_in = false;
+    return OwnedFiles(recorded_files(state, stood_in));
 }
 
 bool move_into_old(const std::string& path, unsigned long& error, bool folder_made, bool only_a_file)

@@ -27,7 +27,6 @@ class OwnedFiles {
 public:
     OwnedFiles() = default;
     explicit OwnedFiles(const InstallState& state);
-    explicit OwnedFiles(const Manifest& manifest);
     void add(const std::string& relative);
     bool owns(const std::string& relative) const;
     bool empty() const { return keys_.empty(); }
@@ -47,8 +46,11 @@ private:
 enum class AsideAction { nothing, owned_file, keep, leave };
 AsideAction aside_action(PlaceKind kind, bool owned, bool place_needed);
 
-// The records the install and the uninstall go by: the state's; when the
-// state records nothing, the saved signed manifest's files.
+// The records the install and the uninstall go by: the state's files; when
+// it names none (damaged, missing, or cut before its first records), the
+// files of the saved manifest, when its signature verifies (`stood_in` then
+// true; sizes and hashes from the manifest, no write times).
+InstallState recorded_files(const InstallState& state, bool& stood_in);
 OwnedFiles owned_files(const InstallState& state);
 
 // Moves what stands at a relative path's place into the update folder's

@@ -40,7 +40,10 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
                 const Wanted& wanted, size_t& moved)
 {
     const DWORD attributes = file_calls::GetFileAttributesW(from.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {   // nothing there, or something not to be looked at
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (!wanted(relative)) return true;
         if (!move_one(from, to)) return false;

@@ -58,7 +58,11 @@ REGRESSIONS = [
     (10, 6, "kill", "open|.twinstall.json.part|2|kill"),   # cut before the state is written at the commit
     (14, 3, "fault", "find-next|.twupdate/old/data/sub/notes/*|1|5"),
     (28, 1, "kill", "move|.twinstall.json.part|1|kill"),   # cut while the release mark is kept
+    (69, 7, "fault", "attributes|.twupdate/old/data/a.bin/deep|1|5"),   # a kept folder that cannot be looked at
 ]
+# The launcher's own names at the top of the install folder; the lock of a
+# killed launcher may outlive it for a moment.
+OWN = OWN_FILES + (".twlock",)
 
 
 def key(path):
@@ -273,7 +277,7 @@ def absolute(worker, fault):
 def look(folder, game, b, own):
     """('A' | 'B' | 'mixed (what differs)', the player's files not found outside
     the update folder)."""
-    files = {key(rel): data for rel, data in snapshot(folder).items() if rel.split("/")[0] not in OWN_FILES}
+    files = {key(rel): data for rel, data in snapshot(folder).items() if rel.split("/")[0] not in OWN}
     lost = []
     for rel, data in own.items():
         found = [r for r, d in files.items() if d == data]
