@@ -29,7 +29,6 @@ public:
     explicit OwnedFiles(const InstallState& state);
     void add(const std::string& relative);
     bool owns(const std::string& relative) const;
-    bool empty() const { return keys_.empty(); }
 
 private:
     std::unordered_set<std::string> keys_;
