@@ -29,6 +29,7 @@ import hashlib
 import os
 import random
 import shutil
+import subprocess
 import sys
 import threading
 import time
@@ -176,10 +177,19 @@ class Worker:
         self.win = winpath(self.folder)
 
     def run(self, env=None, args=("--headless",), offline=False):
+        # Wine lets go of an ended launcher's lock a moment after the process
+        # is gone; on a busy machine that moment can outlast the next
+        # launcher's wait for it.
+        for _ in range(300):
+            if not (self.folder / ".twlock").exists():
+                break
+            time.sleep(0.1)
         if offline:   # a start whose manifest is refused: it replays, then plays what is there
             self.server.fault("manifest.sig", body=b"not a signature")
         try:
             return run_launcher(self.folder, args=args, server_url=self.server.url, env=env, timeout=300)
+        except subprocess.TimeoutExpired:   # ended by the harness: exit code 124
+            return subprocess.CompletedProcess(args, 124, b"did not end within 300 s", b"")
         finally:
             self.server.clear_fault("manifest.sig")
 
@@ -317,13 +327,17 @@ def check_case(worker, case, result):
     clean = worker.run()
     after, lost = look(worker.folder, case["game"], case["b"], case["own"])
     if clean.returncode != 0 or after != "B" or (worker.folder / ".twupdate").exists():
-        problems.append(f"the clean run did not reach B ({after})")
+        said = clean.stdout.decode("utf-8", "replace").strip().splitlines()[-2:]
+        problems.append(f"the clean run did not reach B ({after}, exit code {clean.returncode}, update folder "
+                        f"{'left' if (worker.folder / '.twupdate').exists() else 'gone'}: {' | '.join(said)})")
     if lost and "player bytes lost" not in problems:
         problems.append("player bytes lost")
     gone = worker.run(args=("--uninstall", "--headless"))
     left = sorted(snapshot(worker.folder).values()) if worker.folder.exists() else []
     if gone.returncode != 0 or left != sorted(case["own"].values()):
-        problems.append("the uninstall did not leave exactly the player's bytes")
+        said = gone.stdout.decode("utf-8", "replace").strip().splitlines()[-1:]
+        problems.append(f"the uninstall did not leave exactly the player's bytes ({len(left)} files left, "
+                        f"exit code {gone.returncode}: {' | '.join(said)})")
     return outcome, problems
 
 
@@ -376,13 +390,18 @@ def run_many(root, seeds, workers=2, report=print):
                     if not pending:
                         return
                     seed, only, trouble = pending.pop(0)
-                for case, outcome, problems in run_seed(worker, seed, only, trouble, report):
+                try:
+                    for case, outcome, problems in run_seed(worker, seed, only, trouble, report):
+                        with lock:
+                            figures["cases"] += 1
+                            figures["outcomes"][outcome] += 1
+                            figures["problems"].update(problems)
+                            if problems or outcome in ("mixed", "stuck"):
+                                figures["failed"].append(case["name"])
+                except Exception as error:   # the harness's own trouble: the seed counts as failed
+                    report(f"seed {seed}: {type(error).__name__}: {error}")
                     with lock:
-                        figures["cases"] += 1
-                        figures["outcomes"][outcome] += 1
-                        figures["problems"].update(problems)
-                        if problems or outcome in ("mixed", "stuck"):
-                            figures["failed"].append(case["name"])
+                        figures["failed"].append(f"{seed}:{only if only is not None else 0}")
         finally:
             worker.server.stop()
 
@@ -416,7 +435,6 @@ def main():
     parser.add_argument("--workers", type=int, default=int(os.environ.get("TW_TORTURE_WORKERS", "2")))
     parser.add_argument("--root", help="work folder (default: a new one below /tmp)")
     args = parser.parse_args()
-    import subprocess
     import tempfile
     root = Path(args.root) if args.root else Path(tempfile.mkdtemp(prefix="torture-gen-"))
     first = args.seed if args.seed is not None else 1
