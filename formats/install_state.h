@@ -33,7 +33,9 @@ struct InstallState {
     std::optional<ReleaseMark> release;
 };
 
-// The exact one-line text of the file.
+// The exact one-line text of the file. A release mark follows the records as
+// ,"release":{"serial":N,"manifest":"<digest>"} (or ,"release":{} for a
+// mark without a serial); readers that do not know it pass it over.
 std::string install_state_to_text(const InstallState& state);
 
 // The state a text describes; empty when the text is refused, with the rule in

@@ -13,10 +13,14 @@
 
 namespace {
 
+// Wine answers the call without making a link; the end-to-end tests make
+// theirs from the Linux side instead.
 bool make_folder_link(const std::wstring& link, const std::wstring& target)
 {
-    return CreateSymbolicLinkW(link.c_str(), target.c_str(),
-                               SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
+    CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    const DWORD attributes = GetFileAttributesW(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace
@@ -39,7 +43,7 @@ TEST(DeletionGate, RemovalsNeverReachThroughALinkNorTakeAFolderForAFile)
     ASSERT_TRUE(write_new_file(join_path(tree, L"sub\\a.bin"), "a", 1, false));
     const std::wstring top = join_path(root, L"top-link");
     if (!make_folder_link(join_path(tree, L"sub\\link"), outside) || !make_folder_link(top, outside))
-        GTEST_SKIP() << "folder links cannot be made here (error " << GetLastError() << ")";
+        GTEST_SKIP() << "folder links cannot be made here";
     EXPECT_TRUE(remove_owned_tree(top));   // the link goes, as a link
     EXPECT_TRUE(remove_owned_tree(tree));
     EXPECT_EQ(GetFileAttributesW(top.c_str()), INVALID_FILE_ATTRIBUTES);
