@@ -19,7 +19,7 @@ export CCACHE_BASEDIR ?= $(abspath $(CURDIR)/..)
 endif
 
 .PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
-        test-fuzz test-e2e torture-io torture-gen demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
+        test-fuzz test-e2e torture-io torture-gen check-layers demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
 
 all: build
 
@@ -113,11 +113,21 @@ bench-verify: build wineprefix
 bench-codec: build-host
 	@$(BUILD)/host/bench/bench_codec
 
+# BENCH_OLD=<git revision> runs that revision's launcher beside this one's
+# first installs, in turns, in the same run (built once into build/old/); for
+# example BENCH_OLD=5517043^1, the tree before the file-call seam.
+OLD_LAUNCHER = old=$(if $(BENCH_OLD),$$(tools/build-old-launcher.sh '$(BENCH_OLD)' $(BUILD) $(TW_PUBLIC_KEY_FILE)) || exit 1,)
 bench: build wineprefix
-	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 bench/update_bench.py
+	@$(OLD_LAUNCHER); TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem \
+	    /usr/bin/python3 bench/update_bench.py $${old:+--old "$$old"}
 
 clean:
 	rm -rf $(BUILD)
+
+# Every include runs down the floors (base, then formats/crypto/net/splash,
+# then update, then app); reads the sources only, in well under a second.
+check-layers:
+	@tools/check-layers.sh
 
 # Times the conversion of one decoded 1280x720 NV12 video frame, then one
 # splash frame (capsule bar, dark background and scaled video frame) at
@@ -128,4 +138,5 @@ bench-render: build-win wineprefix
 # Frames per second the splash window holds at 1920x1080 under Xvfb, idle and
 # while the 1 GiB benchmark game downloads from a loopback server.
 bench-window: build wineprefix
-	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 bench/window_bench.py
+	@$(OLD_LAUNCHER); TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem \
+	    /usr/bin/python3 bench/window_bench.py $${old:+--old "$$old"}

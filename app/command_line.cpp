@@ -28,6 +28,10 @@ CommandLine parse_command_line(const std::vector<std::wstring>& args)
             cl.uninstall = true;
         } else if (a == L"--after" && i + 1 < n) {
             cl.after_pid = parse_process_id(args[++i]);
+        } else if (a == L"--max-rate" && i + 1 < n) {
+            cl.max_rate = args[++i];
+        } else if (a == L"--install-dir" && i + 1 < n) {
+            cl.install_dir = args[++i];
         } else if (a == L"--swap" && i + 2 < n) {
             // The swap is served at once; only options after its two
             // operands decide how the relaunched launcher starts.
@@ -37,6 +41,7 @@ CommandLine parse_command_line(const std::vector<std::wstring>& args)
             for (size_t k = i + 3; k < n; ++k) {
                 if (args[k] == L"--headless") cl.swap_headless = true;
                 else if (args[k] == L"--verify") cl.swap_verify = true;
+                else if (args[k] == L"--max-rate" && k + 1 < n) cl.swap_max_rate = args[++k];
             }
             return cl;
         }

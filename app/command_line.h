@@ -1,6 +1,7 @@
 #pragma once
 // Reading of the launcher's command line (the arguments after the program
 // name are handled here; splitting the raw line is the OS's job).
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ struct CommandLine {
     // "--after PID": this is the installed copy that the self-install of
     // launcher PID started; it lets that launcher end before it starts.
     unsigned long after_pid = 0;
+    // "--max-rate RATE": the download limit for this run, as given.
+    std::optional<std::wstring> max_rate;
+    // "--install-dir PATH": the install folder the player chose, as given.
+    std::optional<std::wstring> install_dir;
 
     // A "--swap TARGET PID" request; when set, nothing else of the start-up
     // happens and the swap's result is the exit code.
@@ -21,6 +26,7 @@ struct CommandLine {
     unsigned long swap_pid = 0;
     bool swap_headless = false;   // a "--headless" after the two operands
     bool swap_verify = false;     // a "--verify" after them: the relaunched launcher verifies
+    std::wstring swap_max_rate;   // a "--max-rate RATE" after them: the relaunched launcher's limit
 
     // Files named by "--shot FILE", in order.
     std::vector<std::wstring> shots;

@@ -1,8 +1,10 @@
 #include "app/entry.h"
 
 #include "app/command_line.h"
+#include "app/download_limit_sources.h"
 #include "app/game_launch.h"
 #include "app/headless_progress.h"
+#include "app/install_folder.h"
 #include "app/install_lock.h"
 #include "app/roads.h"
 #include "app/uninstall_entry.h"
@@ -17,9 +19,9 @@
 
 #include <windows.h>
 #include <shellapi.h>
-#include <shlobj.h>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -37,13 +39,12 @@ std::vector<std::wstring> split_command_line()
 // A set but empty variable reads as not set: the call then returns 0. A value
 // longer than the buffer makes the call return the needed size and leaves the
 // zeroed buffer, which is taken as the (empty) value.
-bool read_environment(const wchar_t* name, size_t buffer_size, std::wstring& value)
+std::optional<std::wstring> read_environment(const wchar_t* name, size_t buffer_size)
 {
     std::wstring buffer(buffer_size, L'\0');
     DWORD n = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer_size));
-    if (n == 0) return false;
-    value = buffer.c_str();
-    return true;
+    if (n == 0) return std::nullopt;
+    return std::wstring(buffer.c_str());
 }
 
 // Long enough for a launcher that is just ending to let go of the install
@@ -85,6 +86,19 @@ void attach_headless_output()
     if (_wfreopen(L"CONOUT$", L"w", stdout)) console_attached = true;
 }
 
+// A folder that cannot hold the game is refused before anything is made in
+// it; there is no log to write (it would go into that folder), so the
+// player reads why in a box or, headless, on the console.
+int refuse_install_folder(const std::string& problem)
+{
+    if (headless) {
+        if (console_attached) std::printf("%s\n", problem.c_str());
+    } else {
+        MessageBoxW(nullptr, to_utf16(problem).c_str(), to_utf16(PRODUCT_NAME).c_str(), MB_ICONWARNING);
+    }
+    return 1;
+}
+
 }  // namespace
 
 bool game_is_running()
@@ -120,18 +134,16 @@ int run_headless(const std::vector<std::wstring>& shots)
 int entry()
 {
     CommandLine cl = parse_command_line(split_command_line());
-    if (cl.swap) return swap_launcher(cl.swap_target, cl.swap_pid, cl.swap_headless, cl.swap_verify);
+    if (cl.swap)
+        return swap_launcher(cl.swap_target, cl.swap_pid, cl.swap_headless, cl.swap_verify, cl.swap_max_rate);
     headless = cl.headless;
     no_install = cl.no_install;
     no_self_update = cl.no_self_update;
     verify_files = cl.verify;
 
-    std::wstring value;
-    if (read_environment(L"TW_UPDATE_URL", 2048, value)) server_url = value;
-    if (read_environment(L"TW_INSTALL_DIR", 520, value))
-        install_dir = value;
-    else
-        install_dir = join_path(known_folder(FOLDERID_LocalAppData), L"tarnwick");
+    if (const auto url = read_environment(L"TW_UPDATE_URL", 2048)) server_url = *url;
+    const InstallFolderChoice folder = choose_install_folder(cl.install_dir, read_environment(L"TW_INSTALL_DIR", 520));
+    install_dir = folder.folder;
 
     if (cl.uninstall) {
         // Before the install folder is made or its log opened: a "No" to the
@@ -140,8 +152,13 @@ int entry()
         return run_uninstall();
     }
 
-    create_folders(install_dir);
     if (headless) attach_headless_output();
+    // A folder the player chose is looked at before anything goes into it.
+    if (chosen_by_player(folder.source)) {
+        const std::string problem = install_folder_problem(install_dir);
+        if (!problem.empty()) return refuse_install_folder(problem);
+    }
+    create_folders(install_dir);
     // Before the log: a second launcher must not even truncate the first's.
     if (cl.after_pid) wait_for_process_end(cl.after_pid, FIRST_LAUNCHER_WAIT_MS);
     if (!take_install_lock(install_dir, INSTALL_LOCK_WAIT_MS)) {
@@ -156,6 +173,13 @@ int entry()
     log_line("tarnwick launcher v%d at %s, install %s, server %s", LAUNCHER_VERSION,
              to_utf8(own_exe_path()).c_str(), to_utf8(install_dir).c_str(),
              to_utf8(server_url).c_str());
+    if (folder.source == InstallFolderSource::command_line) {
+        remember_install_folder(install_dir);
+        log_line("install folder chosen with --install-dir -- later starts use it too");
+    }
+    const DownloadLimit limit = read_download_limit(cl.max_rate);
+    for (const std::string& line : limit.lines) log_line("%s", line.c_str());
+    max_download_rate = limit.bytes_per_second;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     remove_swap_leftover();
     repair_uninstall_entry();

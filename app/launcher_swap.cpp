@@ -65,7 +65,7 @@ bool is_launcher_beside(const std::wstring& own, const std::wstring& target)
 }  // namespace
 
 int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless,
-                  bool relaunch_verify)
+                  bool relaunch_verify, const std::wstring& relaunch_max_rate)
 {
     const std::wstring own = own_exe_path();
     if (!is_launcher_beside(own, target)) return 2;   // nothing copied, nothing started
@@ -75,7 +75,7 @@ int swap_launcher(const std::wstring& target, unsigned long process_id, bool rel
     // old one unchanged. The old one is told not to update itself this time,
     // or it would find the newer launcher again, hand over again and fail
     // again, for as long as the file cannot be replaced.
-    start_process(relaunch_command_line(target, relaunch_headless, !copied, relaunch_verify));
+    start_process(relaunch_command_line(target, relaunch_headless, !copied, relaunch_verify, relaunch_max_rate));
     return copied ? 0 : 1;
 }
 

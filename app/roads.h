@@ -20,7 +20,7 @@ bool self_install();
 // it. 0 when the copy succeeded, 1 when it did not, 2 (nothing copied or
 // started) when the target is not a launcher file beside this one.
 int swap_launcher(const std::wstring& target, unsigned long process_id, bool relaunch_headless,
-                  bool relaunch_verify);
+                  bool relaunch_verify, const std::wstring& relaunch_max_rate);
 
 // Deletes "tarnwick.new.exe" beside the running launcher, which a completed
 // swap leaves behind; waits briefly while the swap process is still ending.

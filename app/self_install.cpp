@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/process_start.h"
+#include "base/settings.h"
 #include "base/win_handles.h"
 
 #include <shlobj.h>
@@ -113,11 +114,11 @@ bool self_install()
     make_shortcut_in(FOLDERID_Programs, L"tarnwick\\Repair tarnwick.lnk", installed, L"--verify");
     write_uninstall_entry(installed);
 
-    // No options of this run: the installed copy starts as if from its
-    // shortcut, only told to let this process end first. It inherits the
-    // environment.
-    const std::wstring command =
-        relaunch_command_line(installed, false, false) + L" --after " + std::to_wstring(GetCurrentProcessId());
+    // No options of this run but its download limit: the installed copy
+    // starts as if from its shortcut, only told to let this process end
+    // first. It inherits the environment.
+    const std::wstring command = relaunch_command_line(installed, false, false, false, max_rate_option()) +
+                                 L" --after " + std::to_wstring(GetCurrentProcessId());
     if (!start_process(command)) return false;
     log_line("installed the launcher at %s and started it", to_utf8(installed).c_str());
     return true;

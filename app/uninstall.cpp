@@ -29,6 +29,7 @@
 #include "update/deletion_gate.h"
 #include "update/held_file.h"
 #include "update/journal_replay.h"
+#include "update/key_store.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
 
@@ -190,7 +191,7 @@ void remove_launcher_records(Removal& removal)
     removal.file(join_path(install_dir, L"launcher.log"));
     removal.file(join_path(parent_folder(launcher_install_path()), L"tarnwick.new.exe"));
     const std::wstring state_file = install_state_path(install_dir);
-    for (const std::wstring& path : {saved_manifest_path(), saved_signature_path(), state_file}) {
+    for (const std::wstring& path : {saved_manifest_path(), saved_signature_path(), kept_keys_path(), state_file}) {
         removal.file(path + L".part");
         removal.file(path);
     }

@@ -1,9 +1,12 @@
 #include "app/uninstall_entry.h"
 
+#include "app/install_folder.h"
 #include "app/self_install.h"
 #include "app/uninstall_plan.h"
 #include "base/log.h"
+#include "base/launcher_command_lines.h"
 #include "base/paths.h"
+#include "base/registry_values.h"
 #include "base/settings.h"
 #include "base/win_handles.h"
 #include "formats/install_state.h"
@@ -22,45 +25,18 @@ RegKey open_entry(REGSAM access)
     return key;
 }
 
-bool set_text(HKEY key, const wchar_t* name, const std::wstring& value)
-{
-    const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
-           ERROR_SUCCESS;
-}
-
-bool set_number(HKEY key, const wchar_t* name, DWORD value)
-{
-    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-           ERROR_SUCCESS;
-}
-
 std::wstring read_text(HKEY key, const wchar_t* name)
 {
-    wchar_t buffer[1024] = {};
-    DWORD bytes = sizeof buffer - sizeof(wchar_t);   // room for a terminator the value may lack
-    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS) return {};
-    return buffer;
+    return read_registry_text(key, nullptr, name).value.value_or(std::wstring());
 }
 
-std::wstring without_trailing_separator(std::wstring path)
-{
-    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    return path;
-}
-
-bool names_this_install(HKEY key)
-{
-    const std::wstring recorded = without_trailing_separator(read_text(key, L"InstallLocation"));
-    const std::wstring ours = without_trailing_separator(install_dir);
-    return !recorded.empty() && CompareStringOrdinal(recorded.c_str(), -1, ours.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
+bool names_this_install(HKEY key) { return same_folder(read_text(key, L"InstallLocation"), install_dir); }
 
 bool write_size_and_version(HKEY key)
 {
     const InstallState state = read_install_state(install_dir);
-    return set_text(key, L"DisplayVersion", to_utf16(state.version)) &&
-           set_number(key, L"EstimatedSize", installed_kib(state));
+    return write_registry_text(key, L"DisplayVersion", to_utf16(state.version)) &&
+           write_registry_number(key, L"EstimatedSize", installed_kib(state));
 }
 
 }  // namespace
@@ -73,15 +49,18 @@ bool write_uninstall_entry(const std::wstring& launcher)
         log_line("could not write the Apps & features entry");
         return false;
     }
-    const std::wstring quoted = L"\"" + launcher + L"\"";
-    const bool ok = set_text(key.get(), L"DisplayName", to_utf16(PRODUCT_NAME)) &&
-                    set_text(key.get(), L"DisplayIcon", launcher) &&
-                    set_text(key.get(), L"Publisher", to_utf16(TW_PUBLISHER)) &&
-                    set_text(key.get(), L"InstallLocation", install_dir) &&
-                    set_text(key.get(), L"UninstallString", quoted + L" --uninstall") &&
-                    set_text(key.get(), L"QuietUninstallString", quoted + L" --uninstall --headless") &&
-                    set_number(key.get(), L"NoModify", 1) && set_number(key.get(), L"NoRepair", 1) &&
-                    write_size_and_version(key.get());
+    // The commands name the folder: Apps & features starts them without
+    // the environment or the remembered choice of any particular run.
+    const HKEY k = key.get();
+    const bool ok = write_registry_text(k, L"DisplayName", to_utf16(PRODUCT_NAME)) &&
+                    write_registry_text(k, L"DisplayIcon", launcher) &&
+                    write_registry_text(k, L"Publisher", to_utf16(TW_PUBLISHER)) &&
+                    write_registry_text(k, L"InstallLocation", install_dir) &&
+                    write_registry_text(k, L"UninstallString", uninstall_command_line(launcher, install_dir, false)) &&
+                    write_registry_text(k, L"QuietUninstallString",
+                                        uninstall_command_line(launcher, install_dir, true)) &&
+                    write_registry_number(k, L"NoModify", 1) && write_registry_number(k, L"NoRepair", 1) &&
+                    write_size_and_version(k);
     log_line(ok ? "wrote the Apps & features entry for %s" : "could not write the Apps & features entry for %s",
              to_utf8(launcher).c_str());
     return ok;
@@ -116,6 +95,7 @@ void repair_uninstall_entry()
 
 bool remove_uninstall_entry()
 {
+    forget_install_folder(install_dir);
     {
         RegKey key = open_entry(KEY_QUERY_VALUE);
         if (!key || !names_this_install(key.get())) return true;

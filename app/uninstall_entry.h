@@ -18,5 +18,6 @@ void refresh_uninstall_entry();
 void repair_uninstall_entry();
 
 // Deletes the entry when it belongs to the current install folder (another
-// folder's entry is left alone). True when no entry of this folder remains.
+// folder's entry is left alone), and the remembered install folder when it
+// is this one. True when no entry of this folder remains.
 bool remove_uninstall_entry();

@@ -3,6 +3,21 @@
 #include "base/settings.h"
 #include "base/update_status.h"
 
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+int whole_percent(float fraction) { return std::clamp(static_cast<int>(std::floor(fraction * 100.0f)), 0, 100); }
+
+// "tarnwick - updating, 45 %"
+std::string window_text_of(const char* state, int percent)
+{
+    return std::string(PRODUCT_NAME) + " - " + state + ", " + std::to_string(percent) + " %";
+}
+
+}  // namespace
+
 SplashView WindowedPoll::poll_check(double done, double total, uint64_t now_ms)
 {
     if (total != check_total_ || check_start_ == 0) {   // new work: its own clock and speed
@@ -16,12 +31,20 @@ SplashView WindowedPoll::poll_check(double done, double total, uint64_t now_ms)
     view.progress_known = true;
     view.progress = static_cast<float>(done / total);
     view.text = "checking... " + progress_text(check_average_, now_ms, done, total);
+    view.window_text = window_text_of("checking", whole_percent(view.progress));
     return view;
 }
 
 SplashView WindowedPoll::poll(uint32_t phase, double done, double total, uint64_t now_ms)
 {
-    if (phase == PHASE_COMPARING && total > 0) return poll_check(done, total, now_ms);
+    SplashView view = phase == PHASE_COMPARING && total > 0 ? poll_check(done, total, now_ms)
+                                                            : poll_update(phase, done, total, now_ms);
+    if (view.window_text.empty()) view.window_text = PRODUCT_NAME;
+    return view;
+}
+
+SplashView WindowedPoll::poll_update(uint32_t phase, double done, double total, uint64_t now_ms)
+{
     SplashView view;
     if (phase == PHASE_DOWNLOADING && total > 0) {
         view.progress_known = true;
@@ -40,6 +63,11 @@ SplashView WindowedPoll::poll(uint32_t phase, double done, double total, uint64_
         view.text = label.empty() ? numbers : label + " " + numbers;
     } else {
         view.text = label;
+    }
+    if (busy) {
+        // Waiting for the game keeps the bar, and the percentage, where they were.
+        if (view.progress_known) updating_percent_ = whole_percent(view.progress);
+        if (updating_percent_ >= 0) view.window_text = window_text_of("updating", updating_percent_);
     }
     return view;
 }

@@ -11,7 +11,13 @@ struct SplashView {
     bool progress_known = false;   // false: the bar keeps its last value
     float progress = 0;
     std::string text;
+    // The window's own text, which screen readers say: the product, and
+    // what the bar shows while it shows something ("tarnwick - updating, 45 %").
+    std::string window_text;
 };
+
+// The window text once the game is being started.
+inline constexpr const char* STARTING_WINDOW_TEXT = "tarnwick - starting the game";
 
 class WindowedPoll {
 public:
@@ -28,8 +34,10 @@ private:
     // only once it has lasted CHECK_SHOWN_AFTER_MS, so that the few files a
     // normal update hashes do not flash the bar.
     SplashView poll_check(double done, double total, uint64_t now_ms);
+    SplashView poll_update(uint32_t phase, double done, double total, uint64_t now_ms);
 
     bool game_present_;
+    int updating_percent_ = -1;   // the last percentage the bar showed while updating
     SpeedAverage average_;
     SpeedAverage check_average_;
     double check_total_ = 0;

@@ -71,6 +71,7 @@ void poll_update(bool game_present, const std::atomic<bool>& worker_done)
         const SplashView view = poll.poll(status.phase, done, total, GetTickCount64());
         if (view.progress_known) splash_state.set_progress(view.progress);
         splash_state.set_text(view.text);
+        splash_state.set_window_text(view.window_text);
         if (status.ready || worker_done.load() || !splash_state.splash_alive.load()) return;
         Sleep(POLL_MS);
     }
@@ -118,6 +119,7 @@ int run_windowed()
     switch (windowed_end(status.ready, status.phase)) {
     case WindowedEnd::start_game: {
         splash_state.set_text("");
+        splash_state.set_window_text(STARTING_WINDOW_TEXT);
         KernelHandle game(start_game());
         if (game) {
             wait_for_handover(game.get());

@@ -1,5 +1,6 @@
 #include "base/long_path.h"
 
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -42,11 +43,34 @@ std::wstring tidy_parts(const std::wstring& rest)
     return out;
 }
 
+// True when tidy_parts would give rest back unchanged: backslashes only, and
+// no empty, "." or ".." part. Nearly every path the launcher makes is so, and
+// every file call pays for this check rather than for taking it apart.
+bool already_tidy(std::wstring_view rest)
+{
+    size_t start = 0;
+    for (size_t i = 0; i <= rest.size(); ++i) {
+        if (i < rest.size()) {
+            if (rest[i] == L'/') return false;
+            if (rest[i] != L'\\') continue;
+        }
+        const size_t n = i - start;
+        if (n == 0 && !rest.empty()) return false;
+        if (n == 1 && rest[start] == L'.') return false;
+        if (n == 2 && rest[start] == L'.' && rest[start + 1] == L'.') return false;
+        start = i + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::wstring extended_path(const std::wstring& path)
 {
     if (has_long_prefix(path)) return path;
+    if (path.size() >= 3 && is_letter(path[0]) && path[1] == L':' && path[2] == L'\\' &&
+        already_tidy(std::wstring_view(path).substr(3)))
+        return L"\\\\?\\" + path;
     if (path.size() >= 3 && is_letter(path[0]) && path[1] == L':' && is_slash(path[2]))
         return L"\\\\?\\" + path.substr(0, 2) + L'\\' + tidy_parts(path.substr(3));
     if (path.size() > 2 && is_slash(path[0]) && is_slash(path[1]) && !is_slash(path[2])) {

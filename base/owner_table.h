@@ -23,6 +23,8 @@ enum class HandleKind : uint8_t {
     local_memory,  // LocalFree
     task_memory,   // CoTaskMemFree
     registry,      // RegCloseKey
+    global_memory, // GlobalFree
+    credential,    // CredFree
 };
 
 class OwnerTable {

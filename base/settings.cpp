@@ -11,6 +11,7 @@ bool verify_files = false;
 bool console_attached = false;
 std::wstring server_url = default_server_url();
 std::wstring install_dir;
+uint64_t max_download_rate = 0;
 
 const std::wstring& default_server_url()
 {
@@ -29,3 +30,5 @@ std::string default_server_host()
     size_t end = url.find_first_of(":/? ", start);   // the first of several mirrors
     return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
+
+std::wstring max_rate_option() { return max_download_rate ? std::to_wstring(max_download_rate) : std::wstring(); }

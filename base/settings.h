@@ -1,6 +1,7 @@
 #pragma once
 // Process-wide settings. Written by the entry on the main thread before any
 // other thread exists; read-only afterwards, so they need no lock.
+#include <cstdint>
 #include <string>
 
 // This launcher's own version number (5 unless the build sets
@@ -24,6 +25,13 @@ extern bool verify_files;   // --verify: hash every installed file while plannin
 extern bool console_attached;
 extern std::wstring server_url;   // base URL(s): one, or mirrors separated by spaces
 extern std::wstring install_dir;
+// The download limit in bytes a second for every piece thread together; 0:
+// none. Set once from the policy, the command line or the player's value.
+extern uint64_t max_download_rate;
+
+// The limit as a --max-rate value for a launcher this one starts (bytes a
+// second); empty when there is none.
+std::wstring max_rate_option();
 
 // The built-in default base URL and the host named in the "can't reach" text.
 const std::wstring& default_server_url();

@@ -1,4 +1,5 @@
 #include "base/test_hooks.h"
+#include "base/splash_hooks.h"
 
 #include "base/log.h"
 
@@ -116,4 +117,17 @@ uint64_t test_handover_head_start_ms()
 uint64_t test_slow_body_window_ms()
 {
     return std::strtoull(test_hook_text("TW_TEST_SLOW_BODY_WINDOW_MS").c_str(), nullptr, 10);
+}
+
+bool test_video_may_open()
+{
+    const std::string text = test_hook_text("TW_TEST_VIDEO");
+    if (text == "off") return false;
+    if (text.empty()) return true;
+    // Held at most ten minutes, so a test that dies cannot leave a launcher
+    // that never ends.
+    const std::wstring held(text.begin(), text.end());
+    for (int waited = 0; waited < 30000 && GetFileAttributesW(held.c_str()) != INVALID_FILE_ATTRIBUTES; ++waited)
+        Sleep(20);
+    return true;
 }

@@ -2,6 +2,7 @@
 // machine can neither refuse an update nor end the process.
 #include "base/file_call_hooks.h"
 #include "base/test_hooks.h"
+#include "base/splash_hooks.h"
 
 bool test_free_bytes(int64_t&) { return false; }
 void crash_point(const char*) {}
@@ -18,3 +19,4 @@ unsigned long file_call_fault_on(const char*, void*) { return 0; }
 void file_call_opened(void*, const std::wstring&) {}
 void reread_file_faults() {}
 uint64_t test_slow_body_window_ms() { return 0; }
+bool test_video_may_open() { return true; }

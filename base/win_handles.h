@@ -21,6 +21,7 @@
 #include <bcrypt.h>
 #include <combaseapi.h>
 #include <winhttp.h>
+#include <wincred.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
@@ -175,6 +176,18 @@ struct RegKeyTraits {         // RegCreateKeyExW / RegOpenKeyExW
     static HKEY invalid() { return nullptr; }
     static bool close(HKEY h) { return RegCloseKey(h) == ERROR_SUCCESS; }
 };
+struct GlobalMemoryTraits {   // what WinHTTP's proxy queries allocate for the caller
+    static constexpr const char* name = "GlobalFree";
+    static constexpr HandleKind kind = HandleKind::global_memory;
+    static HGLOBAL invalid() { return nullptr; }
+    static bool close(HGLOBAL h) { return GlobalFree(h) == nullptr; }
+};
+struct CredentialTraits {     // CredReadW
+    static constexpr const char* name = "CredFree";
+    static constexpr HandleKind kind = HandleKind::credential;
+    static PCREDENTIALW invalid() { return nullptr; }
+    static bool close(PCREDENTIALW c) { CredFree(c); return true; }
+};
 
 using KernelHandle = Owned<HANDLE, KernelHandleTraits>;
 using FileHandle = Owned<HANDLE, FileHandleTraits>;
@@ -190,6 +203,8 @@ using IconHandle = Owned<HICON, IconTraits>;
 using LocalMemory = Owned<HLOCAL, LocalMemoryTraits>;
 using TaskMemory = Owned<void*, TaskMemoryTraits>;
 using RegKey = Owned<HKEY, RegKeyTraits>;
+using GlobalMemory = Owned<HGLOBAL, GlobalMemoryTraits>;
+using Credential = Owned<PCREDENTIALW, CredentialTraits>;
 
 // A window's device context from GetDC: released to that window, never
 // deleted. Used within one function, so it neither copies nor moves.

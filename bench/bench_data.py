@@ -5,6 +5,8 @@ once, then kept under $TW_BUILD/bench-data so later runs start at once.
   audio) and 60% text-like or low-entropy structured bytes (scripts, levels,
   meshes, the executable). Version 2 changes whole pieces in three large
   files, about 5% of all pieces.
+- "mid": 264 MiB, two of the big game's files (game.exe and levels.pak),
+  for first installs that fit a quick comparison of two builds.
 - "small": 10,000 small text-like files in 100 folders.
 
 Random bytes come from AES-128-CTR over zeros (openssl), keyed by the file's
@@ -34,6 +36,9 @@ BIG_FILES = [
 ]
 # (path, piece index) rewritten in version 2
 BIG_CHANGES = [("data/textures.pak", 5), ("data/levels.pak", 9), ("data/scripts.pak", 3)]
+
+# The files of the big game that make the mid game (hard links).
+MID_FILES = ["game.exe", "data/levels.pak"]
 
 SMALL_COUNT = 10_000
 
@@ -195,7 +200,7 @@ def ensure(data_dir, tool, key, say=print):
     data_dir = Path(data_dir)
     fingerprint = _fingerprint(key)
     d = {name: data_dir / name for name in
-         ("big-src1", "big-src2", "big-out1", "big-out2", "small-src", "small-out")}
+         ("big-src1", "big-src2", "big-out1", "big-out2", "mid-src", "mid-out", "small-src", "small-out")}
 
     big = data_dir / "big"
     if not _ready(big, fingerprint):
@@ -213,6 +218,18 @@ def ensure(data_dir, tool, key, say=print):
         shutil.copytree(d["big-out1"] / "chunks", d["big-out2"] / "chunks", copy_function=os.link)
         publish(tool, key, d["big-src2"], d["big-out2"], "2.0")
         _mark(big, fingerprint)
+
+    mid = data_dir / "mid"
+    if not _ready(mid, fingerprint):
+        _fresh(mid)
+        for name in ("mid-src", "mid-out"):
+            _fresh(d[name])
+        say("publishing the mid game (%s of the 1 GiB game)" % ", ".join(MID_FILES))
+        for rel in MID_FILES:
+            (d["mid-src"] / rel).parent.mkdir(parents=True, exist_ok=True)
+            os.link(d["big-src1"] / rel, d["mid-src"] / rel)
+        publish(tool, key, d["mid-src"], d["mid-out"], "1.0")
+        _mark(mid, fingerprint)
 
     small = data_dir / "small"
     if not _ready(small, fingerprint):

@@ -7,10 +7,20 @@ bytes of body sent, so a run can count what a client downloaded.
     server.url("big1")          # "http://127.0.0.1:PORT/big1/"
     server.log                  # [(path, status, body bytes), ...]
     server.stop()
+
+With meter=True bodies leave in slices of 64 KiB, each noted with the time it
+left (server.sent: [(monotonic time, bytes)]), so a run can count what a
+client took in each second. The connections' send buffers are then held at
+METER_SEND_BUFFER: on loopback the kernel would otherwise grow them to
+megabytes and count as sent what no network would have carried yet, while
+what a client takes stays bounded by its own receive window, as on a real
+connection.
 """
 import os
 import socket
+import sys
 import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import unquote
 
@@ -36,6 +46,8 @@ class _Handler(BaseHTTPRequestHandler):
         # on a kept-alive connection waits about 40 ms for the client's
         # delayed acknowledgement.
         self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if self.server.owner._meter:
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, METER_SEND_BUFFER)
 
     def log_message(self, fmt, *args):
         pass
@@ -49,13 +61,25 @@ class _Server(ThreadingHTTPServer):
     allow_reuse_address = True
     request_queue_size = 128
 
+    def handle_error(self, request, client_address):
+        # A client that is ended mid-download (the limit benchmark ends its
+        # runs) resets its connections; that is no fault of the server's.
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
+
+METER_SLICE = 64 * 1024
+METER_SEND_BUFFER = 64 * 1024
+
 
 class StaticServer:
-    def __init__(self, sites):
+    def __init__(self, sites, meter=False):
         """sites: name -> folder; the folder is served below /name/."""
         self.sites = {name: os.path.realpath(folder) for name, folder in sites.items()}
         self._lock = threading.Lock()
         self._log = []
+        self._meter = meter
+        self._sent = []
         self._httpd = None
 
     def start(self):
@@ -90,6 +114,24 @@ class StaticServer:
     def bytes_sent(self, prefix=""):
         return bytes_sent(self.log, prefix)
 
+    @property
+    def sent(self):
+        with self._lock:
+            return list(self._sent)
+
+    def _send_body(self, handler, f, size):
+        if not self._meter:
+            return handler.connection.sendfile(f)
+        sent = 0
+        while sent < size:
+            n = handler.connection.sendfile(f, sent, min(METER_SLICE, size - sent))
+            if n == 0:
+                break
+            sent += n
+            with self._lock:
+                self._sent.append((time.monotonic(), n))
+        return sent
+
     def _resolve(self, path):
         parts = unquote(path.split("?", 1)[0]).split("/", 2)
         if len(parts) < 3 or parts[0] != "" or parts[1] not in self.sites:
@@ -116,7 +158,7 @@ class StaticServer:
                 handler.end_headers()
                 handler.wfile.flush()
                 if size:
-                    sent = handler.connection.sendfile(f)
+                    sent = self._send_body(handler, f, size)
         except OSError:
             handler.close_connection = True
         self._record(handler.path, 200, sent)

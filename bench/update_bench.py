@@ -11,6 +11,8 @@ memory, each beside a baseline or a target, on a loopback server.
 3. Update that changes about 5% of the pieces: bytes fetched against the
    bytes of the changed pieces (the rest is reused from the installed files).
 4. The launcher's peak working set during the install.
+5. The download limit: what a run limited to 1, 4 and 16 MiB/s takes from
+   the server over 30 s of the 1 GiB game, and its busiest second.
 
 The games are generated and published once into $TW_BUILD/bench-data.
 Everything is served by nginx when it is installed (bench/nginx_server.py),
@@ -23,6 +25,7 @@ import os
 import re
 import resource
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -50,6 +53,10 @@ SMALL_BUILD_TARGET = 5.0      # seconds of assembly plus install, 10,001 files
 REUSE_BYTES_TARGET = 1.05     # update bytes / bytes of the changed pieces
 UP_TO_DATE_TARGET = 2.0
 MEMORY_TARGET = 12 * 2 * 16 * MIB + 64 * MIB
+LIMITS_MIB = (1, 4, 16)
+LIMIT_SECONDS = 30
+LIMIT_AIM = 0.05              # the mean within 5 % of the limit
+LIMIT_BURST_AIM = 2.0         # no second above twice the limit
 
 
 TRASH = DATA / "trash"
@@ -193,11 +200,23 @@ def run_timed(command, env=None, timeout=600, memory=None):
         return Timed(seconds, proc.returncode, out.read() + err.read(), watch, children_cpu() - cpu)
 
 
-def run_launcher(install_dir, url, timeout=600, watch_memory=False):
+def start_limited(install_dir, url, limit_mib):
+    """Starts the launcher with --max-rate and returns our own child; its
+    output is not kept."""
+    env = wine_env({"TW_INSTALL_DIR": winpath(install_dir), "TW_UPDATE_URL": url})
+    return subprocess.Popen(["wine", str(LAUNCHER), "--headless", "--max-rate", "%dM" % limit_mib], env=env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def run_launcher(install_dir, url, timeout=600, watch_memory=False, exe=LAUNCHER):
     install = winpath(install_dir)
     env = wine_env({"TW_INSTALL_DIR": install, "TW_UPDATE_URL": url})
     memory = ("tarnwick.exe", "TW_INSTALL_DIR=" + install) if watch_memory else None
-    return run_timed(["wine", str(LAUNCHER), "--headless"], env=env, timeout=timeout, memory=memory)
+    return run_timed(["wine", str(exe), "--headless"], env=env, timeout=timeout, memory=memory)
+
+
+def load_average():
+    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
 
 
 # ---------------------------------------------------------------- launcher log
@@ -224,19 +243,25 @@ def log_lines(install_dir):
 
 def print_timeline(install_dir):
     """Prints the launcher's phase changes with times from its first log line
-    and returns the seconds of each phase: download ([3] to the first [4]),
-    assembly (first [4], "installing", to the second, the install step) and
-    install (second [4] to [5])."""
+    and returns the seconds of each phase (phase_seconds)."""
     lines = log_lines(install_dir)
     if not lines:
         say("    (launcher.log is empty)")
         return {}
     t0 = lines[0][0]
-    marks = {}
     for t, text in lines:
         if (text.startswith(("[", "update to", "up to date", "updated to", "manifest", "reused ", "committed "))
                 or "failed" in text):
             say("    log +%7.3f s  %s" % (t - t0, text[:110]))
+    return phase_seconds(lines)
+
+
+def phase_seconds(lines):
+    """The seconds of each phase in the log lines of one run: download ([3]
+    to the first [4]), assembly (first [4], "installing", to the second, the
+    install step) and install (second [4] to [5])."""
+    marks = {}
+    for t, text in lines:
         for key, prefix in (("[3]", "[3]"), ("[4]", "[4]"), ("[5]", "[5]")):
             if text.startswith(prefix):
                 marks.setdefault(key, []).append(t)
@@ -526,11 +551,94 @@ def section_small(server, data, results):
     results["up_to_date"] = seconds
 
 
+def section_limit(data, results):
+    say("\n== 5. download limit: %d s of the 1 GiB game at %s MiB/s (a metered Python server)"
+        % (LIMIT_SECONDS, ", ".join(map(str, LIMITS_MIB))))
+    server = StaticServer({"big1": data["big-out1"]}, meter=True).start()
+    try:
+        for limit_mib in LIMITS_MIB:
+            install = DATA / "limit-install"
+            discard(install)
+            first = len(server.sent)
+            proc = start_limited(install, server.url("big1"), limit_mib)
+            start = None
+            deadline = time.monotonic() + 60
+            while proc.poll() is None:
+                sent = server.sent[first:]
+                if start is None and sent:
+                    start = sent[0][0]
+                    deadline = start + LIMIT_SECONDS
+                if time.monotonic() >= deadline:
+                    break
+                time.sleep(0.05)
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            sent = [(t, n) for t, n in server.sent[first:] if start is not None and t < start + LIMIT_SECONDS]
+            discard(install)
+            if not sent:
+                say("  limit %d MiB/s: no piece arrived" % limit_mib)
+                continue
+            limit = limit_mib * MIB
+            seconds = [0] * LIMIT_SECONDS
+            for t, n in sent:
+                seconds[min(int(t - start), LIMIT_SECONDS - 1)] += n
+            mean = sum(seconds) / LIMIT_SECONDS
+            busiest = max(seconds)
+            ok = abs(mean / limit - 1) <= LIMIT_AIM and busiest <= LIMIT_BURST_AIM * limit
+            results.setdefault("limits", []).append((limit_mib, mean, busiest, ok))
+            figure("limit %d MiB/s" % limit_mib,
+                   "%.2f MiB/s over %d s (%.1f %% of the limit), busiest second %.2f MiB (%.2fx), first second "
+                   "%.2f MiB" % (mean / MIB, LIMIT_SECONDS, 100 * mean / limit, busiest / MIB, busiest / limit,
+                                 seconds[0] / MIB),
+                   "aim within %d %%, no second over %.0fx %s" % (LIMIT_AIM * 100, LIMIT_BURST_AIM, verdict(ok)))
+    finally:
+        server.stop()
+
+
+def section_compare(server, data, old_exe, repeat, names):
+    """First installs by an earlier build's launcher and this tree's, run in
+    turns (old, new, then new, old, ...) so that the load of a shared machine
+    falls on both alike; the load average is printed beside every run."""
+    say("\n== 0. first installs, an earlier build beside this one (%d runs each, in turns)" % repeat)
+    say("  earlier build: %s" % old_exe)
+    games = (("mid", "264 MiB (2 files)", data["mid-out"]), ("big1", "1 GiB (6 files)", data["big-out1"]),
+             ("small", "10,001 files", data["small-out"]))
+    for site, label, out in games:
+        if site not in names:
+            continue
+        man = bench_data.manifest(out)
+        say("  -- %s" % label)
+        times = {"old": [], "new": []}
+        for i in range(repeat):
+            builds = [("old", old_exe), ("new", LAUNCHER)]
+            for name, exe in (builds if i % 2 == 0 else builds[::-1]):
+                install = DATA / ("compare-install-" + name)
+                discard(install)
+                load = load_average()
+                run = run_launcher(install, server.url(site), exe=exe)
+                wrong = check_installed(install, man) if run.code == 0 else ["(exit %s)" % run.code]
+                phases = phase_seconds(log_lines(install))
+                say("    %s %d: %6.2f s  cpu %5.1f s  %s  load %s%s" % (
+                    name, i + 1, run.seconds, run.cpu,
+                    " ".join("%s %.2f" % (k, phases[k]) for k in ("download", "assembly", "install") if k in phases),
+                    load, "" if not wrong else "  FAILED: %s" % wrong[0]))
+                if not wrong:
+                    times[name].append(run.seconds)
+                discard(install)
+        if times["old"] and times["new"]:
+            old, new = statistics.median(times["old"]), statistics.median(times["new"])
+            figure("median %s: earlier / this build" % label, "%.2f s / %.2f s = %.2fx" % (old, new, new / old))
+
+
 # ---------------------------------------------------------------- main
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--skip", default="", help="comma list of sections to skip: install,update,small")
+    parser.add_argument("--skip", default="", help="comma list of sections to skip: install,update,small,limit")
+    parser.add_argument("--old", help="an earlier build's tarnwick.exe to run beside this one's first installs")
+    parser.add_argument("--repeat", type=int, default=3, help="runs of each build in the comparison")
+    parser.add_argument("--games", default="mid,big1,small", help="games of the comparison: mid,big1,small")
     args = parser.parse_args()
     skip = set(filter(None, args.skip.split(",")))
 
@@ -555,7 +663,7 @@ def main():
     subprocess.run(["wineserver", "-p30"], env=wine_env(), check=False, **quiet)
     subprocess.run(["wine", "cmd", "/c", "exit"], env=wine_env(), check=False, timeout=120, **quiet)
 
-    sites = {"big1": data["big-out1"], "big2": data["big-out2"], "small": data["small-out"]}
+    sites = {"big1": data["big-out1"], "big2": data["big-out2"], "mid": data["mid-out"], "small": data["small-out"]}
     if nginx_available():
         server = NginxServer(sites, DATA / "nginx").start()
         kind = "nginx, sendfile, keep-alive"
@@ -565,6 +673,8 @@ def main():
     results = {}
     try:
         say("server: http://127.0.0.1:%d/ (%s; every run uses it)" % (server.port, kind))
+        if args.old:
+            section_compare(server, data, Path(args.old), args.repeat, args.games.split(","))
         installed = False
         if "install" not in skip:
             installed = section_install(server, data, results)
@@ -574,6 +684,8 @@ def main():
             section_update(server, data, results)
         if "install" not in skip:
             section_memory(results)
+        if "limit" not in skip:
+            section_limit(data, results)
     finally:
         server.stop()
         empty_trash()
@@ -605,6 +717,9 @@ def main():
     if "memory" in results:
         figure("peak memory during install", "%.0f MiB (<= %d MiB)  %s" % (
             results["memory"] / MIB, MEMORY_TARGET // MIB, verdict(results["memory"] <= MEMORY_TARGET)))
+    for limit_mib, mean, busiest, ok in results.get("limits", []):
+        figure("download limited to %d MiB/s" % limit_mib, "%.2f MiB/s, busiest second %.2fx  %s" % (
+            mean / MIB, busiest / (limit_mib * MIB), verdict(ok)))
     say("  (machine load: %s; total %.0f s)" % (" ".join(Path("/proc/loadavg").read_text().split()[:3]),
                                                 time.monotonic() - started))
     return 0

@@ -145,3 +145,31 @@ list(APPEND TW_PORTABLE_SOURCES
 list(APPEND TW_PORTABLE_TESTS
     tests/unit/test_release_order.cpp
 )
+
+# The studio's key records (keys.json) and what they prove: read by the
+# launcher and by the publisher.
+list(APPEND TW_PORTABLE_SOURCES
+    formats/key_records.cpp
+    formats/key_trust.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_key_records.cpp
+)
+list(APPEND TW_FUZZ_TARGETS
+    fuzz/fuzz_key_records.cpp
+)
+
+# The download limit (its sources and the shared budget) and the answers to
+# a proxy that asks for credentials.
+list(APPEND TW_PORTABLE_SOURCES
+    app/download_limit.cpp
+    net/download_budget.cpp
+    net/proxy_rules.cpp
+)
+list(APPEND TW_PORTABLE_TESTS
+    tests/unit/test_download_limit.cpp
+    tests/unit/test_proxy_rules.cpp
+)
+list(APPEND TW_FUZZ_TARGETS
+    fuzz/fuzz_network_settings.cpp
+)

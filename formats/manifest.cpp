@@ -47,7 +47,7 @@ bool is_or_below(const std::string& key, const std::string& folder)
 bool is_launcher_owned(const std::string& key)
 {
     return key == ".TWINSTALL.JSON" || key == ".TWINSTALL.JSON.PART" || key == "LAUNCHER.LOG" ||
-           key == ".TWLOCK" ||
+           key == ".TWLOCK" || key.rfind(".TWKEYS", 0) == 0 ||
            key.rfind(".TWMANIFEST.", 0) == 0 || is_or_below(key, ".TWUPDATE") ||
            is_or_below(key, "LAUNCHER");
 }

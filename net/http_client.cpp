@@ -4,6 +4,8 @@
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/test_hooks.h"
+#include "net/download_budget.h"
+#include "net/proxy_challenge.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +34,10 @@ public:
     explicit SlowBodyGuard(uint64_t window_ms) : window_ms_(window_ms), start_(GetTickCount64()) {}
 
     // False when the window that just closed brought too few bytes.
+    // Time the reader spent waiting for the download budget is the
+    // launcher's own doing, not the server's: it does not count.
+    void pause(uint64_t ms) { start_ += ms; }
+
     bool keeps_up(size_t got)
     {
         bytes_ += got;
@@ -219,12 +225,17 @@ struct HttpClient::Request {
     DWORD tls_error = 0;        // the last attempt failed in the TLS handshake
     bool transport = false;     // the last attempt failed in transport, not by an answer
     std::wstring location;      // the last redirect's target, as sent
+    Place place;                // the last hop tried, and the way it went
+    ProxyRoute route;
+    std::string proxy;          // the proxy of that hop; empty when it went straight
+    ProxyLogon logon;           // what that hop's proxy asked for and got
 
     // A WinHTTP call failed: remembers its error.
     Attempt failed_call()
     {
         const DWORD error = GetLastError();
         why = winhttp_error_text(error, secure_flags);
+        if (!proxy.empty()) why += " (through the proxy " + proxy + ")";
         tls_error = is_tls_failure(error) ? error : 0;
         transport = true;
         return Attempt::Failed;
@@ -254,17 +265,22 @@ bool HttpClient::open(const std::wstring& url)
     port_ = parts.nPort;
     secure_ = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    std::wstring agent = user_agent();
-    session_.reset(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session_)
-        session_.reset(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                   WINHTTP_NO_PROXY_BYPASS, 0));
-    if (session_) WinHttpSetTimeouts(session_.get(), 10000, 10000, 20000, 60000);
+    static const int timeouts[4] = {10000, 10000, 20000, 60000};
+    sessions_.open(user_agent(), timeouts);
+    ProxyRoute route;
+    open_ = sessions_.session_for(url, secure_, host_, port_, route) != nullptr;
+    const std::string proxy = route.proxy_for(secure_);
+    if (open_ && !proxy.empty())
+        log_line("requests to %s go through the proxy %s (%s)", to_utf8(host_).c_str(), proxy.c_str(),
+                 route.source.c_str());
     return is_open();
 }
 
-void HttpClient::close() { session_.reset(); }
+void HttpClient::close()
+{
+    sessions_.close();
+    open_ = false;
+}
 
 // Some WinHTTP builds report a refused certificate only as a failed TLS
 // channel. To tell the player's support which it was, the handshake is tried
@@ -272,17 +288,16 @@ void HttpClient::close() { session_.reset(); }
 // certificate was the reason. The party on the other end failed to prove who
 // it is, so the probe tells it nothing the real request would: a session of
 // its own (no cookies, no user agent), the bare path "/", no credentials, no
-// redirects, and the answer is never received.
-bool HttpClient::certificate_was_refused() const
+// redirects, and the answer is never received. It goes the way the failed
+// hop went, to that hop's host and through its proxy; a proxy that wanted
+// credentials for the hop gets no probe at all, as the probe has none to give.
+bool HttpClient::certificate_was_refused(const Request& r) const
 {
-    WinHttpHandle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session)
-        session.reset(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                  WINHTTP_NO_PROXY_BYPASS, 0));
+    if (r.logon.offered) return false;
+    WinHttpHandle session = ProxySessions::bare_session(r.route);
     if (!session) return false;
     WinHttpSetTimeouts(session.get(), 10000, 10000, 10000, 10000);
-    WinHttpHandle connection(WinHttpConnect(session.get(), host_.c_str(), port_, 0));
+    WinHttpHandle connection(WinHttpConnect(session.get(), r.place.host.c_str(), r.place.port, 0));
     if (!connection) return false;
     WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
                                              WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
@@ -298,7 +313,7 @@ bool HttpClient::certificate_was_refused() const
 }
 
 // Follows the redirects of one attempt hop by hop.
-HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body) const
+HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body)
 {
     r.transport = false;
     Place place{host_, port_, secure_, r.path};
@@ -321,10 +336,51 @@ HttpClient::Attempt HttpClient::attempt(Request& r, std::string& body) const
     }
 }
 
-HttpClient::Attempt HttpClient::attempt_at(const Place& place, Request& r, std::string& body, Place& next) const
+namespace {
+
+std::wstring url_of(const HttpClient::Place& place)
+{
+    return (place.secure ? L"https://" : L"http://") + place.host + L":" + std::to_wstring(place.port) + place.path;
+}
+
+DWORD status_code(HINTERNET request)
+{
+    DWORD code = 0;
+    DWORD size = sizeof code;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                        &code, &size, WINHTTP_NO_HEADER_INDEX);
+    return code;
+}
+
+}  // namespace
+
+// Sends the request and receives the answer's head, answering its proxy
+// for as long as the proxy asks and there is something left to answer with.
+HttpClient::Attempt HttpClient::exchange(HINTERNET request, Request& r)
+{
+    for (;;) {
+        if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                reinterpret_cast<DWORD_PTR>(&r.secure_flags)) ||
+            !WinHttpReceiveResponse(request, nullptr))
+            return r.failed_call();
+        const DWORD code = status_code(request);
+        // A 401 right after the proxy was answered is the proxy's: some
+        // refuse wrong credentials so. The update server asks for none.
+        const bool proxy_asks = !r.proxy.empty() && (code == 407 || (code == 401 && r.logon.tried));
+        if (!proxy_asks) return Attempt::Ok;
+        if (!answer_proxy_challenge(request, r.proxy, r.logon, r.why)) return Attempt::ProxyRefused;
+    }
+}
+
+HttpClient::Attempt HttpClient::attempt_at(const Place& place, Request& r, std::string& body, Place& next)
 {
     body.clear();
-    WinHttpHandle connection(WinHttpConnect(session_.get(), place.host.c_str(), place.port, 0));
+    r.place = place;
+    r.logon = ProxyLogon{};
+    HINTERNET session = sessions_.session_for(url_of(place), place.secure, place.host, place.port, r.route);
+    r.proxy = r.route.proxy_for(place.secure);
+    if (!session) return r.failed_call();
+    WinHttpHandle connection(WinHttpConnect(session, place.host.c_str(), place.port, 0));
     if (!connection) return r.failed_call();
     WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"GET", place.path.c_str(), nullptr,
                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -332,21 +388,22 @@ HttpClient::Attempt HttpClient::attempt_at(const Place& place, Request& r, std::
     if (!request) return r.failed_call();
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+    // WinHTTP's default sends the user's logon to any host it takes for the
+    // intranet, a redirect target included. The update server never gets it;
+    // a proxy gets it only when it asks (exchange).
+    DWORD never_log_on = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &never_log_on, sizeof never_log_on);
     // A server that sends nothing at all fails within the same window as one
     // that trickles.
     DWORD receive_ms = static_cast<DWORD>(std::min<uint64_t>(slow_body_window_ms(), SLOW_BODY_WINDOW_MS));
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof receive_ms);
     if (place.secure)
         WinHttpSetStatusCallback(request.get(), note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            reinterpret_cast<DWORD_PTR>(&r.secure_flags)) ||
-        !WinHttpReceiveResponse(request.get(), nullptr))
-        return r.failed_call();
+    const Attempt exchanged = exchange(request.get(), r);
+    if (exchanged == Attempt::ProxyRefused && r.status) *r.status = 407;
+    if (exchanged != Attempt::Ok) return exchanged;
 
-    DWORD code = 0;
-    DWORD size = sizeof code;
-    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
+    const DWORD code = status_code(request.get());
     if (is_redirect(code)) {
         r.location = location_header(request.get());
         if (resolve_location(place, r.location, next)) return Attempt::Redirected;
@@ -387,10 +444,17 @@ HttpClient::Attempt HttpClient::read_body(HINTERNET request, Request& r, std::st
         if (!WinHttpQueryDataAvailable(request, &available)) return r.failed_call();
         if (available == 0) break;   // the server ended the response
         step = std::min<size_t>(step, available);
+        if (budget_) {
+            step = budget_->slice(step);
+            const int64_t waited_ms = budget_->take(step, r.stop_flag);
+            if (waited_ms < 0) return Attempt::Failed;   // a stop while waiting
+            pace.pause(static_cast<uint64_t>(waited_ms));
+        }
         body.resize(old_size + step);
         DWORD got = 0;
-        if (!WinHttpReadData(request, body.data() + old_size, static_cast<DWORD>(step), &got))
-            return r.failed_call();
+        const bool read = WinHttpReadData(request, body.data() + old_size, static_cast<DWORD>(step), &got);
+        if (budget_) budget_->give_back(step - (read ? got : 0));
+        if (!read) return r.failed_call();
         body.resize(old_size + got);
         if (got == 0) break;   // the server ended the response
         if (body.size() > r.max_body) return too_large();
@@ -422,20 +486,26 @@ bool HttpClient::get(const std::string& path, std::string& body, const std::func
     for (;;) {
         if (stop_requested(stop_flag)) return false;
         ++attempts;
-        Attempt result = attempt(request, body);
+        Attempt result;
+        {
+            DownloadBudget::Connection place(budget_, stop_flag);
+            if (!place.entered()) return false;   // a stop while waiting for a place
+            result = attempt(request, body);
+        }
         if (result == Attempt::Ok) return true;
         if (stop_requested(stop_flag)) return false;   // a stop is no failure to explain
         // A bound passed is no accident that a retry would mend; a 404 is
         // final for the caller that asks for the status.
         bool final = result == Attempt::TooLarge || result == Attempt::BadRedirect ||
-                     (result == Attempt::NotFound && status);
+                     result == Attempt::ProxyRefused || (result == Attempt::NotFound && status);
         if (!final) Sleep(RETRY_STEP_MS * static_cast<DWORD>(attempts));
         if (final || attempts >= MAX_ATTEMPTS) {
-            if (request.tls_error && !request.secure_flags && certificate_was_refused())
+            if (request.tls_error && !request.secure_flags && certificate_was_refused(request))
                 request.why += ": the server's certificate is not one this system trusts";
             log_line("request %s failed after %d attempt%s: %s", path.c_str(), attempts,
                      attempts == 1 ? "" : "s", request.why.c_str());
-            if (trouble) *trouble = HttpTrouble{request.transport, request.why};
+            if (trouble)
+                *trouble = HttpTrouble{request.transport, request.why, result == Attempt::ProxyRefused};
             return false;
         }
     }

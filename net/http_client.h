@@ -1,8 +1,9 @@
 #pragma once
-// One WinHTTP session on the update server's base URL. `get` fetches a path
-// below it into memory, trying up to three times. After `open` nothing of the
-// client is written, so `get` may run on many threads at once: each attempt
-// uses a connection and a request handle of its own.
+// A client of the update server's base URL. `get` fetches a path below it
+// into memory, trying up to three times. After `open` the client changes
+// only the routes and sessions it keeps per host, under their lock, so `get`
+// may run on many threads at once: each attempt uses a connection and a
+// request handle of its own.
 //
 // Redirects are followed by the client itself, not by WinHTTP, so that each
 // hop can be checked: up to MAX_REDIRECTS of them, to any host, but never from
@@ -10,7 +11,13 @@
 // SLOW_BODY_BYTES_PER_SECOND, averaged over a window of a minute, ends its
 // attempt as a transport failure: a server that trickles a few bytes a minute
 // cannot hold a run for ever.
+//
+// Requests go the way the system's proxy settings say (net/proxy_sessions.h);
+// a proxy that asks for credentials is answered as net/proxy_challenge.h
+// says, and the server itself never gets the user's logon. Bodies are read
+// within the run's download budget when one is set.
 #include "base/win_handles.h"
+#include "net/proxy_sessions.h"
 
 #include <atomic>
 #include <cstddef>
@@ -29,7 +36,10 @@ constexpr uint64_t SLOW_BODY_WINDOW_MS = 60000;
 struct HttpTrouble {
     bool transport = false;
     std::string why;
+    bool proxy_refused = false;   // a proxy asked for credentials the launcher could not give
 };
+
+class DownloadBudget;
 
 class HttpClient {
 public:
@@ -58,23 +68,30 @@ public:
 
     void close();
 
+    // Bodies are read within `budget` from now on (null: no limit). Set
+    // before the threads that use the client start.
+    void set_download_budget(DownloadBudget* budget) { budget_ = budget; }
+
     struct Place;   // where one hop of a request goes
 
-    bool is_open() const { return static_cast<bool>(session_); }
+    bool is_open() const { return open_; }
     const std::wstring& host() const { return host_; }
     const std::wstring& base_path() const { return base_path_; }
     unsigned short port() const { return port_; }
     bool secure() const { return secure_; }
 
 private:
-    enum class Attempt { Ok, Failed, NotFound, TooLarge, Redirected, BadRedirect };
+    enum class Attempt { Ok, Failed, NotFound, TooLarge, Redirected, BadRedirect, ProxyRefused };
     struct Request;
-    Attempt attempt(Request& request, std::string& body) const;
-    Attempt attempt_at(const Place& place, Request& request, std::string& body, Place& next) const;
+    Attempt attempt(Request& request, std::string& body);
+    Attempt attempt_at(const Place& place, Request& request, std::string& body, Place& next);
+    Attempt exchange(HINTERNET handle, Request& request);
     Attempt read_body(HINTERNET handle, Request& request, std::string& body) const;
-    bool certificate_was_refused() const;
+    bool certificate_was_refused(const Request& request) const;
 
-    WinHttpHandle session_;
+    ProxySessions sessions_;
+    DownloadBudget* budget_ = nullptr;
+    bool open_ = false;
     std::wstring host_;
     std::wstring base_path_;
     unsigned short port_ = 0;

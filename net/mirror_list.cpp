@@ -33,6 +33,8 @@ void MirrorList::close()
 {
     for (auto& mirror : mirrors_) mirror->client.close();
     mirrors_.clear();
+    std::lock_guard<std::mutex> lock(refusal_mutex_);
+    proxy_refusal_.clear();
 }
 
 std::vector<size_t> MirrorList::order() const
@@ -46,8 +48,23 @@ std::vector<size_t> MirrorList::order() const
     return out;
 }
 
+void MirrorList::set_download_budget(DownloadBudget* budget)
+{
+    for (auto& mirror : mirrors_) mirror->client.set_download_budget(budget);
+}
+
+std::string MirrorList::proxy_refusal() const
+{
+    std::lock_guard<std::mutex> lock(refusal_mutex_);
+    return proxy_refusal_;
+}
+
 void MirrorList::note_trouble(size_t i, const std::string& what, const HttpTrouble& trouble)
 {
+    if (trouble.proxy_refused) {
+        std::lock_guard<std::mutex> lock(refusal_mutex_);
+        if (proxy_refusal_.empty()) proxy_refusal_ = trouble.why;
+    }
     Mirror& mirror = *mirrors_[i];
     const bool skip = trouble.transport &&
                       mirror.transport_failures.fetch_add(1) + 1 >= MIRROR_TRANSPORT_FAILURES_TO_SKIP;

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,13 @@ public:
     // and skips it after its second transport failure.
     void note_trouble(size_t i, const std::string& what, const HttpTrouble& trouble);
 
+    // Every mirror's bodies are read within `budget` (null: no limit).
+    void set_download_budget(DownloadBudget* budget);
+
+    // The first refusal of a proxy that asked for credentials, as the player
+    // should read it; empty when none refused.
+    std::string proxy_refusal() const;
+
 private:
     struct Mirror {
         HttpClient client;
@@ -52,4 +60,6 @@ private:
     };
     std::vector<std::unique_ptr<Mirror>> mirrors_;
     std::atomic<size_t> in_use_{0};
+    mutable std::mutex refusal_mutex_;
+    std::string proxy_refusal_;
 };

@@ -10,6 +10,7 @@ namespace {
 constexpr double kTurn = 7.2;      // seconds per picture, fade included
 constexpr double kStand = 6.0;     // seconds before the fade starts
 constexpr double kFade = 1.2;
+constexpr double kVideoFade = 0.4;
 
 // x / 255 rounded, for 0 <= x <= 255 * 255 (exact in that range).
 inline uint32_t div255(uint32_t x)
@@ -35,6 +36,14 @@ PictureCycle picture_cycle(double seconds, int n, bool has_decoder)
     if (!has_decoder && phase > kStand)
         cycle.alpha = static_cast<int>(std::clamp((phase - kStand) / kFade, 0.0, 1.0) * 255.0);
     return cycle;
+}
+
+int video_fade_alpha(double seconds_since_first_frame)
+{
+    // Not a number counts as the fade done: the video is never hidden.
+    if (!(seconds_since_first_frame < kVideoFade))
+        return 255;
+    return static_cast<int>(std::clamp(seconds_since_first_frame / kVideoFade, 0.0, 1.0) * 255.0);
 }
 
 void blend_constant_alpha(PixelBuffer& dst, const PixelBuffer& src, int alpha)

@@ -17,3 +17,7 @@ PictureCycle picture_cycle(double seconds, int n, bool has_decoder);
 // becomes (src x alpha + dst x (255 - alpha)) / 255, rounded. Only the area
 // both buffers share is touched.
 void blend_constant_alpha(PixelBuffer& dst, const PixelBuffer& src, int alpha);
+
+// The video's fade-in over the poster: the constant alpha (0..255) of the
+// video some seconds after its first frame showed; 255 from 0.4 s on.
+int video_fade_alpha(double seconds_since_first_frame);

@@ -1,8 +1,11 @@
 #include "splash/splash_assets.h"
 
+#include "base/log.h"
 #include "base/paths.h"
+#include "base/splash_hooks.h"
 #include "base/whole_file.h"
 #include "splash/frame_scaler.h"
+#include "splash/com_apartment.h"
 #include "splash/frame_source.h"
 #include "splash/gdiplus_api.h"
 #include "splash/video_decoder.h"
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -21,8 +25,6 @@ namespace fs = std::filesystem;
 using namespace Gdiplus;
 
 namespace {
-
-constexpr uint32_t DARK_FILL = 0xFF05070A;
 
 struct EmbeddedAsset {
     const wchar_t* resource;
@@ -120,16 +122,28 @@ std::unique_ptr<DibSection> make_picture(int W, int H)
     return picture;
 }
 
+// The poster is the video's first frame and shows until the video fades in
+// over it, so it is scaled as the video's frames are (scale_frame_cover):
+// the fade then starts from the same picture, and the first frame of the
+// window does not wait for GDI+'s much slower filter.
 std::unique_ptr<DibSection> make_poster(const std::wstring& path, int W, int H)
 {
     std::unique_ptr<Bitmap> image = load_bitmap(path);
     if (!image) return nullptr;
     std::unique_ptr<DibSection> poster = make_picture(W, H);
     if (!poster) return nullptr;
-    Graphics g(poster->dc());
-    g.SetInterpolationMode(InterpolationModeHighQualityBilinear);
-    g.SetPixelOffsetMode(PixelOffsetModeHalf);
-    draw_cover(g, *image, W, H);
+    const int w = static_cast<int>(image->GetWidth()), h = static_cast<int>(image->GetHeight());
+    Rect all(0, 0, w, h);
+    BitmapData data{};
+    if (image->LockBits(&all, ImageLockModeRead, PixelFormat32bppRGB, &data) != Ok) return nullptr;
+    std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(pixels.data() + static_cast<size_t>(y) * w,
+                    static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride,
+                    static_cast<size_t>(w) * 4);
+    image->UnlockBits(&data);
+    PixelBuffer view = poster->view();
+    scale_frame_cover(pixels.data(), w, h, view, nullptr);
     return poster;
 }
 
@@ -204,7 +218,7 @@ std::unique_ptr<DibSection> make_dark_fill(int W, int H, Image* title, const Tit
 {
     std::unique_ptr<DibSection> picture = make_picture(W, H);
     if (!picture) return nullptr;
-    std::fill(picture->pixels(), picture->pixels() + static_cast<size_t>(W) * H, DARK_FILL);
+    std::fill(picture->pixels(), picture->pixels() + static_cast<size_t>(W) * H, SPLASH_DARK_FILL);
     if (title) {
         Graphics g(picture->dc());
         g.SetPixelOffsetMode(PixelOffsetModeHalf);
@@ -223,12 +237,48 @@ std::unique_ptr<VideoDecoder> open_background_video(const std::wstring& path)
     return decoder;
 }
 
+// The background video as a frame source opens it: on the decode thread,
+// while the splash already shows its poster.
+class BackgroundVideo final : public FrameProducer {
+public:
+    explicit BackgroundVideo(std::wstring path) : path_(std::move(path)) {}
+
+    bool open() override
+    {
+        const ULONGLONG started = GetTickCount64();
+        if (!test_video_may_open()) return false;
+        std::unique_ptr<VideoDecoder> decoder = open_background_video(path_);
+        if (!decoder) {
+            log_line("splash: the background video did not open -- no video");
+            return false;
+        }
+        opened_ = make_frame_producer(std::move(*decoder));
+        log_line("splash: the background video opened in %llu ms", GetTickCount64() - started);
+        return true;
+    }
+    bool has_reader() const override { return opened_ && opened_->has_reader(); }
+    int64_t frame_count() const override { return opened_ ? opened_->frame_count() : 0; }
+    double frame_rate() const override { return opened_ ? opened_->frame_rate() : 0; }
+    int width() const override { return opened_ ? opened_->width() : 0; }
+    int height() const override { return opened_ ? opened_->height() : 0; }
+    bool decode_frame(int64_t f, std::vector<uint8_t>& pixels) override
+    {
+        return opened_ && opened_->decode_frame(f, pixels);
+    }
+
+private:
+    std::wstring path_;
+    std::unique_ptr<FrameProducer> opened_;
+};
+
 // Everything made for one window size. The video, its last frame and the
 // scaling workers do not depend on the size and stay.
 void release_window_pictures(SplashRenderer& r)
 {
     r.pictures.clear();
     r.poster.reset();
+    r.poster_on_its_way = {};   // waits for a poster still being made
+    r.poster_since = -1;
     r.title_overlay.reset();
     r.credit_overlay.reset();
     r.credit_y = 0;
@@ -236,11 +286,13 @@ void release_window_pictures(SplashRenderer& r)
     r.title_x = r.title_y = r.title_w = r.title_h = 0;
 }
 
-// Pictures, layout and back buffer for a W x H window. open_video: open the
-// background video too (first load); a resize keeps whatever video the
-// renderer already has, so a video that failed to open is not tried again.
-bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, int H, bool open_video)
+// Pictures, layout and back buffer for a W x H window. A first load opens the
+// background video (now, or later on its frame source's thread); a resize
+// keeps whatever video the renderer already has, so a video that failed to
+// open is not tried again.
+bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, int H, VideoOpening opening)
 {
+    r.folder = folder;
     r.width = W;
     r.height = H;
     if (W < 1 || H < 1) return false;
@@ -262,11 +314,14 @@ bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, 
     r.bar_w = bar.w;
     r.bar_h = bar.h;
 
-    if (video_file && open_video) r.decoder = open_background_video(video_path);
-    const bool video = r.decoder || r.frame_source;
+    if (video_file && opening == VideoOpening::now) r.decoder = open_background_video(video_path);
+    if (video_file && opening == VideoOpening::on_its_thread) r.video_path = video_path;
+    const bool video = renderer_has_video(r);
     if (video) {
         stills.clear();
-        r.poster = make_poster(join_path(folder, L"poster.jpg"), W, H);
+        // The window's first frame does not wait for the poster either: with
+        // the video still to open, it comes from start_video_workers.
+        if (opening != VideoOpening::on_its_thread) r.poster = make_poster(join_path(folder, L"poster.jpg"), W, H);
         if (title) make_title_overlay(r, *title, box);
     }
     for (const std::wstring& path : stills)
@@ -345,10 +400,10 @@ bool media_foundation_ready()
     return ready;
 }
 
-bool load_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W, int H)
+bool load_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W, int H, VideoOpening opening)
 {
     release_splash_assets(r);
-    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, true);
+    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, opening);
     if (!ok) release_splash_assets(r);
     return ok;
 }
@@ -356,9 +411,45 @@ bool load_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W,
 bool resize_splash_assets(SplashRenderer& r, const std::string& assets_dir, int W, int H)
 {
     release_window_pictures(r);
-    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, false);
+    bool ok = make_window_pictures(r, to_utf16(assets_dir), W, H, VideoOpening::keep);
     if (!ok) release_splash_assets(r);
     return ok;
+}
+
+bool background_video_failed(const SplashRenderer& r)
+{
+    return r.frame_source && r.frame_source->state() == VideoFrameSource::State::failed;
+}
+
+bool drop_background_video(SplashRenderer& r)
+{
+    r.frame_source.reset();
+    r.video_path.clear();
+    const std::wstring folder = r.folder;
+    release_window_pictures(r);
+    bool ok = make_window_pictures(r, folder, r.width, r.height, VideoOpening::keep);
+    if (!ok) release_splash_assets(r);
+    return ok;
+}
+
+void start_poster(SplashRenderer& r)
+{
+    if (r.poster || r.poster_on_its_way.valid() || r.folder.empty()) return;
+    const std::wstring path = join_path(r.folder, L"poster.jpg");
+    const int W = r.width, H = r.height;
+    try {
+        r.poster_on_its_way = std::async(std::launch::async, [path, W, H] {
+            ComApartment apartment;   // GDI+ decodes through COM
+            return make_poster(path, W, H);
+        });
+    } catch (const std::system_error&) {
+        // No thread: the dark fill stays until the video shows.
+    }
+}
+
+std::unique_ptr<FrameProducer> background_video_producer(const std::wstring& path)
+{
+    return std::make_unique<BackgroundVideo>(path);
 }
 
 void release_splash_assets(SplashRenderer& r)
@@ -366,10 +457,12 @@ void release_splash_assets(SplashRenderer& r)
     // The frame source joins its decode thread before the decoder goes.
     r.frame_source.reset();
     r.decoder.reset();
+    r.video_path.clear();
     r.scale_pool.reset();
     release_window_pictures(r);
     r.frame_pixels.clear();
     r.frame_width = 0;
     r.frame_height = 0;
     r.shown_frame = -1;
+    r.video_since = -1;
 }

@@ -3,6 +3,7 @@
 // the user's temporary folder (prepare_splash_assets), and
 // load_splash_assets turns a folder's files into the renderer's window-size
 // pictures and layout. GDI+ must be running on the calling thread.
+#include "splash/frame_source.h"
 #include "splash/splash_renderer.h"
 
 #include <string>
@@ -16,10 +17,16 @@ std::wstring prepare_splash_assets();
 // temp \ "tarnwick-cache"; empty when the temporary folder is unknown.
 std::wstring splash_cache_folder();
 
+// When the background video is opened: now (a screenshot draws its frame at
+// once), on the thread of the frame source that start_video_workers makes
+// (the window shows the poster meanwhile), or not again (keep what the
+// renderer has).
+enum class VideoOpening { now, on_its_thread, keep };
+
 // Fills the renderer for a width x height window. False when no background
 // or no back buffer could be made; the renderer is then released.
-bool load_splash_assets(SplashRenderer& renderer, const std::string& assets_dir, int width,
-                        int height);
+bool load_splash_assets(SplashRenderer& renderer, const std::string& assets_dir, int width, int height,
+                        VideoOpening opening = VideoOpening::now);
 
 // Rebuilds what depends on the window size (pictures, poster, credit line,
 // back buffer, layout) at W x H, keeping the open video, its frame source,
@@ -27,6 +34,21 @@ bool load_splash_assets(SplashRenderer& renderer, const std::string& assets_dir,
 // resized does not reopen the video or restart threads on every frame. On
 // failure the renderer is released like a failed load.
 bool resize_splash_assets(SplashRenderer& renderer, const std::string& assets_dir, int width, int height);
+
+// True when the frame source found that the background video does not open.
+bool background_video_failed(const SplashRenderer& renderer);
+
+// Goes on without the video that did not open: the still pictures or the
+// dark fill, as if there had been none. False (the renderer released) when
+// they cannot be made.
+bool drop_background_video(SplashRenderer& renderer);
+
+// Starts making the poster (the video's first frame, covering the window) on
+// a thread of its own, unless the renderer has one or one is on its way.
+void start_poster(SplashRenderer& renderer);
+
+// A frame producer that opens the video at path on the decode thread.
+std::unique_ptr<FrameProducer> background_video_producer(const std::wstring& path);
 
 // Frees every picture, context, bitmap, the decoder, its frame source and the
 // scaling pool; shown_frame becomes -1 and frame_pixels empty.

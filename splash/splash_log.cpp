@@ -34,6 +34,13 @@ void SplashLog::open()
     file_.reset(_wfopen(join_path(folder, L"splash.log").c_str(), L"w"));
 }
 
+void SplashLog::note(double seconds, const char* event)
+{
+    if (!file_) return;
+    std::fprintf(file_.get(), "%6.2fs %s\n", seconds, event);
+    std::fflush(file_.get());
+}
+
 void SplashLog::frame(const SplashLoop& loop, double seconds, double interval, HWND foreground)
 {
     if (!file_) return;

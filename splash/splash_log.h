@@ -3,7 +3,8 @@
 // window changes, a state line every half second (frames, bar, host, splash
 // rectangle, z-order, foreground), for diagnosing a splash that hid behind
 // something or never went away, and a line for every frame that came more
-// than 50 ms after the one before (a visible stall).
+// than 50 ms after the one before (a visible stall). Two events of the start
+// have a line too: the first frame presented and the video's first frame.
 #include "splash/splash_loop.h"
 
 #include <cstdio>
@@ -16,6 +17,8 @@ public:
     // After each presented frame; interval: seconds since the frame before,
     // foreground: the foreground window this frame.
     void frame(const SplashLoop& loop, double seconds, double interval, HWND foreground);
+    // "<seconds>s <event>", written at once.
+    void note(double seconds, const char* event);
 
 private:
     struct Closer {

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 // The class of the splash window, and of the game's own loading window.
 inline constexpr wchar_t SPLASH_WINDOW_CLASS[] = L"tarnwickSplash";
@@ -20,6 +21,9 @@ struct SplashLoop {
 
     int64_t frames = 0;               // frames presented
     float displayed_progress = 0;
+
+    std::wstring window_text;         // the window's text as last set
+    int64_t window_text_set_ns = 0;   // when (splash clock); 0: never
 
     HWND host = nullptr;              // the host window as last found
     HWND last_foreground = nullptr;   // z-order: the foreground at the previous frame

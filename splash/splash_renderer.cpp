@@ -7,9 +7,12 @@
 #include "splash/frame_source.h"
 #include "splash/gdiplus_api.h"
 #include "splash/pixel_font.h"
+#include "splash/splash_assets.h"
 #include "splash/splash_fonts.h"
 #include "splash/video_decoder.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +42,7 @@ int64_t wanted_video_frame(const SplashRenderer& r, double seconds, int64_t vide
         if (video_frame >= 0) return video_frame;
         return static_cast<int64_t>(seconds * r.frame_source->fps());
     }
-    if (r.decoder->frame_count < 1) return 0;
+    if (!r.decoder || r.decoder->frame_count < 1) return 0;
     return static_cast<int64_t>(seconds * r.decoder->frames_per_second()) % r.decoder->frame_count;
 }
 
@@ -48,10 +51,11 @@ void fetch_video_frame(SplashRenderer& r, int64_t n)
     if (n == r.shown_frame) return;
     bool fresh = false;
     if (r.frame_source) {
-        fresh = r.frame_source->fetch_frame(n, r.frame_pixels);
+        int w = 0, h = 0;
+        fresh = r.frame_source->fetch_frame(n, r.frame_pixels, w, h);
         if (fresh) {
-            r.frame_width = r.frame_source->width();
-            r.frame_height = r.frame_source->height();
+            r.frame_width = w;
+            r.frame_height = h;
         }
     } else if (r.decoder) {
         fresh = read_frame(*r.decoder, n, r.frame_pixels);
@@ -63,6 +67,39 @@ void fetch_video_frame(SplashRenderer& r, int64_t n)
     if (fresh) r.shown_frame = n;
 }
 
+// A poster made on its own thread, once it is there (and of this size).
+void take_finished_poster(SplashRenderer& r, double seconds)
+{
+    if (r.poster || !r.poster_on_its_way.valid() ||
+        r.poster_on_its_way.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    std::unique_ptr<DibSection> poster = r.poster_on_its_way.get();
+    if (poster && poster->width() == r.width && poster->height() == r.height) {
+        r.poster = std::move(poster);
+        r.poster_since = seconds;
+    }
+}
+
+// Until the video shows: the poster, fading in over the dark fill when it
+// was made after the window's first frame.
+void draw_waiting_background(SplashRenderer& r, double seconds)
+{
+    DibSection& back = *r.back_buffer;
+    take_finished_poster(r, seconds);
+    const int alpha = r.poster_since >= 0 ? video_fade_alpha(seconds - r.poster_since) : 255;
+    if (!r.poster || alpha < 255)
+        std::fill(back.pixels(), back.pixels() + static_cast<size_t>(back.width()) * back.height(),
+                  SPLASH_DARK_FILL);
+    if (!r.poster) return;
+    if (alpha < 255) {
+        PixelBuffer view = back.view();
+        PixelBuffer poster = r.poster->view();
+        blend_constant_alpha(view, poster, alpha);
+    } else {
+        copy_picture(*r.poster, back);
+    }
+}
+
 void draw_video_background(SplashRenderer& r, double seconds, int64_t video_frame)
 {
     DibSection& back = *r.back_buffer;
@@ -71,14 +108,23 @@ void draw_video_background(SplashRenderer& r, double seconds, int64_t video_fram
     bool have_frame = r.shown_frame >= 0 && !r.frame_pixels.empty() && r.frame_pixels.size() >= frame_bytes &&
                       r.frame_width > 0 && r.frame_height > 0;
     GdiFlush();
-    if (!have_frame) {
-        if (r.poster)
-            copy_picture(*r.poster, back);
+    if (have_frame && r.video_since < 0) r.video_since = seconds;
+    // A frame source's video fades in over the poster; a screenshot (only a
+    // decoder) shows the frame of its time as it is.
+    const int alpha = have_frame && r.frame_source ? video_fade_alpha(seconds - r.video_since) : 255;
+    if (!have_frame || alpha < 255) draw_waiting_background(r, seconds);
+    if (have_frame && r.frame_width == back.width() && r.frame_height == back.height()) {
+        // The frame source made the frame at the window's size: a copy.
+        PixelBuffer frame{reinterpret_cast<uint32_t*>(r.frame_pixels.data()), r.frame_width, r.frame_height,
+                          r.frame_width};
+        PixelBuffer view = back.view();
+        if (alpha < 255)
+            blend_constant_alpha(view, frame, alpha);
         else
-            PatBlt(back.dc(), 0, 0, back.width(), back.height(), BLACKNESS);
-    } else if (r.frame_width == back.width() && r.frame_height == back.height()) {
-        std::memcpy(back.pixels(), r.frame_pixels.data(), frame_bytes);
-    } else {
+            std::memcpy(back.pixels(), r.frame_pixels.data(), frame_bytes);
+    } else if (have_frame) {
+        // A frame of another size (the decoder's own, or one made before the
+        // window changed size) is scaled here.
         PixelBuffer view = back.view();
         scale_frame_cover(reinterpret_cast<const uint32_t*>(r.frame_pixels.data()), r.frame_width,
                           r.frame_height, view, r.scale_pool.get());
@@ -92,7 +138,7 @@ void draw_video_background(SplashRenderer& r, double seconds, int64_t video_fram
 
 void draw_background(SplashRenderer& r, double seconds, int64_t video_frame)
 {
-    bool video = r.decoder || r.frame_source;
+    bool video = renderer_has_video(r);
     int n = static_cast<int>(r.pictures.size());
     PictureCycle cycle = picture_cycle(seconds, n, static_cast<bool>(r.decoder));
     if (!video) {
@@ -307,18 +353,29 @@ BarStyle splash_bar_style()
 
 void start_video_workers(SplashRenderer& r)
 {
-    if (r.decoder) {
-        r.frame_source.reset();
-        r.frame_source = std::make_unique<VideoFrameSource>(
-            make_frame_producer(std::move(*r.decoder)),
-            [] {
-                SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
-                // Left when the decode thread ends, after its last call into the reader.
-                thread_local ComApartment apartment;
-            });
-        r.decoder.reset();
-    }
     if (!r.scale_pool) r.scale_pool = std::make_unique<ScalePool>(default_scale_threads());
+    std::unique_ptr<FrameProducer> producer;
+    if (r.decoder) {
+        producer = make_frame_producer(std::move(*r.decoder));
+        r.decoder.reset();
+    } else if (!r.video_path.empty() && !r.frame_source) {
+        producer = background_video_producer(r.video_path);
+    }
+    if (!r.video_path.empty()) start_poster(r);
+    if (producer) {
+        r.frame_source.reset();
+        r.frame_source = std::make_unique<VideoFrameSource>(std::move(producer), [] {
+            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+            // Left when the decode thread ends, after its last call into the reader.
+            thread_local ComApartment apartment;
+        });
+    }
+    if (r.frame_source) r.frame_source->cover(r.width, r.height);
+}
+
+bool renderer_has_video(const SplashRenderer& r)
+{
+    return r.decoder || r.frame_source || !r.video_path.empty();
 }
 
 void render_splash_frame(SplashRenderer& r, double seconds, float progress, int64_t video_frame,

@@ -7,6 +7,7 @@
 #include "splash/splash_layout.h"
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ private:
     int height_ = 0;
 };
 
+// The background without any picture, and before the poster or the video.
+inline constexpr uint32_t SPLASH_DARK_FILL = 0xFF05070A;
+
 struct SplashRenderer {
     SplashRenderer();
     ~SplashRenderer();
@@ -52,14 +56,19 @@ struct SplashRenderer {
     std::vector<std::unique_ptr<DibSection>> pictures;   // window-size stills, without video
     std::unique_ptr<DibSection> back_buffer;
     float bar_x = 0, bar_y = 0, bar_w = 0, bar_h = 0;
+    std::wstring folder;                                 // the assets folder it was built from
     std::unique_ptr<VideoDecoder> decoder;               // until a frame source takes it
+    std::wstring video_path;                             // a video its frame source is to open
     std::unique_ptr<VideoFrameSource> frame_source;
     std::unique_ptr<ScalePool> scale_pool;
     std::vector<uint8_t> frame_pixels;                   // current video frame, BGRX top-down
     int32_t frame_width = 0;                             // size of the frame in frame_pixels
     int32_t frame_height = 0;
     int64_t shown_frame = -1;
+    double video_since = -1;                             // seconds of the first video frame shown
     std::unique_ptr<DibSection> poster;
+    std::future<std::unique_ptr<DibSection>> poster_on_its_way;   // being made on a thread of its own
+    double poster_since = -1;                            // seconds it first showed
     std::unique_ptr<DibSection> title_overlay;           // premultiplied alpha
     int32_t title_x = 0, title_y = 0, title_w = 0, title_h = 0;
     // The credit line never changes for a window size: it is drawn once into
@@ -71,9 +80,16 @@ struct SplashRenderer {
     BarRect bar() const { return {bar_x, bar_y, bar_w, bar_h}; }
 };
 
-// Moves the decoder into a new frame source (replacing an older one) and
-// makes the scaling pool when there is none.
+// Makes the scaling pool when there is none, then moves the decoder into a new
+// frame source (replacing an older one) or, with a video still to open, starts
+// a frame source that opens it on its own thread, and the poster's thread;
+// the source scales its frames to the window. The window calls it after its
+// first frame, so none of this delays that frame.
 void start_video_workers(SplashRenderer& renderer);
+
+// True while the background is the video, or the poster of a video that is
+// still opening.
+bool renderer_has_video(const SplashRenderer& renderer);
 
 // One frame into the back buffer: background, credit line, progress bar and
 // status text. video_frame < 0 derives the frame from the time.

@@ -55,8 +55,9 @@ void splash_thread_main()
         return;
     }
     SplashRenderer renderer;
-    if (load_splash_assets(renderer, splash_state.assets_dir, r.w, r.h)) {
-        start_video_workers(renderer);
+    // The window shows at once over the dark fill; after its first frame the
+    // poster and the video are made on threads of their own and fade in.
+    if (load_splash_assets(renderer, splash_state.assets_dir, r.w, r.h, VideoOpening::on_its_thread)) {
         run_splash_window(renderer, r.x, r.y);
     } else {
         log_line("splash: the pictures did not load -- no splash window");

@@ -34,6 +34,19 @@ struct SplashState {
         return splash_text;
     }
 
+    // The window's own text (what screen readers say); the splash thread
+    // puts it on the window at most once a second.
+    void set_window_text(const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(text_mutex);
+        wanted_window_text = text;
+    }
+    std::string window_text()
+    {
+        std::lock_guard<std::mutex> lock(text_mutex);
+        return wanted_window_text;
+    }
+
     // Set by start_splash before the thread starts, read-only afterwards.
     std::string assets_dir;   // UTF-8
     int32_t default_width = 1920;
@@ -73,6 +86,7 @@ private:
     std::atomic<uint32_t> progress_bits{float_bits(-1.0f)};
     std::mutex text_mutex;
     std::string splash_text;
+    std::string wanted_window_text;
 };
 
 // The one splash of the process.

@@ -63,7 +63,7 @@ void minimise_to_taskbar(SplashLoop& loop)
     LONG_PTR ex = GetWindowLongPtrW(loop.window, GWL_EXSTYLE);
     ex = (ex & ~static_cast<LONG_PTR>(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW)) | WS_EX_APPWINDOW;
     SetWindowLongPtrW(loop.window, GWL_EXSTYLE, ex);
-    SetWindowTextW(loop.window, s.title.c_str());
+    SetWindowTextW(loop.window, loop.window_text.empty() ? s.title.c_str() : loop.window_text.c_str());
     set_icons(loop.window, s.small_icon.get(), s.small_icon.get());
     SetWindowPos(loop.window, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
@@ -194,39 +194,70 @@ const char* describe(LoopEnd end)
     return "closed";
 }
 
+// The video's frame rate once its frame source plays; 0 before and without.
+double playing_video_fps(const SplashRenderer& r)
+{
+    if (!r.frame_source || r.frame_source->state() != VideoFrameSource::State::playing) return 0;
+    return r.frame_source->fps();
+}
+
 // The loop's clock: absolute frame deadlines, the timing frame index and the
-// video frame index.
+// video frame index. It paces at the video's rate once the video plays (it
+// opens after the window shows), at 60 frames per second before.
 struct FrameClock {
-    explicit FrameClock(const SplashRenderer& r)
-        : rate(splash_frame_rate(r.frame_source != nullptr, r.frame_source ? r.frame_source->fps() : 0)),
-          period(frame_period_ns(rate)), origin(splash_clock_ns()), previous(origin)
+    explicit FrameClock(const SplashRenderer& r) : previous(splash_clock_ns()) { pace(playing_video_fps(r)); }
+
+    void pace(double video_fps)
     {
+        paced_fps = video_fps;
+        rate = splash_frame_rate(video_fps > 0, video_fps);
+        period = frame_period_ns(rate);
+        origin = splash_clock_ns();
+        timing_index = -1;
     }
 
     // A new frame at now: advances both indexes; returns the seconds since
-    // the frame before.
-    double next_frame(int64_t now, const SplashRenderer& r)
+    // the frame before. True in repaced when the pace changed to the video's.
+    double next_frame(int64_t now, const SplashRenderer& r, bool& repaced)
     {
+        const double video_fps = playing_video_fps(r);
+        repaced = video_fps != paced_fps;
+        if (repaced) pace(video_fps);
         const double dt = static_cast<double>(now - previous) / 1e9;
         previous = now;
         timing_index = next_frame_index(timing_index, now - origin, rate);
-        if (r.frame_source)
+        if (video_fps > 0)
             video_index = source_video_frame(video_index,
                                              video_index >= 0 && r.frame_source->request_frame(video_index + 1));
-        else
+        else if (!r.frame_source)
             video_index = clock_video_frame(video_index, now - origin, rate);
         return dt;
     }
 
     FrameWait wait_for_next() const { return frame_wait(origin + period * (timing_index + 1) - splash_clock_ns()); }
 
-    const double rate;
-    const int64_t period;
-    const int64_t origin;
+    double paced_fps = 0;
+    double rate = 60;
+    int64_t period = 0;
+    int64_t origin = 0;
     int64_t previous;
     int64_t timing_index = -1;
     int64_t video_index = -1;
 };
+
+// Screen readers say the window's text when it changes; once a second is as
+// often as anyone can listen to it.
+constexpr int64_t WINDOW_TEXT_PERIOD_NS = 1'000'000'000;
+
+void apply_window_text(SplashLoop& loop, int64_t now)
+{
+    const std::wstring wanted = to_utf16(loop.state.window_text());
+    if (wanted.empty() || wanted == loop.window_text) return;
+    if (loop.window_text_set_ns != 0 && now - loop.window_text_set_ns < WINDOW_TEXT_PERIOD_NS) return;
+    SetWindowTextW(loop.window, wanted.c_str());
+    loop.window_text = wanted;
+    loop.window_text_set_ns = now;
+}
 
 // The thread's messages, the caption command they left and a move by the
 // user. False when a caption command could not be carried out.
@@ -282,13 +313,21 @@ LoopEnd frame_loop(SplashLoop& loop)
             break;
         }
 
+        if (background_video_failed(r) && !drop_background_video(r)) {
+            end = LoopEnd::resize_failed;
+            break;
+        }
         const int64_t now = splash_clock_ns();
+        apply_window_text(loop, now);
         const double seconds = static_cast<double>(now - s.start_time) / 1e9;
-        const double dt = clock.next_frame(now, r);
+        bool repaced = false;
+        const double dt = clock.next_frame(now, r, repaced);
+        if (repaced) log_line("splash: %.0f frames per second with the video, from %.2f s", clock.rate, seconds);
         const float target = progress_target(s.progress(), seconds);
         const std::string text = s.text();
         loop.displayed_progress = smooth_progress(loop.displayed_progress, target, dt);
 
+        const bool video_was_shown = r.video_since >= 0;
         render_splash_frame(r, seconds, loop.displayed_progress, clock.video_index, text);
         draw_caption(r.back_buffer->dc(), r.width, s.caption_height, s.dpi_scale, s.hover_button,
                      s.pressed_button, s.maximized, s.title, s.small_icon.get());
@@ -296,6 +335,14 @@ LoopEnd frame_loop(SplashLoop& loop)
             PlaySoundW(reinterpret_cast<LPCWSTR>(tick.data()), nullptr, SND_MEMORY | SND_ASYNC | SND_NODEFAULT);
         present(loop);
         ++loop.frames;
+        if (loop.frames == 1) {
+            log.note(seconds, "FIRST frame presented");
+            // The video's decoder starts only now: its start-up (much of a
+            // core for a while under Wine) would otherwise compete with the
+            // window's first frame.
+            start_video_workers(r);
+        }
+        if (!video_was_shown && r.video_since >= 0) log.note(seconds, "VIDEO first frame");
         log.frame(loop, seconds, dt, foreground);
 
         if (s.quit_requested.load()) break;

@@ -137,7 +137,7 @@ def check_release(install, files, version):
     """Prints whether the install folder holds exactly the release's files."""
     installed = {str(p.relative_to(install)).replace(os.sep, "/"): p.read_bytes()
                  for p in install.rglob("*") if p.is_file()}
-    own = ("launcher.log", ".twinstall.json", ".twmanifest.json", ".twmanifest.sig")
+    own = ("launcher.log", ".twinstall.json", ".twmanifest.json", ".twmanifest.sig", ".twkeys")
     game = {k: v for k, v in installed.items() if k not in own}
     same = game == files
     state = json.loads((install / ".twinstall.json").read_text())

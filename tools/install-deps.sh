@@ -7,7 +7,7 @@ packages=(
     g++-mingw-w64-x86-64-posix mingw-w64 binutils-mingw-w64-x86-64
     wine64 wine xvfb xauth x11-apps
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
-    googletest python3 python3-pytest curl
+    googletest python3 python3-pytest curl tinyproxy
 )
 missing=()
 for p in "${packages[@]}"; do

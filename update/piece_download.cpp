@@ -358,8 +358,10 @@ bool download_update(MirrorList& mirrors, UpdatePlan& plan)
     if (run_piece_threads(mirrors, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
         return true;
     const char* message = "the download failed -- check the connection and open the launcher again";
+    const std::string refusal = mirrors.proxy_refusal();
     if (update_status.stop_requested.load()) message = "stopped";
     else if (write_failed) message = "could not write to the install folder";
+    else if (!refusal.empty()) message = refusal.c_str();
     set_status(PHASE_FAILED, message, false);
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include "base/file_calls.h"
 #include "base/log.h"
+#include "base/paths.h"
 #include "base/settings.h"
 #include "base/test_hooks.h"
 #include "base/update_status.h"
@@ -45,7 +46,9 @@ bool enough_disk_space(const UpdatePlan& plan)
     int64_t free_bytes = 0;
     if (!free_disk_bytes(free_bytes)) return true;   // unknown: the check is skipped
     if (free_bytes >= needed) return true;
-    set_status(PHASE_FAILED, "not enough disk space: the update needs " + format_size(needed) + " free",
+    set_status(PHASE_FAILED,
+               "not enough disk space: the update needs " + format_size(needed) + " free in " +
+                   to_utf8(install_dir) + ", which has " + format_size(free_bytes),
                false);
     return false;
 }

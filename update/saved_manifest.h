@@ -5,7 +5,8 @@
 // which pieces the installed files hold, so those need not be downloaded
 // again, lets the installed files be checked without the server, and stands
 // in for an install state that cannot be used. It is trusted only as the
-// signed original: loading verifies the signature again.
+// signed original: loading verifies the signature again, with the root or a
+// key that the kept key records name.
 #include "formats/install_state.h"
 #include "formats/manifest.h"
 #include "update/release_order.h"
@@ -28,7 +29,8 @@ ReleaseMark received_release_mark(const Manifest& manifest);
 bool save_received_manifest();
 
 // The saved manifest, when both files are there, within their size bounds,
-// the signature verifies with the built-in key and the manifest is accepted.
+// the signature verifies (saved_manifest_signature_ok) and the manifest is
+// accepted.
 // False (and manifest untouched) otherwise.
 bool load_saved_manifest(Manifest& manifest);
 

@@ -54,7 +54,7 @@ bool self_update_launcher(MirrorList& mirrors)
         log_line("the new launcher did not check out -- keeping this one");
         return false;
     }
-    if (!start_process(handover_command_line(fresh, own, GetCurrentProcessId(), headless, verify_files)))
+    if (!start_process(handover_command_line(fresh, own, GetCurrentProcessId(), headless, verify_files, max_rate_option())))
         return false;
     log_line("launcher v%d -> v%d: handing over to the new one", LAUNCHER_VERSION,
              manifest.launcher_version);

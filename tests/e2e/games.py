@@ -15,6 +15,8 @@ SMALL_PIECE = 4096
 STATE_FILE = ".twinstall.json"
 # The manifest of the installed release, kept with its signature.
 SAVED_MANIFEST = (".twmanifest.json", ".twmanifest.sig")
+# The newest key records the launcher verified (signature, then keys.json).
+KEPT_KEYS = ".twkeys"
 UPDATE_FOLDER = ".twupdate"
 
 
@@ -80,7 +82,7 @@ def sha256(data: bytes) -> str:
     return hashlib.sha256(data).hexdigest()
 
 
-def tree(folder, skip=(STATE_FILE, UPDATE_FOLDER, "launcher.log") + SAVED_MANIFEST) -> dict:
+def tree(folder, skip=(STATE_FILE, UPDATE_FOLDER, "launcher.log", KEPT_KEYS) + SAVED_MANIFEST) -> dict:
     """The files below folder as relative '/'-path -> bytes, without the
     launcher's own files."""
     folder = Path(folder)

@@ -87,8 +87,10 @@ def test_the_entry_is_written_by_the_self_install_and_refreshed_by_an_update(env
     values = entry_values(env)
     assert {k: v for k, v in values.items() if k not in ("DisplayVersion", "EstimatedSize")} == {
         "DisplayName": "tarnwick", "DisplayIcon": target, "Publisher": "tarnwick",
-        "InstallLocation": winpath(install_dir), "UninstallString": f'"{target}" --uninstall',
-        "QuietUninstallString": f'"{target}" --uninstall --headless', "NoModify": "0x1", "NoRepair": "0x1"}
+        "InstallLocation": winpath(install_dir),
+        "UninstallString": f'"{target}" --uninstall --install-dir "{winpath(install_dir)}"',
+        "QuietUninstallString": f'"{target}" --uninstall --headless --install-dir "{winpath(install_dir)}"',
+        "NoModify": "0x1", "NoRepair": "0x1"}
     assert values["DisplayVersion"] == "1.0.0"
     assert int(values["EstimatedSize"], 16) == kib(GAME)
 
@@ -116,6 +118,7 @@ def test_the_entry_is_written_by_the_self_install_and_refreshed_by_an_update(env
 def test_a_headless_uninstall_by_the_installed_launcher_keeps_only_the_players_files(env, install_dir,
                                                                                        tmp_path, update_server):
     installed = installed_game(env, install_dir, tmp_path, update_server)
+    (install_dir / ".twkeys").write_bytes(b"the key records a release key's install keeps")
     proc = uninstall(installed, install_dir, env)
     out = proc.stdout.decode("utf-8", "replace")
     assert proc.returncode == 0, out

@@ -10,7 +10,7 @@ import pytest
 
 from games import (SMALL_PIECE, UPDATE_FOLDER, make_game, piece_file, piece_ids, piece_path,
                    publish, random_bytes, read_manifest, read_state, sha256, touch_later, tree)
-from launcher import PRIVATE_KEY, read_log, run_launcher
+from launcher import PRIVATE_KEY, read_log, run_launcher, winpath
 from update_server import UpdateServer
 
 UNREACHABLE = "http://127.0.0.1:9/update/"
@@ -284,7 +284,8 @@ def test_not_enough_disk_space_stops_before_downloading(install_dir, update_serv
     result = run(install_dir, update_server, env={"TW_TEST_FREE_BYTES": needed - 1})
     assert result.returncode == 1
     log = read_log(install_dir)
-    assert f"[8] not enough disk space: the update needs {format_size(needed)} free" in log
+    assert (f"[8] not enough disk space: the update needs {format_size(needed)} free in {winpath(install_dir)}, "
+            f"which has {format_size(needed - 1)}") in log
     assert release.chunk_requests() == {}
     assert tree(install_dir) == {}
 

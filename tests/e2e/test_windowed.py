@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from games import make_game, publish
+from games import make_game, publish, random_bytes
 from launcher import WIN, launcher_for, read_log, run_wine, start_wine, wine_folder, winpath
 from xdisplay import XDisplay
 
@@ -67,13 +67,13 @@ def parse_windows(text):
 class WindowedRun:
     """The launcher's windowed road (--no-install) in the background."""
 
-    def __init__(self, display, install_dir, server_url, env=None):
+    def __init__(self, display, install_dir, server_url, env=None, args=()):
         self.display = display
         self.install_dir = install_dir
         self.exe = launcher_for(env)
         extra = {"TW_INSTALL_DIR": winpath(install_dir), "TW_UPDATE_URL": server_url}
         extra.update(env or {})
-        self.proc = start_wine(self.exe, ["--no-install"], env=display.env(extra))
+        self.proc = start_wine(self.exe, ["--no-install", *args], env=display.env(extra))
 
     def list_windows(self, *args, timeout=90):
         result = run_wine(WINDOW_LIST, args, env=self.display.env(), timeout=timeout)
@@ -119,8 +119,8 @@ class WindowedRun:
 def windowed(display, install_dir):
     runs = []
 
-    def start(server_url, env=None):
-        run = WindowedRun(display, install_dir, server_url, env)
+    def start(server_url, env=None, args=()):
+        run = WindowedRun(display, install_dir, server_url, env, args)
         runs.append(run)
         return run
     yield start
@@ -138,11 +138,11 @@ class FakeGame:
         self.report = tmp_path / "game.txt"
         self.keep = tmp_path / "keep"
 
-    def publish(self, *args, stays=True, exe=None):
+    def publish(self, *args, stays=True, exe=None, data=b"1\n"):
         if stays:
             self.keep.write_text("")
             args = (f'--out "{winpath(self.report)}"', f'--until-gone "{winpath(self.keep)}"') + args
-        src = make_game(self.tmp / "src", {"tarnwick.exe": exe or FAKE_GAME.read_bytes(), "data.txt": b"1\n"})
+        src = make_game(self.tmp / "src", {"tarnwick.exe": exe or FAKE_GAME.read_bytes(), "data.txt": data})
         publish(src, self.server.root, args=" ".join(args), piece=None)
         return " ".join(args)
 
@@ -156,21 +156,42 @@ def fake_game(update_server, tmp_path):
         time.sleep(0.5)
 
 
+def splash_log_text(splash_cache):
+    try:
+        return (splash_cache / "splash.log").read_bytes().decode("utf-8", "replace")
+    except FileNotFoundError:
+        return ""
+
+
+def wait_for_video(splash_cache, timeout=90):
+    """Waits for the splash's first video frame (the video opens on its own
+    thread after the window shows; Wine's decoder takes seconds on a busy
+    machine), then for its fade-in."""
+    deadline = time.monotonic() + timeout
+    while "VIDEO first frame" not in splash_log_text(splash_cache):
+        assert time.monotonic() < deadline, "the video never showed"
+        time.sleep(0.1)
+    time.sleep(0.5)
+
+
 def test_first_install_shows_the_splash_then_hands_over_to_the_loading_window(
-        windowed, display, install_dir, fake_game, update_server):
-    # The loading window comes late enough for a splash that first opens the
-    # background video on a busy machine (Wine's decoder takes seconds there).
+        windowed, display, install_dir, fake_game, update_server, splash_cache):
+    # The loading window comes late enough for a splash whose background
+    # video opens slowly on a busy machine.
     args = fake_game.publish("--loading-window-after 20000", '--level "{app}\\data.txt"')
+    (splash_cache / "splash.log").unlink(missing_ok=True)
     run = windowed(update_server.url)
 
     splash = run.splash()
-    assert (splash.title, splash.visible) == ("tarnwick", 1)
+    assert splash.title.startswith("tarnwick") and splash.visible == 1
     assert splash.ex & WS_EX_NOACTIVATE and splash.ex & WS_EX_TOPMOST
     assert (splash.x, splash.y, splash.w, splash.h) == (0, 0, 1920, 1080)
     screen = display.screenshot()
     assert screen.pixel(700, 5) == (255, 255, 255)   # the caption bar
     # The background video plays behind the bar: two screenshots a moment
     # apart differ in the background, and neither is the dark fill.
+    wait_for_video(splash_cache)
+    screen = display.screenshot()
     time.sleep(0.4)
     later = display.screenshot()
     points = [(x, y) for x in range(60, 1920, 120) for y in range(100, 1040, 80)]
@@ -209,6 +230,68 @@ def test_first_install_shows_the_splash_then_hands_over_to_the_loading_window(
     expected = args.replace("{app}", winpath(install_dir))
     assert command == f'"{winpath(install_dir / "tarnwick.exe")}" {expected}'
     assert folder == winpath(install_dir)
+
+
+def test_the_window_text_says_where_the_launcher_stands(windowed, install_dir, fake_game, update_server):
+    """What a screen reader says: the percentage the bar shows while the
+    update runs (a limited download makes it last), then the game's start;
+    changed at most once a second."""
+    fake_game.publish("--loading-window-after 4000", data=random_bytes(1 << 20, seed=45))
+    run = windowed(update_server.url, args=("--max-rate", "256K"))
+    ours = winpath(run.exe).lower()
+    run.splash()
+    titles = []   # (ms, title) at each change
+    for stamp, windows in run.watch_splash():
+        splash = [w for w in windows if w.image.lower() == ours]
+        if splash and (not titles or titles[-1][1] != splash[0].title):
+            titles.append((stamp, splash[0].title))
+    assert run.wait() == 0
+    texts = [title for _, title in titles]
+    percents = [int(m.group(1)) for m in map(re.compile(r"^tarnwick - updating, (\d+) %$").match, texts) if m]
+    assert len(percents) >= 2 and percents == sorted(percents) and percents[-1] > percents[0], texts
+    assert texts[-1] == "tarnwick - starting the game", texts
+    assert set(texts) <= {"tarnwick", "tarnwick - starting the game"} | {f"tarnwick - updating, {p} %" for p in percents}
+    # The lister looks every 100 ms and may itself be late by a little.
+    gaps = [b - a for (a, _), (b, _) in zip(titles[1:], titles[2:])]
+    assert all(gap >= 800 for gap in gaps), titles
+
+
+def test_splash_shows_before_the_video_opens(
+        windowed, display, install_dir, fake_game, update_server, splash_cache, tmp_path):
+    """Nothing of the start waits for the video: with its opening held back
+    (a seam stands in for a decoder that is slow to open) the splash is up
+    with its caption, then the video's poster, and once the video opens it
+    plays behind the bar."""
+    fake_game.publish("--loading-window-after 15000")
+    held = tmp_path / "video-held"
+    held.write_text("")
+    (splash_cache / "splash.log").unlink(missing_ok=True)
+    run = windowed(update_server.url, {"TW_TEST_VIDEO": winpath(held)})
+    points = [(x, y) for x in range(60, 1920, 120) for y in range(100, 640, 80)]
+    try:
+        run.splash()
+        screen = display.screenshot()
+        assert screen.pixel(700, 5) == (255, 255, 255)   # the caption bar
+        # The poster (the video's first frame) comes over the dark fill on a
+        # thread of its own, without the video.
+        deadline = time.monotonic() + 60
+        while sum(1 for p in points if screen.pixel(*p) != DARK) <= len(points) // 2:
+            assert time.monotonic() < deadline, "the poster never showed"
+            time.sleep(0.2)
+            screen = display.screenshot()
+        shown = splash_log_text(splash_cache)
+        assert "FIRST frame presented" in shown and "VIDEO first frame" not in shown
+        assert not any(line.startswith("video: ") for line in read_log(install_dir))
+    finally:
+        held.unlink()
+    wait_for_video(splash_cache)
+    assert any(line.startswith("splash: the background video opened in ") for line in read_log(install_dir))
+    screen = display.screenshot()
+    time.sleep(0.4)
+    later = display.screenshot()
+    assert sum(1 for p in points if screen.pixel(*p) != later.pixel(*p)) > len(points) // 10
+    run.watch_splash()
+    assert run.wait() == 0
 
 
 @pytest.mark.parametrize("how", ["game exits", "limit"])

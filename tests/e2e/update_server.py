@@ -15,6 +15,7 @@
     srv.fault("*", redirect=other.url)   # 302 to the same path below another base URL
     srv.fault("x.bin", redirect=srv.url, times=5)   # five hops to itself, then the file
     srv.requests                         # [(path with query, monotonic time), ...]
+    srv.sent                             # [(monotonic time, body bytes)] of each write
     srv.stop()
 
 Fault paths are relative to the base URL (or absolute, starting with '/') and
@@ -93,6 +94,7 @@ class UpdateServer:
         self._httpd = None
         self._thread = None
         self._tls = tls
+        self._sent = []
 
     # ---- life cycle
     def start(self):
@@ -186,6 +188,16 @@ class UpdateServer:
     def count(self, path):
         return len(self.requests_for(path))
 
+    @property
+    def sent(self):
+        """[(monotonic time, bytes)]: each write of a body, as it left."""
+        with self._lock:
+            return list(self._sent)
+
+    def _note_sent(self, size):
+        with self._lock:
+            self._sent.append((time.monotonic(), size))
+
     def clear_log(self):
         with self._lock:
             self._log.clear()
@@ -211,6 +223,10 @@ class UpdateServer:
 
     def _serve(self, handler, head):
         raw_path = handler.path
+        # A request in absolute form ("GET https://host/update/x", as some
+        # clients send it inside a proxy's tunnel) names the same path.
+        if raw_path.startswith(("http://", "https://")):
+            raw_path = "/" + raw_path.split("://", 1)[1].partition("/")[2]
         with self._lock:
             self._log.append(Request(handler.command, raw_path, time.monotonic(),
                                      handler.headers.get("User-Agent", ""), dict(handler.headers)))
@@ -282,8 +298,14 @@ class UpdateServer:
             if cut is not None:
                 handler.send_header("Connection", "close")
             handler.end_headers()
+            handler.wfile.flush()
             if not head:
-                handler.wfile.write(body if cut is None else body[:cut])
+                # In slices, each noted as it leaves, so a test can see the
+                # bytes a client takes per second.
+                data = body if cut is None else body[:cut]
+                for at in range(0, len(data), 16384):
+                    handler.wfile.write(data[at:at + 16384])
+                    handler.server.owner._note_sent(len(data[at:at + 16384]))
             handler.wfile.flush()
             if cut is not None:
                 handler.close_connection = True

@@ -4,6 +4,7 @@
 //   window_list.exe --press-ok IMAGE [--timeout MS]
 //   window_list.exe --press-no IMAGE [--timeout MS]
 //   window_list.exe --press-yes IMAGE [--timeout MS]
+//   window_list.exe --class NAME --first-frame IMAGE [--timeout MS]
 //
 // Lists top-level windows (of class NAME when given), one per line, fields
 // separated by tabs: handle, class, process id, process image, visible (1/0),
@@ -13,7 +14,12 @@
 // after a line "@ <ms since start>", until that process has no window (of the
 // class) left. --press-ok waits for a message box ("#32770") of a process with
 // that image, prints "<caption>\t<text>" and presses OK; --press-no and
-// --press-yes do the same with the buttons of a Yes/No box. IMAGE is a full
+// --press-yes do the same with the buttons of a Yes/No box. --first-frame
+// prints "ready" once it looks, then waits for a window of that process (of
+// the class) to be visible and painted on the screen -- its caption band,
+// which the splash draws white with the system's accent colour off (Wine's
+// default), read back from the screen -- and prints "visible <ms>" and
+// "painted <ms>" with the wall-clock times (ms since 1970). IMAGE is a full
 // Windows path or a bare file name, compared ignoring case. Exit code 0, or 2
 // when the timeout (default 60 s) passed first.
 #include "tests/programs/utf8_text.h"
@@ -124,6 +130,54 @@ BOOL CALLBACK collect_text(HWND child, LPARAM param)
     return TRUE;
 }
 
+long long unix_ms()
+{
+    FILETIME now{};
+    GetSystemTimePreciseAsFileTime(&now);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    return static_cast<long long>((ticks.QuadPart - 116444736000000000ull) / 10000);
+}
+
+// True when the top band of the window's rectangle on the screen is white
+// where the caption is drawn (a middle run of the row five pixels down).
+bool caption_painted(const RECT& r)
+{
+    const int width = (r.right - r.left) / 2;
+    if (width < 8 || r.bottom - r.top < 8) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP row = CreateCompatibleBitmap(screen, width, 1);
+    HGDIOBJ old = SelectObject(memory, row);
+    BitBlt(memory, 0, 0, width, 1, screen, r.left + width / 2, r.top + 5, SRCCOPY);
+    int white = 0;
+    for (int x = 0; x < width; x += 4)
+        if ((GetPixel(memory, x, 0) & 0xFFFFFF) == 0xFFFFFF) ++white;
+    SelectObject(memory, old);
+    DeleteObject(row);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return white * 4 >= width * 9 / 10;
+}
+
+int first_frame(const std::wstring& class_name, const std::wstring& image, DWORD timeout)
+{
+    std::printf("ready\n");
+    std::fflush(stdout);
+    long long visible = 0;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeout; Sleep(5)) {
+        for (const Window& w : windows(class_name)) {
+            if (!w.visible || !image_matches(w.image, image)) continue;
+            if (!visible) visible = unix_ms();
+            if (!caption_painted(w.rect)) continue;
+            std::printf("visible %lld\npainted %lld\n", visible, unix_ms());
+            return 0;
+        }
+    }
+    return 2;
+}
+
 int press_button(const std::wstring& image, DWORD timeout, int button)
 {
     for (DWORD start = GetTickCount(); GetTickCount() - start < timeout; Sleep(50)) {
@@ -145,7 +199,7 @@ int press_button(const std::wstring& image, DWORD timeout, int button)
 
 int wmain(int argc, wchar_t** argv)
 {
-    std::wstring class_name, wait_image, watch_image, ok_image, no_image, yes_image;
+    std::wstring class_name, wait_image, watch_image, ok_image, no_image, yes_image, first_frame_image;
     DWORD timeout = 60000;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::wstring a = argv[i];
@@ -155,11 +209,13 @@ int wmain(int argc, wchar_t** argv)
         else if (a == L"--press-ok") ok_image = argv[i + 1];
         else if (a == L"--press-no") no_image = argv[i + 1];
         else if (a == L"--press-yes") yes_image = argv[i + 1];
+        else if (a == L"--first-frame") first_frame_image = argv[i + 1];
         else if (a == L"--timeout") timeout = static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10));
     }
     if (!ok_image.empty()) return press_button(ok_image, timeout, IDOK);
     if (!no_image.empty()) return press_button(no_image, timeout, IDNO);
     if (!yes_image.empty()) return press_button(yes_image, timeout, IDYES);
+    if (!first_frame_image.empty()) return first_frame(class_name, first_frame_image, timeout);
 
     const DWORD start = GetTickCount();
     if (!wait_image.empty()) {

@@ -52,6 +52,22 @@ TEST(CommandLine, VerifyRunSurvivesTheHandOver)
     CommandLine cl = parse({L"--swap", L"C:\\g\\tarnwick.exe", L"7", L"--headless", L"--verify"});
     EXPECT_TRUE(cl.swap_headless && cl.swap_verify);
     EXPECT_EQ(relaunch_command_line(cl.swap_target, true, false, true), L"\"C:\\g\\tarnwick.exe\" --headless --verify");
+
+    // The download limit survives it too.
+    line = handover_command_line(L"C:\\g\\tarnwick.new.exe", L"C:\\g\\tarnwick.exe", 7, false, false, L"4194304");
+    EXPECT_EQ(line, L"\"C:\\g\\tarnwick.new.exe\" --swap \"C:\\g\\tarnwick.exe\" 7 --max-rate \"4194304\"");
+    cl = parse({L"--swap", L"C:\\g\\tarnwick.exe", L"7", L"--max-rate", L"4194304"});
+    EXPECT_EQ(cl.swap_max_rate, L"4194304");
+    EXPECT_FALSE(cl.max_rate.has_value());
+}
+
+TEST(CommandLine, RateAndFolderTakeTheNextArgument)
+{
+    CommandLine cl = parse({L"--max-rate", L"4M", L"--install-dir", L"D:\\Games\\tarnwick", L"--headless"});
+    EXPECT_EQ(cl.max_rate, L"4M");
+    EXPECT_EQ(cl.install_dir, L"D:\\Games\\tarnwick");
+    EXPECT_TRUE(cl.headless);
+    EXPECT_FALSE(parse({L"--install-dir"}).install_dir.has_value());
 }
 
 TEST(CommandLine, ProcessIdReadsLeadingDigits)

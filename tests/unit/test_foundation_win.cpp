@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -89,10 +90,28 @@ TEST(Owners, AWrongCloseFunctionStopsTheTestBuild)
 // between; the owners record every handle, so the reused value's second
 // owner stops the test build (71; without the record the double close would
 // end it with 70), while moves, release and adoption and out() pass.
+namespace {
+
+// The owners' verdicts are 0, 70 and 71; any other end of the child (it
+// could not start, Wine ended it) says nothing about them, so such a run is
+// made once more and its first end printed.
+int owner_verdict(const std::wstring& args)
+{
+    int code = run_child(L"share-handle", args);
+    if (code != 0 && code != 70 && code != 71) {
+        std::printf("share-handle %ls ended with %d (%#x), run once more\n", args.c_str(), code,
+                    static_cast<unsigned>(code));
+        code = run_child(L"share-handle", args);
+    }
+    return code;
+}
+
+}  // namespace
+
 TEST(Owners, ASecondOwnerOfOneHandleStopsTheTestBuild)
 {
-    EXPECT_EQ(run_child(L"share-handle", L"pass"), 0);
-    EXPECT_EQ(run_child(L"share-handle", L"second"), 71);
+    EXPECT_EQ(owner_verdict(L"pass"), 0);
+    EXPECT_EQ(owner_verdict(L"second"), 71);
 }
 
 TEST(Log, LinesAreStampedCutAndNeverInterleaved)

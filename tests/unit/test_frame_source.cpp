@@ -302,3 +302,94 @@ TEST(VideoFrameSource, DestroysPromptlyWhileWaitingOrRetrying)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     }
 }
+
+namespace {
+
+// A video that is not open when the source gets it: open() runs on the decode
+// thread and waits for the test (a decoder slow to start), then says whether
+// it opened. Its frames are one colour, 4 x 2 pixels at 25 frames a second.
+class SlowToOpen : public FrameProducer {
+public:
+    SlowToOpen(std::shared_ptr<DecodeLog> log, bool opens) : log_(std::move(log)), opens_(opens) {}
+    bool open() override
+    {
+        std::unique_lock<std::mutex> lock(log_->mutex);
+        log_->gate.wait(lock, [this] { return !log_->held; });
+        open_ = opens_;
+        return open_;
+    }
+    bool has_reader() const override { return open_; }
+    int64_t frame_count() const override { return 50; }
+    double frame_rate() const override { return 25.0; }
+    int width() const override { return 4; }
+    int height() const override { return 2; }
+    bool decode_frame(int64_t, std::vector<uint8_t>& pixels) override
+    {
+        pixels.assign(4 * 2 * 4, 0);
+        for (size_t i = 0; i < pixels.size(); i += 4)
+            pixels[i + 1] = 180;  // green
+        return true;
+    }
+
+private:
+    std::shared_ptr<DecodeLog> log_;
+    bool opens_;
+    std::atomic<bool> open_{false};
+};
+
+}  // namespace
+
+TEST(VideoFrameSource, OpensTheVideoOnItsThreadWhileTheCallerGoesOn)
+{
+    for (bool opens : {true, false}) {
+        auto log = std::make_shared<DecodeLog>();
+        log->held = true;
+        VideoFrameSource source(std::make_unique<SlowToOpen>(log, opens));
+        // Constructed without waiting; nothing to show and no rate yet.
+        EXPECT_EQ(source.state(), VideoFrameSource::State::opening);
+        std::vector<uint8_t> pixels;
+        EXPECT_FALSE(source.fetch_frame(0, pixels));
+        EXPECT_EQ(source.fps(), 0.0);
+        log->release();
+        if (!opens) {
+            ASSERT_TRUE(wait_for([&] { return source.state() == VideoFrameSource::State::failed; }));
+            EXPECT_TRUE(source.decode_thread_ended());
+            continue;
+        }
+        ASSERT_TRUE(wait_for([&] { return source.request_frame(0); }));
+        EXPECT_EQ(source.state(), VideoFrameSource::State::playing);
+        EXPECT_DOUBLE_EQ(source.fps(), 25.0);
+        EXPECT_EQ(source.loop_length(), 50);
+    }
+}
+
+TEST(VideoFrameSource, ScalesEachFrameToTheWindowOnItsThreadAndHandsItOverByASwap)
+{
+    auto log = std::make_shared<DecodeLog>();
+    log->held = true;
+    VideoFrameSource source(std::make_unique<SlowToOpen>(log, true));
+    source.cover(40, 30);  // a 4:3 window over the 2:1 video
+    log->release();
+    ASSERT_TRUE(wait_for([&] { return source.request_frame(1); }));
+
+    std::vector<uint8_t> pixels(40 * 30 * 4, 7);
+    const uint8_t* given = pixels.data();
+    int width = 0, height = 0;
+    ASSERT_TRUE(source.fetch_frame(1, pixels, width, height));
+    EXPECT_EQ(width, 40);
+    EXPECT_EQ(height, 30);
+    ASSERT_EQ(pixels.size(), 40u * 30 * 4);
+    for (size_t i = 0; i < pixels.size(); i += 4)
+        ASSERT_EQ(pixels[i + 1], 180) << i;  // covered edge to edge
+    // The ring's buffer itself (a copy would have reused the caller's); the
+    // caller's went back to the ring.
+    EXPECT_NE(pixels.data(), given);
+}
+
+TEST(VideoFrameSource, WindowSizeFramesKeepTheRingWithinItsBudget)
+{
+    EXPECT_EQ(VideoFrameSource::ring_slots(1280u * 720 * 4), 8);
+    EXPECT_EQ(VideoFrameSource::ring_slots(1920u * 1080 * 4), 8);
+    EXPECT_EQ(VideoFrameSource::ring_slots(2560u * 1440 * 4), 4);
+    EXPECT_EQ(VideoFrameSource::ring_slots(3820u * 1990 * 4), 3);  // over the budget, still three
+}

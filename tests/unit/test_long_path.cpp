@@ -9,6 +9,8 @@ TEST(LongPath, AbsolutePathsTakeTheTidyLongForm)
         {L"c:/games//tw/./data/", L"\\\\?\\c:\\games\\tw\\data"},
         {L"C:\\games\\tw\\..\\..\\..\\x", L"\\\\?\\C:\\x"},          // never above the drive
         {L"C:\\", L"\\\\?\\C:\\"},
+        {L"C:\\games\\tw\\", L"\\\\?\\C:\\games\\tw"},            // backslashes only, still tidied
+        {L"C:\\games\\\\.\\tw\\..\\a", L"\\\\?\\C:\\games\\a"},
         {L"\\\\server\\share\\tw\\a.pak", L"\\\\?\\UNC\\server\\share\\tw\\a.pak"},
         {L"//server/share/tw/../b", L"\\\\?\\UNC\\server\\share\\b"},
         {L"\\\\?\\C:\\already\\..\\as is", L"\\\\?\\C:\\already\\..\\as is"},

@@ -273,7 +273,7 @@ TEST(Manifest, EntriesMustNameDistinctPlacesOutsideTheLauncherFiles)
     EXPECT_TRUE(accepts(two("stra\xC3\x9F" "e", "strasse")));                   // ß has no one-letter capital
     for (const char* own : {".twinstall.json", "launcher.log", "Launcher.LOG", ".twupdate/journal.txt",
                             ".TWUPDATE/pieces/x", "launcher/tarnwick.exe", "launcher", "LAUNCHER/readme.txt",
-                            ".twmanifest.json", ".TWManifest.sig", ".TWLock"})
+                            ".twmanifest.json", ".TWManifest.sig", ".TWLock", ".twkeys", ".TWKeys.part"})
         EXPECT_EQ(refusal(with_file(file_at(own))), "conflicting_path") << own;
     EXPECT_TRUE(accepts(with_file(file_at("launchers/readme.txt"))));
     EXPECT_TRUE(accepts(with_file(file_at("logs/launcher.log"))));

@@ -5,6 +5,9 @@
 #include <vector>
 
 int run_keygen(const std::vector<std::string>& args);
+int run_make_root(const std::vector<std::string>& args);
+int run_make_release_key(const std::vector<std::string>& args);
+int run_keys(const std::vector<std::string>& args);
 int run_publish(const std::vector<std::string>& args);
 int run_verify(const std::vector<std::string>& args);
 int run_decompress(const std::vector<std::string>& args);

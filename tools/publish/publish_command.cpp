@@ -2,6 +2,7 @@
 #include "formats/manifest.h"
 #include "tools/publish/command_args.h"
 #include "tools/publish/commands.h"
+#include "tools/publish/key_records_file.h"
 #include "tools/publish/manifest_signature.h"
 #include "tools/publish/manifest_text.h"
 #include "tools/publish/piece_publisher.h"
@@ -211,6 +212,25 @@ bool check_before_writing(EVP_PKEY* key, const std::string& text, const std::str
     return true;
 }
 
+// When OUT holds key records, launchers that do not take the manifest from
+// the root directly judge its key by them: a key they do not make valid for
+// the new serial would leave every such player on the old release.
+bool check_against_key_records(const std::string& out, const std::string& text, const std::string& signature,
+                               uint64_t serial, std::string& error)
+{
+    if (!has_key_records(out)) return true;
+    RecordsFile file;
+    if (!read_key_records(out, file, error)) return false;
+    const KeyRecords& records = file.records;
+    const ManifestSigner signer =
+        find_manifest_signer(records, records.roots.size() - 1, text, signature, openssl_signature_check);
+    const KeyRefusal refusal = judge_manifest_signer(signer, true, static_cast<int64_t>(serial));
+    if (refusal == KeyRefusal::none) return true;
+    error = "by " + out + "/keys.json, --key may not sign serial " + std::to_string(serial) + " (" +
+            key_refusal_name(refusal) + ") -- nothing written";
+    return false;
+}
+
 // Pieces are all on disk; the manifest goes next and its signature last, so
 // the server never names a piece it lacks.
 bool write_manifest(const std::string& out, const std::string& text, const std::string& signature,
@@ -252,6 +272,7 @@ int run_publish(const std::vector<std::string>& args)
     std::string signature;
     if (!sign_manifest(key.get(), text, signature, error) ||
         !check_before_writing(key.get(), text, signature, error) ||
+        !check_against_key_records(request.out, text, signature, release.serial, error) ||
         !write_manifest(request.out, text, signature, error))
         return report_error(error, EXIT_FAILED);
 

@@ -3,6 +3,7 @@
 #include "formats/relative_path.h"
 #include "tools/publish/command_args.h"
 #include "tools/publish/commands.h"
+#include "tools/publish/key_records_file.h"
 #include "tools/publish/manifest_signature.h"
 #include "tools/publish/piece_store.h"
 #include "tools/publish/published_file.h"
@@ -119,6 +120,53 @@ void check_listing(const Manifest& manifest, Problems& problems)
         problems.add("piece size " + std::to_string(manifest.piece_size) + " is larger than 1 GiB");
 }
 
+// The signer among the records' keys, in words, when it may sign the
+// manifest's serial; empty with the problem recorded otherwise.
+std::string release_signer(const KeyRecords& records, const RecordsVerdict& verdict, const std::string& text,
+                           const std::string& signature, Problems& problems)
+{
+    const ManifestSigner signer =
+        find_manifest_signer(records, verdict.newest_root, text, signature, openssl_signature_check);
+    const std::string where = ", keys.json " + std::to_string(records.sequence) + ", root " +
+                              std::to_string(verdict.newest_root + 1);
+    if (signer.kind == ManifestSigner::newest_root) return "root " + std::to_string(verdict.newest_root + 1) + where;
+    if (signer.kind == ManifestSigner::nobody) {
+        problems.add("manifest.sig: keys.json names no key that verifies it (unknown_key)");
+        return {};
+    }
+    Manifest manifest;
+    if (!parse_manifest(text, manifest)) return {};   // the caller reports the manifest's refusal
+    const ReleaseKey& key = *signer.key;
+    const KeyRefusal refusal = judge_release_key(key, manifest.has_serial, manifest.serial);
+    if (refusal == KeyRefusal::none)
+        return "release key " + key_name(key.key) + " (valid from serial " + std::to_string(key.from) + ")" + where;
+    problems.add("manifest.sig: " + release_key_refusal_text(key, refusal, manifest.has_serial, manifest.serial) +
+                 " (" + key_refusal_name(refusal) + ")");
+    return {};
+}
+
+// The manifest's signer as a launcher built with `root` judges it: the root
+// itself, or a key that OUT/keys.json (reached from that root) makes valid for
+// the manifest's serial. Records in OUT are checked even when the root signed
+// the manifest: launchers fetch them for the next release. Returns the
+// signer in words; empty with the problems recorded otherwise.
+std::string check_signer(const std::string& out, const std::string& root, const std::string& text,
+                         const std::string& signature, const std::string& pub_path, Problems& problems)
+{
+    RecordsFile file;
+    RecordsVerdict verdict;
+    std::string error;
+    const bool has_records = has_key_records(out);
+    const bool records_ok =
+        has_records && read_key_records(out, file, error) && check_records_from_root(file, root, verdict, error);
+    if (has_records && !records_ok) problems.add(error);
+    if (openssl_signature_check(root, text, signature)) return "the root " + key_name(root) + " directly";
+    if (records_ok) return release_signer(file.records, verdict, text, signature, problems);
+    problems.add("manifest.sig does not verify manifest.json with " + pub_path +
+                 (has_records ? "" : " (and OUT has no keys.json)"));
+    return {};
+}
+
 }  // namespace
 
 int run_verify(const std::vector<std::string>& args)
@@ -127,19 +175,18 @@ int run_verify(const std::vector<std::string>& args)
     std::string error;
     if (!split_args(args, {"--pub"}, parsed, error)) return report_error(error, EXIT_USAGE);
     if (parsed.positional.size() != 1 || !parsed.has("--pub"))
-        return report_error("usage: tarnwick-publish verify OUT --pub PUBLIC.pem", EXIT_USAGE);
+        return report_error("usage: tarnwick-publish verify OUT --pub ROOT_PUBLIC.pem", EXIT_USAGE);
     const std::string& out = parsed.positional[0];
 
     PkeyPtr key;
-    std::string text, signature;
-    if (!load_public_key(parsed.value("--pub"), key, error) ||
+    std::string root, text, signature;
+    if (!load_public_key(parsed.value("--pub"), key, error) || !raw_public_key(key.get(), root, error) ||
         !read_file(out + "/manifest.json", text, error) ||
         !read_file(out + "/manifest.sig", signature, error))
         return report_error(error, EXIT_FAILED);
 
     Problems problems;
-    if (!verify_manifest_signature(key.get(), text, signature))
-        problems.add("manifest.sig does not verify manifest.json with " + parsed.value("--pub"));
+    const std::string signer = check_signer(out, root, text, signature, parsed.value("--pub"), problems);
     Manifest manifest;
     DocumentRefusal refusal = DocumentRefusal::none;
     if (!parse_manifest(text, manifest, &refusal)) {
@@ -164,6 +211,6 @@ int run_verify(const std::vector<std::string>& args)
     std::printf("ok: %zu files, %llu pieces, %llu bytes", manifest.files.size(),
                 static_cast<unsigned long long>(pieces), static_cast<unsigned long long>(bytes));
     if (has_launcher) std::printf(", launcher v%d", manifest.launcher_version);
-    std::printf("\n");
+    std::printf("\nsigned by %s\n", signer.c_str());
     return EXIT_OK;
 }
