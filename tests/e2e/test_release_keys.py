@@ -6,7 +6,7 @@ absurd serial does not freeze a player."""
 import shutil
 import subprocess
 
-from games import KEPT_KEYS, make_game, publish, random_bytes, tree
+from games import KEPT_KEYS, make_game, publish, random_bytes, read_state, tree
 from launcher import PRIVATE_KEY, PUBLISH_TOOL, read_log, run_launcher
 
 V1 = {"tarnwick.exe": b"MZ one\n", "data/a.bin": random_bytes(9000, seed=31)}
@@ -178,6 +178,7 @@ def test_a_player_frozen_on_a_withdrawn_keys_huge_serial_moves_on(install_dir, u
     log = installs(install_dir, update_server, V3)
     assert ("the installed release (serial 1000000000000) is signed by a key that keys.json 3 no longer accepts "
             "-- taking serial 1 as the installed one") in log
+    assert read_state(install_dir)["release"]["serial"] == 2   # the kept mark itself moved
     # The thief's mirror, with the records of its day, stays refused.
     serve(update_server, thief)
     refused_and_kept(install_dir, update_server,
