@@ -51,6 +51,8 @@ std::string install_state_to_text(const InstallState& state)
         if (state.release->has_serial)
             out += "\"serial\":" + std::to_string(state.release->serial) + ",\"manifest\":" +
                    json_quote(state.release->manifest_sha256);
+        if (state.release->has_serial && !state.release->signer.empty())
+            out += ",\"signer\":" + json_quote(state.release->signer);
         out += '}';
     }
     out += '}';
@@ -71,7 +73,7 @@ InstallState install_state_from_text(const std::string& text, DocumentRefusal* r
         const JsonValue& serial = json_member(release, "serial");
         state.release = ReleaseMark{serial.kind == JsonValue::Number,
                                     serial.kind == JsonValue::Number ? double_to_int64(serial.number) : 0,
-                                    json_member(release, "manifest").text};
+                                    json_member(release, "manifest").text, json_member(release, "signer").text};
     }
     state.version = json_member(root, "version").text;
     const JsonValue& run = json_member(root, "run");

@@ -21,6 +21,10 @@ struct ReleaseMark {
     bool has_serial = false;
     int64_t serial = 0;
     std::string manifest_sha256;   // 64 lowercase hex; empty when unknown
+    // The key that signed it (X then Y, lowercase hex); empty when unknown.
+    // Key records that withdraw that key may lower the mark even when the
+    // release itself was never installed.
+    std::string signer;
 };
 
 struct InstallState {
@@ -34,8 +38,9 @@ struct InstallState {
 };
 
 // The exact one-line text of the file. A release mark follows the records as
-// ,"release":{"serial":N,"manifest":"<digest>"} (or ,"release":{} for a
-// mark without a serial); readers that do not know it pass it over.
+// ,"release":{"serial":N,"manifest":"<digest>","signer":"<key>"} (or
+// ,"release":{} for a mark without a serial); readers that do not know it
+// pass it over.
 std::string install_state_to_text(const InstallState& state);
 
 // The state a text describes; empty when the text is refused, with the rule in

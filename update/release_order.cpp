@@ -4,7 +4,7 @@
 
 ReleaseMark release_mark(const Manifest& manifest, std::string manifest_sha256)
 {
-    return ReleaseMark{manifest.has_serial, manifest.serial, std::move(manifest_sha256)};
+    return ReleaseMark{manifest.has_serial, manifest.serial, std::move(manifest_sha256), {}};
 }
 
 ReleaseOrder judge_release_order(const ReleaseMark& installed, const ReleaseMark& offered)

@@ -7,6 +7,7 @@
 #include "base/whole_file.h"
 #include "crypto/sha256.h"
 #include "net/server_paths.h"
+#include "update/key_store.h"
 #include "update/manifest_trust.h"
 
 #include <windows.h>
@@ -78,7 +79,9 @@ void keep_received_manifest(std::string body, std::string signature)
 
 ReleaseMark received_release_mark(const Manifest& manifest)
 {
-    return release_mark(manifest, sha256_bytes(received.body.data(), received.body.size()));
+    ReleaseMark mark = release_mark(manifest, sha256_bytes(received.body.data(), received.body.size()));
+    mark.signer = manifest_signer_key(received.body, received.signature);
+    return mark;
 }
 
 bool save_received_manifest()

@@ -17,7 +17,8 @@
 // the install commits (or is found up to date).
 void keep_received_manifest(std::string body, std::string signature);
 
-// The mark of the release this run accepted (the manifest remembered above).
+// The mark of the release this run accepted (the manifest remembered above),
+// with the key that signed it.
 ReleaseMark received_release_mark(const Manifest& manifest);
 
 // Writes the remembered bodies beside the install state file, both through

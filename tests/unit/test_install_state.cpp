@@ -219,15 +219,17 @@ TEST(InstallState, TheReleaseMarkRoundTripsAndOutlivesARefusal)
 {
     InstallState s = sample_state();
     EXPECT_FALSE(install_state_from_text(install_state_to_text(s)).release);
-    s.release = ReleaseMark{true, 9007199254740993, HASH};
+    s.release = ReleaseMark{true, 9007199254740993, HASH, "04ab"};
     const std::string text = install_state_to_text(s);
-    EXPECT_NE(text.find(",\"release\":{\"serial\":9007199254740993,\"manifest\":\"" + HASH + "\"}}"),
+    EXPECT_NE(text.find(",\"release\":{\"serial\":9007199254740993,\"manifest\":\"" + HASH +
+                        "\",\"signer\":\"04ab\"}}"),
               std::string::npos) << text;
     const InstallState back = install_state_from_text(text);
     ASSERT_TRUE(back.release);
     EXPECT_TRUE(back.release->has_serial);
     EXPECT_EQ(back.release->serial, 9007199254740992);   // a JSON number: exact up to 2^53
     EXPECT_EQ(back.release->manifest_sha256, HASH);
+    EXPECT_EQ(back.release->signer, "04ab");
     s.release = ReleaseMark{};
     ASSERT_TRUE(install_state_from_text(install_state_to_text(s)).release);
     EXPECT_FALSE(install_state_from_text(install_state_to_text(s)).release->has_serial);
