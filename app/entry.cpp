@@ -8,7 +8,7 @@
 #include "app/install_lock.h"
 #include "app/roads.h"
 #include "app/running_game.h"
-#include "app/uninstall_entry.h"
+#include "app/apps_features_entry.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"

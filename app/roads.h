@@ -1,7 +1,5 @@
 #pragma once
 // The roads the entry dispatches to, each implemented in its own file.
-#include "app/running_game.h"
-
 #include <string>
 
 // The normal start: splash window, update worker, game start. Exit code.

@@ -1,8 +1,9 @@
-#include "app/self_install.h"
-
+// Self-install: the launcher keeps one copy of itself at
+// install_dir\launcher\tarnwick.exe, reached through Start-menu and desktop
+// shortcuts (app/shortcut_files.h) and the Apps & features entry.
 #include "app/roads.h"
 #include "app/shortcut_files.h"
-#include "app/uninstall_entry.h"
+#include "app/apps_features_entry.h"
 #include "base/file_calls.h"
 #include "base/file_copy.h"
 #include "base/launcher_command_lines.h"

@@ -3,7 +3,7 @@
 // start and the wait for its loading window, or a warning box.
 #include "app/game_launch.h"
 #include "app/roads.h"
-#include "app/uninstall_entry.h"
+#include "app/apps_features_entry.h"
 #include "app/windowed_poll.h"
 #include "base/log.h"
 #include "base/paths.h"
@@ -107,7 +107,7 @@ int run_windowed()
 {
     // The default executable by name, not the recorded run_exe: its presence
     // tells an update ("updating...") from a first install.
-    const std::wstring game_file = game_exe_path(install_dir, DEFAULT_RUN_EXE);
+    const std::wstring game_file = path_under(install_dir, DEFAULT_RUN_EXE);
     const bool game_present = GetFileAttributesW(game_file.c_str()) != INVALID_FILE_ATTRIBUTES;
 
     start_splash(to_utf8(prepare_splash_assets()), SPLASH_WIDTH, SPLASH_HEIGHT);

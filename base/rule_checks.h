@@ -1,8 +1,7 @@
 #pragma once
 // The rules an update lives by, checked where a check is cheap, as the owner
 // table checks the handles: a journal on disk means "old" is not emptied; a
-// stale file counts as staged only when every one of its pieces is; the
-// state file records a file only as its bytes stand on the disk.
+// stale file counts as staged only when every one of its pieces is.
 //
 // The test builds log a broken rule, print it on standard error and end the
 // process with exit code 72, so that a test that breaks one fails where it

@@ -6,6 +6,7 @@
 #include "base/settings.h"
 #include "base/thread_priority.h"
 #include "base/update_status.h"
+#include "crypto/sha256.h"
 #include "formats/install_state.h"
 #include "formats/manifest.h"
 #include "net/download_budget.h"
@@ -34,7 +35,7 @@ namespace {
 bool game_installed(const UpdateRun& run)
 {
     if (!run.state.version.empty()) return true;
-    return file_calls::GetFileAttributesW(game_exe_path(run.install_folder, DEFAULT_RUN_EXE).c_str()) !=
+    return file_calls::GetFileAttributesW(path_under(run.install_folder, DEFAULT_RUN_EXE).c_str()) !=
            INVALID_FILE_ATTRIBUTES;
 }
 
@@ -95,9 +96,23 @@ bool fetch_verified_pair(MirrorList& mirrors, size_t mirror, std::string& manife
     return false;
 }
 
+// The installed release's mark, lowered in the state (in memory; the mark is
+// written with the accepted one) when kept key records no longer accept the
+// key that signed it. The records may have arrived with this mirror's manifest.
+ReleaseMark installed_mark_after_withdrawals(InstallState& state, bool& mark_lowered)
+{
+    const ReleaseMark installed = installed_release_mark(state);
+    const ReleaseMark mark = release_mark_after_withdrawals(installed);
+    if (mark.has_serial && mark.serial < installed.serial) {
+        lower_release_mark(state, mark);
+        mark_lowered = true;
+    }
+    return mark;
+}
+
 // True when mirror `mirror` gave a manifest that verified, read and is
 // acceptable; it is then the run's manifest. The log says why not otherwise.
-bool accept_manifest_from(UpdateRun& run, size_t mirror)
+bool accept_manifest_from(UpdateRun& run, size_t mirror, bool& mark_lowered)
 {
     MirrorList& mirrors = run.mirrors;
     std::string manifest_body, signature_body;
@@ -113,8 +128,8 @@ bool accept_manifest_from(UpdateRun& run, size_t mirror)
     }
     // Before anything of it is used, the launcher entry included. A mirror
     // that still serves an older release is passed over for the next one.
-    const ReleaseMark installed = release_mark_after_withdrawals(installed_release_mark());
-    const ReleaseMark offered = release_mark(manifest, manifest_body);
+    const ReleaseMark installed = installed_mark_after_withdrawals(run.state, mark_lowered);
+    const ReleaseMark offered = release_mark(manifest, sha256_bytes(manifest_body.data(), manifest_body.size()));
     if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
         log_line("%s", older_release_line(installed, offered).c_str());
         mirrors.note_trouble(mirror, "manifest", HttpTrouble{false, "it offers an older release"});
@@ -127,12 +142,12 @@ bool accept_manifest_from(UpdateRun& run, size_t mirror)
 
 // The manifest from the first mirror, in the setting's order, that offers an
 // acceptable one; that mirror is then the one in use.
-bool accept_manifest(UpdateRun& run)
+bool accept_manifest(UpdateRun& run, bool& mark_lowered)
 {
     MirrorList& mirrors = run.mirrors;
     for (size_t i = 0; i < mirrors.size(); ++i) {
         if (update_status.stop_requested.load()) return false;
-        if (mirrors.skipped(i) || !accept_manifest_from(run, i)) continue;
+        if (mirrors.skipped(i) || !accept_manifest_from(run, i, mark_lowered)) continue;
         mirrors.use(i);
         log_line("manifest from mirror %s (%zu of %zu)", mirrors.name(i).c_str(), i + 1, mirrors.size());
         return true;
@@ -161,6 +176,24 @@ void play_offline(InstallState& state, bool installed, const std::string& proxy_
                false);
 }
 
+// The mark of the accepted release reaches the state file before anything of
+// the release is fetched or installed: no cut and no failure later can leave
+// a newer release installed under an older mark. A mark that cannot be kept
+// stops the run. mark_lowered: signed key records lowered the mark, which
+// the state file must then keep even when the accepted release does not
+// raise it.
+bool keep_release_mark(UpdateRun& run, bool mark_lowered)
+{
+    InstallState& state = run.state;
+    const ReleaseMark installed = installed_release_mark(state);
+    if (!state.release) state.release = installed;   // a state from before the mark was kept there
+    if (!raise_release_mark(state, received_release_mark(run.manifest)) && !mark_lowered) return true;
+    if (write_install_state(run.install_folder, state)) return true;
+    log_line("could not keep the release mark (error %lu) -- not updating this time", GetLastError());
+    set_status(PHASE_FAILED, "could not write to the install folder", false);
+    return false;
+}
+
 void update_from_manifest(UpdateRun& run, bool installed)
 {
     const Manifest& manifest = run.manifest;
@@ -168,7 +201,7 @@ void update_from_manifest(UpdateRun& run, bool installed)
              manifest.version.c_str(), manifest.build.c_str(), manifest.files.size(),
              manifest.launcher_version, LAUNCHER_VERSION);
     if (self_update_launcher(run)) {
-        // The new launcher has taken over; phase 9 alone, nothing logged.
+        // The new launcher has taken over; its phase alone, nothing logged.
         std::lock_guard<std::mutex> lock(update_status.status_mutex);
         update_status.phase = PHASE_LAUNCHER_UPDATE;
         return;
@@ -210,10 +243,11 @@ void update_in(UpdateRun& run)
     // One budget for every connection of the run, the launcher's own update's too.
     DownloadBudget budget(max_download_rate);
     run.mirrors.set_download_budget(&budget);
-    if (accept_manifest(run))
-        update_from_manifest(run, installed);
-    else
+    bool mark_lowered = false;
+    if (!accept_manifest(run, mark_lowered))
         play_offline(run.state, installed, run.mirrors.proxy_refusal());
+    else if (keep_release_mark(run, mark_lowered))
+        update_from_manifest(run, installed);
     run.mirrors.close();
 }
 

@@ -183,10 +183,10 @@ TEST(Paths, JoinFollowsFilesystemAppend)
     EXPECT_EQ(join_path(L"C:\\games", L"D:\\other"), L"D:\\other");
 }
 
-TEST(Paths, GameExePathUsesBackslashesThroughout)
+TEST(Paths, PathUnderUsesBackslashesThroughout)
 {
-    EXPECT_EQ(game_exe_path(L"C:\\g", "bin/game.exe"), L"C:\\g\\bin\\game.exe");
-    EXPECT_EQ(game_exe_path(L"C:/g", "tarnwick.exe"), L"C:\\g\\tarnwick.exe");
+    EXPECT_EQ(path_under(L"C:\\g", "bin/game.exe"), L"C:\\g\\bin\\game.exe");
+    EXPECT_EQ(path_under(L"C:/g", "tarnwick.exe"), L"C:\\g\\tarnwick.exe");
     EXPECT_EQ(to_utf8(to_utf16("caf\xC3\xA9 \xE2\x82\xAC")), "caf\xC3\xA9 \xE2\x82\xAC");
     EXPECT_EQ(to_utf16(""), L"");
     EXPECT_EQ(parent_folder(L"C:\\a\\b.exe"), L"C:\\a");

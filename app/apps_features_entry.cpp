@@ -1,4 +1,4 @@
-#include "app/uninstall_entry.h"
+#include "app/apps_features_entry.h"
 
 #include "app/install_folder.h"
 #include "app/uninstall_plan.h"
