@@ -1,13 +1,11 @@
 #include "splash/splash_renderer.h"
 
 #include "splash/capsule_bar.h"
-#include "splash/com_apartment.h"
 #include "splash/cross_fade.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"
 #include "splash/gdiplus_api.h"
 #include "splash/pixel_font.h"
-#include "splash/splash_assets.h"
 #include "splash/splash_fonts.h"
 #include "splash/video_decoder.h"
 
@@ -349,28 +347,6 @@ BarStyle splash_bar_style()
         return BarStyle::capsule;
     }();
     return style;
-}
-
-void start_video_workers(SplashRenderer& r)
-{
-    if (!r.scale_pool) r.scale_pool = std::make_unique<ScalePool>(default_scale_threads());
-    std::unique_ptr<FrameProducer> producer;
-    if (r.decoder) {
-        producer = make_frame_producer(std::move(*r.decoder));
-        r.decoder.reset();
-    } else if (!r.video_path.empty() && !r.frame_source) {
-        producer = background_video_producer(r.video_path);
-    }
-    if (!r.video_path.empty()) start_poster(r);
-    if (producer) {
-        r.frame_source.reset();
-        r.frame_source = std::make_unique<VideoFrameSource>(std::move(producer), [] {
-            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
-            // Left when the decode thread ends, after its last call into the reader.
-            thread_local ComApartment apartment;
-        });
-    }
-    if (r.frame_source) r.frame_source->cover(r.width, r.height);
 }
 
 bool renderer_has_video(const SplashRenderer& r)

@@ -80,13 +80,6 @@ struct SplashRenderer {
     BarRect bar() const { return {bar_x, bar_y, bar_w, bar_h}; }
 };
 
-// Makes the scaling pool when there is none, then moves the decoder into a new
-// frame source (replacing an older one) or, with a video still to open, starts
-// a frame source that opens it on its own thread, and the poster's thread;
-// the source scales its frames to the window. The window calls it after its
-// first frame, so none of this delays that frame.
-void start_video_workers(SplashRenderer& renderer);
-
 // True while the background is the video, or the poster of a video that is
 // still opening.
 bool renderer_has_video(const SplashRenderer& renderer);
