@@ -218,10 +218,12 @@ void draw_credit_line(SplashRenderer& r)
 {
     if (!r.credit_overlay) make_credit_overlay(r);
     if (!r.credit_overlay) return;
-    const DibSection& credit = *r.credit_overlay;
-    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    AlphaBlend(r.back_buffer->dc(), 0, r.credit_y, credit.width(), credit.height(), credit.dc(), 0, 0,
-               credit.width(), credit.height(), blend);
+    // Blended by hand: AlphaBlend visits every pixel of the band, most of
+    // which the text leaves clear.
+    GdiFlush();   // a title laid on by GDI just before
+    PixelBuffer back = r.back_buffer->view();
+    const PixelBuffer credit = r.credit_overlay->view();
+    blend_premultiplied(back, r.credit_y, credit);
 }
 
 struct CubeColours {
