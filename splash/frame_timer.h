@@ -20,3 +20,6 @@ private:
 
 // Steady-clock nanoseconds, the splash's time base.
 int64_t splash_clock_ns();
+
+// CPU time (user and kernel) the calling thread has used, in nanoseconds.
+int64_t thread_cpu_ns();

@@ -7,6 +7,7 @@
 #include "splash/frame_scaler.h"
 #include "splash/com_apartment.h"
 #include "splash/frame_source.h"
+#include "splash/frame_timer.h"
 #include "splash/gdiplus_api.h"
 #include "splash/video_decoder.h"
 
@@ -469,7 +470,7 @@ void start_video_workers(SplashRenderer& r)
             SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
             // Left when the decode thread ends, after its last call into the reader.
             thread_local ComApartment apartment;
-        });
+        }, thread_cpu_ns);
     }
     if (r.frame_source) r.frame_source->cover(r.width, r.height);
 }

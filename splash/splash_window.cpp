@@ -294,6 +294,7 @@ LoopEnd frame_loop(SplashLoop& loop)
     log_line("splash: %.0f frames per second, paced by %s", clock.rate, timer.kind());
 
     LoopEnd end = LoopEnd::quit;
+    int64_t cpu_at_first_frame = 0;
     for (;;) {
         if (!apply_window_events(loop)) {
             end = LoopEnd::resize_failed;
@@ -336,6 +337,7 @@ LoopEnd frame_loop(SplashLoop& loop)
         present(loop);
         ++loop.frames;
         if (loop.frames == 1) {
+            cpu_at_first_frame = thread_cpu_ns();
             log.note(seconds, "FIRST frame presented");
             // The video's decoder starts only now: its start-up (much of a
             // core for a while under Wine) would otherwise compete with the
@@ -356,6 +358,7 @@ LoopEnd frame_loop(SplashLoop& loop)
         }
         timer.wait(clock.wait_for_next());
     }
+    log.cpu(loop.frames - 1, thread_cpu_ns() - cpu_at_first_frame, r.frame_source.get());
     // A tick still playing reads from the sound's bytes, which go with this scope.
     if (!tick.empty()) PlaySoundW(nullptr, nullptr, 0);
     return end;
