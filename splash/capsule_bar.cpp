@@ -226,7 +226,23 @@ void clip_range(double lo, double hi, int limit, int& first, int& end)
     end = static_cast<int>(std::min(hi, static_cast<double>(limit)));
 }
 
+// How far beyond the body the shadow and the glint reach.
+float shading_margin(const CapsuleGeometry& g)
+{
+    return 3.0f * g.E + g.A + 2.0f;
+}
+
 }  // namespace
+
+void capsule_bar_rows(const BarRect& bar, int height, int& first, int& end)
+{
+    // The rows depend on the geometry's centre line and radius alone, which
+    // the progress does not move.
+    const CapsuleGeometry g = capsule_geometry(bar, 0.0f);
+    const float margin = shading_margin(g);
+    clip_range(static_cast<double>(g.cy) - g.r - margin, static_cast<double>(g.cy) + g.r + margin, height, first,
+               end);
+}
 
 CapsuleGeometry capsule_geometry(const BarRect& bar, float progress)
 {
@@ -273,12 +289,10 @@ void shade_capsule_bar(PixelBuffer& buf, const BarRect& bar, double seconds, flo
     s.fill_lo = g.f0 + g.fr;
     s.fill_hi = g.f1 - g.fr;
 
-    const float margin = 3.0f * g.E + g.A + 2.0f;
     int col_first, col_end, row_first, row_end;
-    clip_range(static_cast<double>(bar.x) - margin, static_cast<double>(bar.x) + bar.w + margin,
+    clip_range(static_cast<double>(bar.x) - shading_margin(g), static_cast<double>(bar.x) + bar.w + shading_margin(g),
                buf.width, col_first, col_end);
-    clip_range(static_cast<double>(g.cy) - g.r - margin, static_cast<double>(g.cy) + g.r + margin,
-               buf.height, row_first, row_end);
+    capsule_bar_rows(bar, buf.height, row_first, row_end);
 
     const float fill_scale = 1.0f / std::max(g.fr, 1.0f) / 0.75f;
     ColumnTerms terms;

@@ -172,10 +172,9 @@ bool run_caption_command(SplashLoop& loop)
 void present(SplashLoop& loop)
 {
     if (IsIconic(loop.window)) return;
-    const DibSection& back = *loop.renderer.back_buffer;
     WindowDc dc(loop.window);
     if (!dc) return;
-    BitBlt(dc.get(), 0, 0, back.width(), back.height(), back.dc(), 0, 0, SRCCOPY);
+    present_splash_frame(loop.renderer, dc.get());
 }
 
 // Why the loop ended, for the launcher's log.
@@ -332,6 +331,7 @@ LoopEnd frame_loop(SplashLoop& loop)
         const SplashChrome& c = loop.chrome;
         draw_caption(r.back_buffer->dc(), r.width, c.caption_height, c.dpi_scale, c.hover_button,
                      c.pressed_button, c.maximized, c.title, c.small_icon.get());
+        lay_caption_rows(r, c.caption_height);
         if (ticks.advance(loop.displayed_progress) && !tick.empty())
             PlaySoundW(reinterpret_cast<LPCWSTR>(tick.data()), nullptr, SND_MEMORY | SND_ASYNC | SND_NODEFAULT);
         present(loop);
