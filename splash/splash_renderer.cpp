@@ -44,18 +44,35 @@ PixelBuffer picture_of(SplashRenderer& r)
     return r.frame_is_picture ? frame_view(r) : r.back_buffer->view();
 }
 
+bool row_kept(const SplashRenderer& r, int row)
+{
+    for (const SplashRenderer::KeptRows& kept : r.kept_rows)
+        if (kept.first <= row && row < kept.end) return true;
+    return false;
+}
+
 // Keeps rows [first, end) of the frame that is the picture before anything
-// is drawn over them; once per frame.
+// is drawn over them. Rows kept already for this frame are not kept again:
+// the bar's margin and the text below it share rows, and what the bar drew
+// there must not come back as the clean picture.
 void keep_rows(SplashRenderer& r, int first, int end)
 {
     if (!r.frame_is_picture) return;
     first = std::max(first, 0);
     end = std::min(end, r.frame_height);
-    if (first >= end) return;
-    for (const SplashRenderer::KeptRows& kept : r.kept_rows)
-        if (kept.first == first && kept.end == end) return;
-    const uint32_t* from = frame_view(r).pixels + static_cast<ptrdiff_t>(first) * r.frame_width;
-    r.kept_rows.push_back({first, end, std::vector<uint32_t>(from, from + static_cast<ptrdiff_t>(end - first) * r.frame_width)});
+    const uint32_t* frame = frame_view(r).pixels;
+    for (int row = first; row < end;) {
+        if (row_kept(r, row)) {
+            ++row;
+            continue;
+        }
+        int run_end = row + 1;
+        while (run_end < end && !row_kept(r, run_end)) ++run_end;
+        const uint32_t* from = frame + static_cast<ptrdiff_t>(row) * r.frame_width;
+        r.kept_rows.push_back(
+            {row, run_end, std::vector<uint32_t>(from, from + static_cast<ptrdiff_t>(run_end - row) * r.frame_width)});
+        row = run_end;
+    }
 }
 
 // Takes the video frame as the picture: a frame drawn on before gets its
