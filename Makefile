@@ -19,7 +19,7 @@ export CCACHE_BASEDIR ?= $(abspath $(CURDIR)/..)
 endif
 
 .PHONY: all deps build build-win build-host build-sanitize test test-native test-windows \
-        test-fuzz test-e2e torture-io check-layers demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
+        test-fuzz test-e2e torture-io torture-gen check-layers demo bench bench-codec bench-render bench-window bench-verify wineprefix clean
 
 all: build
 
@@ -95,6 +95,13 @@ test-e2e: wineprefix
 # TW_TORTURE_LAYOUT=0 leaves out the files that turn into folders and back.
 torture-io: build wineprefix
 	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 tests/e2e/io_torture.py
+
+# Generated cases (tests/e2e/torture_gen.py): release pairs, player edits and
+# trouble from seeds, with the checks after each case. TW_TORTURE_SEEDS seeds
+# (300 by default, eight cases each); SEED=S CASE=K replays one case.
+torture-gen: build wineprefix
+	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 tests/e2e/torture_gen.py \
+	    $(if $(SEED),--seed $(SEED)) $(if $(CASE),--case $(CASE))
 
 demo: build wineprefix
 	@TW_BUILD=$(BUILD) TW_PRIVATE_KEY=$(DEV_KEY_DIR)/private.pem /usr/bin/python3 tools/demo.py

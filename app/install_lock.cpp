@@ -1,5 +1,6 @@
 #include "app/install_lock.h"
 
+#include "base/file_calls.h"
 #include "base/paths.h"
 #include "base/win_handles.h"
 
@@ -22,8 +23,8 @@ bool take_install_lock(const std::wstring& folder, unsigned long wait_ms)
     const std::wstring path = install_lock_path(folder);
     const ULONGLONG deadline = GetTickCount64() + wait_ms;
     for (;;) {
-        lock.reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        lock.reset(file_calls::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                           OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
         if (lock) return true;
         // Held: open elsewhere (sharing), or just closed by its holder and
         // not yet gone (access denied while the delete is pending).

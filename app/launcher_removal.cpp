@@ -1,11 +1,11 @@
 #include "app/launcher_removal.h"
 
 #include "app/self_install.h"
-#include "app/uninstall_removal.h"
 #include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/win_handles.h"
+#include "update/deletion_gate.h"
 
 #include <windows.h>
 
@@ -17,9 +17,10 @@ namespace {
 // started to wait for this one would be a running file of its own. What is
 // left therefore goes to Windows: the per-user RunOnce key runs the
 // system's own command interpreter once at the next logon, which deletes
-// that one file (and nothing else: the path is quoted whole, and "del" takes
-// no folders).
-void remove_at_next_logon(const std::wstring& path)
+// that one file (and nothing else: the path is quoted whole, "del" takes no
+// folders, and "rmdir" without /s removes its folder only when empty). The
+// value's name is the file's own, so two uninstalls never share one.
+void remove_at_next_logon(const std::wstring& path, const std::wstring& value_name)
 {
     wchar_t system[MAX_PATH] = {};
     const UINT n = GetSystemDirectoryW(system, MAX_PATH);
@@ -28,14 +29,13 @@ void remove_at_next_logon(const std::wstring& path)
         log_line("%s stays: delete it by hand", to_utf8(path).c_str());
         return;
     }
-    const std::wstring command =
-        L"\"" + std::wstring(system) + L"\\cmd.exe\" /d /c del /f /q \"" + path + L"\"";
+    const std::wstring command = L"\"" + std::wstring(system) + L"\\cmd.exe\" /d /c del /f /q \"" + path +
+                                 L"\" & rmdir \"" + parent_folder(path) + L"\"";
     RegKey key;
     const bool ok =
         RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, nullptr,
                         0, KEY_SET_VALUE, nullptr, key.out(), nullptr) == ERROR_SUCCESS &&
-        RegSetValueExW(key.get(), L"tarnwick-removed-launcher", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(command.c_str()),
+        RegSetValueExW(key.get(), value_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                        static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     log_line(ok ? "%s is removed at the next logon" : "%s stays: delete it by hand", to_utf8(path).c_str());
 }
@@ -44,21 +44,23 @@ void remove_at_next_logon(const std::wstring& path)
 
 bool remove_launcher_file(const std::wstring& launcher, const std::wstring& parking)
 {
-    if (file_calls::GetFileAttributesW(launcher.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
-    if (!same_file(own_exe_path(), launcher)) return remove_file(launcher);
+    if (place_kind(launcher) == PlaceKind::missing) return true;
+    if (!same_file(own_exe_path(), launcher)) return remove_owned_file(launcher) == FileRemoval::gone;
 
-    if (!parking.empty() && create_folders(parking)) {
-        const std::wstring parked =
-            join_path(parking, L"tarnwick-removed-" + std::to_wstring(GetCurrentProcessId()) + L".exe");
+    const std::wstring name =
+        L"tarnwick-removed-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
+    for (const std::wstring& folder : {parking, parent_folder(launcher)}) {
+        if (folder.empty() || !create_folders(folder)) continue;
+        const std::wstring parked = join_path(folder, name + L".exe");
         // No MOVEFILE_COPY_ALLOWED: across volumes the copy would be made and
-        // the running original still could not be deleted.
-        if (file_calls::MoveFileExW(launcher.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            log_line("moved the running launcher out of the install folder to %s", to_utf8(parked).c_str());
-            remove_at_next_logon(parked);
+        // the running original still could not be deleted. No replacing
+        // either: the name is this file's own.
+        if (file_calls::MoveFileExW(launcher.c_str(), parked.c_str(), 0)) {
+            log_line("moved the running launcher to %s", to_utf8(parked).c_str());
+            remove_at_next_logon(parked, name);
             return true;
         }
     }
-    log_line("the running launcher could not leave %s", to_utf8(launcher).c_str());
-    remove_at_next_logon(launcher);
+    log_line("the running launcher could not leave %s -- delete it by hand", to_utf8(launcher).c_str());
     return false;
 }

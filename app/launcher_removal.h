@@ -5,8 +5,10 @@
 #include <string>
 
 // Deletes `launcher`. When this process runs from it, the file is moved
-// instead into `parking` (a folder the uninstall may clear, on the same
-// volume as a rule) and removed there at the next logon; when even the move
-// fails, the file is left in place for the next logon's removal. True when
-// nothing is left at `launcher`.
+// instead to a name of its own -- into `parking` (a folder the uninstall may
+// clear), or, when that lies on another volume, beside itself -- and Windows
+// deletes that one file at the next logon, through a per-user RunOnce value
+// of the same name. The launcher's own name is free at once: a launcher
+// installed there later is never the file that goes. True when nothing is
+// left at `launcher`.
 bool remove_launcher_file(const std::wstring& launcher, const std::wstring& parking);

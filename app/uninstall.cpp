@@ -3,17 +3,22 @@
 // the installed launcher, and keeps every other file in the game folder: the
 // player's saves, settings and screenshots are not the launcher's to delete.
 //
-// Every step finds its work afresh on disk, so an uninstall cut off at any
-// point can be run again and ends the same. The state file goes last of the
-// install folder's records: until then it still names the game files that
-// are left.
+// It goes only by records it could read: a replay that could not finish, or a
+// state file that cannot be read, stops it before anything is removed (a
+// damaged state file is stood in for by the saved signed manifest, when that
+// verifies). Every step finds its work afresh on disk, so an uninstall cut
+// off at any point can be run again and ends the same. The records go last,
+// and only once every file they name is gone: until then they still name the
+// game files that are left, and the entry, the shortcuts and the launcher
+// stay so that the uninstall can be run again.
 #include "app/install_lock.h"
 #include "app/launcher_removal.h"
 #include "app/roads.h"
 #include "app/shortcut_files.h"
 #include "app/uninstall_entry.h"
 #include "app/uninstall_plan.h"
-#include "app/uninstall_removal.h"
+#include "base/file_calls.h"
+#include "base/folder_entries.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
@@ -21,7 +26,9 @@
 #include "formats/install_state.h"
 #include "splash/splash_assets.h"
 #include "splash/splash_state.h"
-#include "update/install_step.h"
+#include "update/deletion_gate.h"
+#include "update/held_file.h"
+#include "update/journal_replay.h"
 #include "update/key_store.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
@@ -29,6 +36,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <atomic>
 #include <system_error>
 #include <thread>
@@ -50,11 +58,9 @@ struct Progress {
     std::atomic<bool> finished{false};
 };
 
-bool folder_exists(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+const char* const NOTHING_REMOVED = "; nothing was removed";
+
+bool folder_exists(const std::wstring& path) { return place_kind(path) == PlaceKind::folder; }
 
 bool same_path(const std::wstring& a, const std::wstring& b)
 {
@@ -78,13 +84,21 @@ public:
 
     void file(const std::wstring& path)
     {
-        const bool was_there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (!remove_file(path)) {
+        const bool was_there = place_kind(path) != PlaceKind::missing;
+        switch (remove_owned_file(path)) {
+        case FileRemoval::gone:
+            if (was_there) {
+                ++removed_;
+                crash_point("uninstall-removed");
+            }
+            break;
+        case FileRemoval::not_ours:
+            log_line("kept %s: a folder stands where the game's file was", to_utf8(path).c_str());
+            break;
+        case FileRemoval::failed:
             ++failed_;
             log_line("could not delete %s (error %lu)", to_utf8(path).c_str(), GetLastError());
-        } else if (was_there) {
-            ++removed_;
-            crash_point("uninstall-removed");
+            break;
         }
         ++progress_.done;
     }
@@ -92,7 +106,7 @@ public:
     void tree(const std::wstring& folder)
     {
         if (!folder_exists(folder)) return;
-        if (remove_tree(folder)) {
+        if (remove_owned_tree(folder)) {
             log_line("removed %s", to_utf8(folder).c_str());
             crash_point("uninstall-removed");
         } else {
@@ -104,12 +118,52 @@ public:
     size_t removed() const { return removed_; }
     size_t failed() const { return failed_; }
     void count_failure() { ++failed_; }
+    // Why nothing was removed, told once the bar is gone.
+    void refuse(std::string why) { refusal_ = std::move(why); }
+    const std::string& refusal() const { return refusal_; }
 
 private:
     Progress& progress_;
     size_t removed_ = 0;
     size_t failed_ = 0;
+    std::string refusal_;
 };
+
+// The records the uninstall goes by, read whole, or false with the reason
+// the player is told: a replay that could not put everything back (the
+// player's files may still be in the update folder), or a state file it
+// cannot read, or one that is damaged with no saved manifest to stand in for
+// it (see recorded_files).
+bool read_records(InstallState& state, Removal& removal)
+{
+    const ReplayResult replayed = replay_journal();
+    if (replayed == ReplayResult::incomplete || replayed == ReplayResult::unreadable) {
+        removal.refuse(std::string("an interrupted update could not be undone -- close the programs that use the "
+                                   "game's files and run the uninstall again") + NOTHING_REMOVED);
+        return false;
+    }
+    StateRead read = StateRead::read;
+    retry_while_held([&] {
+        read = read_install_state_checked(install_dir, state);
+        return read != StateRead::unreadable;
+    });
+    const std::string record = "the install record in " + to_utf8(install_dir);
+    if (read == StateRead::unreadable) {
+        removal.refuse(record + " cannot be read -- close the programs that use the game's files and run the "
+                                "uninstall again" + NOTHING_REMOVED);
+        return false;
+    }
+    bool stood_in = false;
+    state = recorded_files(state, stood_in);
+    if (stood_in) {
+        log_line("%s names no files -- going by the signed manifest of %s", record.c_str(), state.version.c_str());
+        return true;
+    }
+    if (read != StateRead::refused) return true;
+    removal.refuse(record + " is damaged -- open " + PRODUCT_NAME + " once so that it checks the game's files, "
+                            "then run the uninstall again" + NOTHING_REMOVED);
+    return false;
+}
 
 // The game's files and the folders they leave empty. A file reached through
 // a folder link is kept: its bytes may live outside the install folder.
@@ -125,7 +179,7 @@ void remove_game(const InstallState& state, Removal& removal)
     }
     for (const std::string& folder : folders_to_prune(state)) {
         const std::wstring path = game_exe_path(install_dir, folder);
-        if (!passes_through_link(install_dir, path)) remove_empty_folder(path);
+        if (!passes_through_link(install_dir, path)) remove_folder_if_empty(path);
     }
 }
 
@@ -134,15 +188,13 @@ void remove_game(const InstallState& state, Removal& removal)
 void remove_launcher_records(Removal& removal)
 {
     removal.tree(update_folder());
-    const std::wstring state_file = join_path(install_dir, L".twinstall.json");
-    for (const std::wstring& path : {saved_manifest_path(), saved_signature_path(), kept_keys_path()}) {
+    removal.file(join_path(install_dir, L"launcher.log"));
+    removal.file(join_path(parent_folder(launcher_install_path()), L"tarnwick.new.exe"));
+    const std::wstring state_file = install_state_path(install_dir);
+    for (const std::wstring& path : {saved_manifest_path(), saved_signature_path(), kept_keys_path(), state_file}) {
         removal.file(path + L".part");
         removal.file(path);
     }
-    removal.file(join_path(install_dir, L"launcher.log"));
-    removal.file(join_path(parent_folder(launcher_install_path()), L"tarnwick.new.exe"));
-    removal.file(state_file + L".part");
-    removal.file(state_file);
 }
 
 // Shortcuts that lead to this install's launcher; one made for another
@@ -154,16 +206,25 @@ void remove_shortcuts(Removal& removal)
         if (!target.empty() && same_path(target, launcher_install_path())) removal.file(link);
     }
     const std::wstring menu = start_menu_folder();
-    if (!menu.empty()) remove_empty_folder(menu);
+    if (!menu.empty()) remove_folder_if_empty(menu);
 }
 
-void remove_all_but_launcher(Removal& removal, Progress& progress)
+// False when the records stopped it before anything was removed.
+bool remove_all_but_launcher(Removal& removal, Progress& progress)
 {
     if (folder_exists(install_dir)) {
-        replay_journal();   // a cut update's files back in place, so the state file names them all
-        const InstallState state = read_install_state(install_dir);
+        InstallState state;
+        if (!read_records(state, removal)) {
+            progress.finished = true;
+            return false;
+        }
         progress.total = state.files.size() + 12;
         remove_game(state, removal);
+        // Kept while a file they name is left: the next run goes by them.
+        if (removal.failed() > 0) {
+            progress.finished = true;
+            return true;
+        }
         remove_launcher_records(removal);
     }
     remove_shortcuts(removal);
@@ -172,25 +233,27 @@ void remove_all_but_launcher(Removal& removal, Progress& progress)
         log_line("could not delete the Apps & features entry");
     }
     progress.finished = true;
+    return true;
 }
 
-void remove_with_com(Removal& removal, Progress& progress)
+bool remove_with_com(Removal& removal, Progress& progress)
 {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);   // for the shortcuts
-    remove_all_but_launcher(removal, progress);
+    const bool went_on = remove_all_but_launcher(removal, progress);
     if (SUCCEEDED(com)) CoUninitialize();
+    return went_on;
 }
 
 // Runs the removal on a worker; the splash's bar appears only when it takes
 // longer than two seconds, and is gone before the caller goes on.
-void remove_with_bar(Removal& removal, Progress& progress)
+bool remove_with_bar(Removal& removal, Progress& progress)
 {
+    bool went_on = false;
     std::thread worker;
     try {
-        worker = std::thread([&] { remove_with_com(removal, progress); });
+        worker = std::thread([&] { went_on = remove_with_com(removal, progress); });
     } catch (const std::system_error&) {
-        remove_with_com(removal, progress);   // no thread to spare: the same work without the bar
-        return;
+        return remove_with_com(removal, progress);   // no thread to spare: the same work without the bar
     }
     const ULONGLONG start = GetTickCount64();
     bool shown = false;
@@ -206,6 +269,7 @@ void remove_with_bar(Removal& removal, Progress& progress)
     }
     worker.join();
     if (shown) stop_splash();
+    return went_on;
 }
 
 std::wstring uninstall_log_path()
@@ -213,6 +277,25 @@ std::wstring uninstall_log_path()
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
     return n == 0 || n > MAX_PATH ? std::wstring() : join_path(temp, L"tarnwick-uninstall.log");
+}
+
+// The files below a folder, as full paths, sorted; links are not entered.
+void collect_files(const std::wstring& folder, std::vector<std::wstring>& files)
+{
+    for_each_entry(folder, [&](const std::wstring& path, DWORD attributes) {
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            files.push_back(path);
+        else if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            collect_files(path, files);
+    });
+}
+
+std::vector<std::wstring> files_below(const std::wstring& folder)
+{
+    std::vector<std::wstring> files;
+    collect_files(folder, files);
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 // What stayed in the install folder after the removal: the player's.
@@ -263,20 +346,25 @@ int run_uninstall()
 
     Progress progress;
     Removal removal(progress);
-    if (headless)
-        remove_with_com(removal, progress);
-    else
-        remove_with_bar(removal, progress);
+    const bool went_on = headless ? remove_with_com(removal, progress) : remove_with_bar(removal, progress);
+    if (!went_on) {   // nothing was removed
+        tell(removal.refusal(), true);
+        return 1;
+    }
+    if (removal.failed() > 0) {   // the launcher stays to run the uninstall again
+        report(removal.removed(), removal.failed(), log);
+        return 1;
+    }
 
     // After the splash is gone: its own files lie in the cache. The cache is
     // shared by every install folder and rebuilt by any launcher, so what
     // another launcher's splash still holds open there may stay.
-    if (!remove_tree(splash_cache_folder())) log_line("the splash cache could not be removed whole");
+    if (!remove_owned_tree(splash_cache_folder())) log_line("the splash cache could not be removed whole");
     const std::wstring launcher = launcher_install_path();
     if (!remove_launcher_file(launcher, splash_cache_folder())) removal.count_failure();
-    remove_empty_folder(parent_folder(launcher));
+    remove_folder_if_empty(parent_folder(launcher));
     release_install_lock();   // its file would keep the emptied folder
-    remove_empty_folder(install_dir);
+    remove_folder_if_empty(install_dir);
 
     report(removal.removed(), removal.failed(), log);
     return removal.failed() == 0 ? 0 : 1;

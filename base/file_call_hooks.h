@@ -10,6 +10,8 @@
 //                       folded, without the long prefix) fails with that
 //                       Windows error number, and so do the k-1 matching
 //                       calls after it (k = 0: all that follow; no k: one);
+//                       the error "kill" ends the process at that call
+//                       instead (exit code 9, as a crash point does);
 //                       several such faults are separated by ';'
 #include <string>
 

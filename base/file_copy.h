@@ -3,9 +3,9 @@
 // partial copy: a cut-off copy would leave a launcher that cannot start.
 #include <string>
 
-// Copies `from` to "<to>.part", commits it to the disk, then moves that over
-// `to` (replace-existing, write-through). False when either step fails; the ".part" is then removed
-// and `to` is left as it was.
+// Copies `from` into `to` through "<to>.part" (base/whole_file.h): the bytes
+// reach the disk before the name does. False when either step fails; `to` is
+// then left as it was and no ".part" stays.
 bool copy_file_replacing(const std::wstring& from, const std::wstring& to);
 
 // The same from a file already open for reading (a HANDLE), read from its

@@ -25,6 +25,7 @@ struct FileFault {
     long first = 1;          // the first failing call, counted from 1
     long count = 1;          // how many fail from there; 0: all
     unsigned long error = 0;
+    bool kill = false;       // the process ends at the call instead, like a power cut
     long seen = 0;           // matching calls so far
 };
 
@@ -73,7 +74,8 @@ bool read_fault(const std::wstring& text, FileFault& fault)
     fault.operation = to_utf8(fields[0]);
     fault.path_end = folded(fields[1]);
     fault.first = std::wcstol(fields[2].c_str(), nullptr, 10);
-    fault.error = std::wcstoul(fields[3].c_str(), nullptr, 10);
+    fault.kill = fields[3] == L"kill";
+    fault.error = fault.kill ? ERROR_GEN_FAILURE : std::wcstoul(fields[3].c_str(), nullptr, 10);
     if (!fields[4].empty()) fault.count = std::wcstol(fields[4].c_str(), nullptr, 10);
     return true;
 }
@@ -134,6 +136,10 @@ unsigned long decide(FileWatch& w, const char* operation, const std::wstring& pa
         const long n = ++f.seen;
         if (error || n < f.first || (f.count > 0 && n >= f.first + f.count)) continue;
         error = f.error;
+        if (f.kill) {
+            log_line("test: the process ends at %s of %s (call %ld)", operation, to_utf8(plain).c_str(), n);
+            TerminateProcess(GetCurrentProcess(), 9);
+        }
         // On standard error too: some calls come before the log is open.
         log_line("test: %s of %s fails with error %lu (call %ld)", operation, to_utf8(plain).c_str(), error, n);
         std::fprintf(stderr, "test: %s of %s fails with error %lu (call %ld)\n", operation,

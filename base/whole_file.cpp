@@ -120,27 +120,44 @@ bool read_at(void* file, int64_t offset, void* data, size_t size)
 }
 
 // The error of the first failing call survives in GetLastError(): the handle
-// is closed before it is read back.
-bool write_file_atomic(const std::wstring& path, const std::string& bytes)
+// is closed, and a broken ".part" removed, before it is read back.
+bool write_part_file(const std::wstring& path, const PartFill& fill)
 {
     const std::wstring part = path + L".part";
     bool written = false;
-    DWORD error = 0;
     {
         FileHandle file(file_calls::CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        // Committed before the move: a ".part" whose bytes are not on the
-        // disk must never take the final name.
-        written = write_to_handle(file.get(), bytes.data(), bytes.size()) && file_calls::FlushFileBuffers(file.get());
-        if (!written) error = GetLastError();
+        written = fill(file.get()) && file_calls::FlushFileBuffers(file.get());
     }
-    if (!written) {   // the ".part" stays; the next write replaces it
-        SetLastError(error);
-        return false;
-    }
+    if (written) return true;
+    const DWORD error = GetLastError();
+    file_calls::DeleteFileW(part.c_str());
+    SetLastError(error);
+    return false;
+}
+
+bool move_part_into_place(const std::wstring& path)
+{
     if (before_atomic_move_hook) before_atomic_move_hook(path);
+    const std::wstring part = path + L".part";
     return file_calls::MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool replace_file_through_part(const std::wstring& path, const PartFill& fill)
+{
+    if (!write_part_file(path, fill)) return false;
+    if (move_part_into_place(path)) return true;
+    const DWORD error = GetLastError();
+    file_calls::DeleteFileW((path + L".part").c_str());
+    SetLastError(error);
+    return false;
+}
+
+bool write_file_atomic(const std::wstring& path, const std::string& bytes)
+{
+    return replace_file_through_part(path, [&](void* file) { return write_to_handle(file, bytes.data(), bytes.size()); });
 }
 
 bool read_whole_file_into(const std::wstring& path, std::string& data, size_t max_bytes)

@@ -4,13 +4,31 @@
 // old or the new content under the final name.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-// Writes bytes to "<path>.part", commits them to the disk and moves the file
-// over path with write-through: after a power cut path holds the old or the
-// new content. False on any failure; GetLastError() then tells why (a
-// ".part" may stay behind; the next write replaces it).
+// Fills an open file (a HANDLE) with the new content; false on failure, with
+// GetLastError() telling why.
+using PartFill = std::function<bool(void* file)>;
+
+// The one way the launcher replaces a whole file, in two steps that a caller
+// replacing two files together may take apart:
+// - write_part_file makes "<path>.part" anew, lets `fill` write it and
+//   commits its bytes to the disk: a ".part" whose bytes are not on the disk
+//   must never take the final name. A ".part" that could not be written whole
+//   is removed.
+// - move_part_into_place moves "<path>.part" over path with write-through: a
+//   power cut leaves path with the old or the new content. A ".part" that
+//   could not be moved stays whole; the next write replaces it.
+// Both return false on failure, GetLastError() telling the first cause.
+bool write_part_file(const std::wstring& path, const PartFill& fill);
+bool move_part_into_place(const std::wstring& path);
+
+// Both steps; on failure path is as it was and no ".part" is left.
+bool replace_file_through_part(const std::wstring& path, const PartFill& fill);
+
+// replace_file_through_part with bytes held in memory.
 bool write_file_atomic(const std::wstring& path, const std::string& bytes);
 
 // Writes all of data to an open file handle (a HANDLE), in as many calls as

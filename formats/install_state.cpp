@@ -45,7 +45,17 @@ std::string install_state_to_text(const InstallState& state)
         out += json_quote(path) + ":[" + std::to_string(file.size) + ",\"" +
                std::to_string(file.write_time) + "\"," + json_quote(file.hash) + "]";
     }
-    out += "}}";
+    out += '}';
+    if (state.release) {
+        out += ",\"release\":{";
+        if (state.release->has_serial)
+            out += "\"serial\":" + std::to_string(state.release->serial) + ",\"manifest\":" +
+                   json_quote(state.release->manifest_sha256);
+        if (state.release->has_serial && !state.release->signer.empty())
+            out += ",\"signer\":" + json_quote(state.release->signer);
+        out += '}';
+    }
+    out += '}';
     return out;
 }
 
@@ -58,6 +68,13 @@ InstallState install_state_from_text(const std::string& text, DocumentRefusal* r
         return {};
     }
     InstallState state;
+    const JsonValue& release = json_member(root, "release");
+    if (release.kind == JsonValue::Object) {
+        const JsonValue& serial = json_member(release, "serial");
+        state.release = ReleaseMark{serial.kind == JsonValue::Number,
+                                    serial.kind == JsonValue::Number ? double_to_int64(serial.number) : 0,
+                                    json_member(release, "manifest").text, json_member(release, "signer").text};
+    }
     state.version = json_member(root, "version").text;
     const JsonValue& run = json_member(root, "run");
     state.run_exe = json_member(run, "exe").text;
@@ -67,7 +84,9 @@ InstallState install_state_from_text(const std::string& text, DocumentRefusal* r
     // discredits the whole file.
     if (!state.run_exe.empty() && !is_safe_run_exe(state.run_exe)) {
         if (reason) *reason = DocumentRefusal::unsafe_run_exe;
-        return {};
+        InstallState refused;
+        refused.release = std::move(state.release);
+        return refused;
     }
     const JsonValue& files = json_member(root, "files");
     if (files.kind != JsonValue::Object) return state;

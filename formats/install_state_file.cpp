@@ -6,44 +6,42 @@
 
 #include <windows.h>
 
-namespace {
-std::wstring state_file_path(const std::wstring& folder)
+std::wstring install_state_path(const std::wstring& folder)
 {
     return join_path(folder, L".twinstall.json");
 }
 
-// The state in text; an empty text is no install recorded yet. A state file
-// that breaks a rule is read as empty, and the log names the rule.
-InstallState state_from_file_text(const std::string& text)
+InstallState read_install_state(const std::wstring& folder)
 {
-    if (text.empty()) return {};
-    DocumentRefusal refusal = DocumentRefusal::none;
-    InstallState state = install_state_from_text(text, &refusal);
-    if (refusal != DocumentRefusal::none)
-        log_line("the install state was refused (%s) -- read as empty", document_refusal_name(refusal));
+    InstallState state;
+    read_install_state_checked(folder, state);
     return state;
 }
 
-}  // namespace
-
-InstallState read_install_state(const std::wstring& folder)
+StateRead read_install_state_checked(const std::wstring& folder, InstallState& state)
 {
-    return state_from_file_text(read_whole_file(state_file_path(folder)));
+    std::string text;
+    state = {};
+    if (!read_whole_file_into(install_state_path(folder), text)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return StateRead::missing;
+        return StateRead::unreadable;
+    }
+    // An empty text is no install recorded yet.
+    if (text.empty()) return StateRead::read;
+    DocumentRefusal refusal = DocumentRefusal::none;
+    state = install_state_from_text(text, &refusal);
+    if (refusal == DocumentRefusal::none) return StateRead::read;
+    log_line("the install state was refused (%s) -- read as empty", document_refusal_name(refusal));
+    return StateRead::refused;
 }
 
 bool read_install_state_if_readable(const std::wstring& folder, InstallState& state)
 {
-    std::string text;
-    state = {};
-    if (read_whole_file_into(state_file_path(folder), text)) {
-        state = state_from_file_text(text);
-        return true;
-    }
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return read_install_state_checked(folder, state) != StateRead::unreadable;
 }
 
 bool write_install_state(const std::wstring& folder, const InstallState& state)
 {
-    return write_file_atomic(state_file_path(folder), install_state_to_text(state));
+    return write_file_atomic(install_state_path(folder), install_state_to_text(state));
 }

@@ -6,6 +6,7 @@
 #include "base/settings.h"
 #include "base/thread_priority.h"
 #include "base/update_status.h"
+#include "crypto/sha256.h"
 #include "formats/install_state.h"
 #include "formats/manifest.h"
 #include "net/download_budget.h"
@@ -92,9 +93,24 @@ bool fetch_verified_pair(MirrorList& mirrors, size_t mirror, std::string& manife
     return false;
 }
 
+// The installed release's mark, lowered in the state (in memory; the mark is
+// written with the accepted one) when kept key records no longer accept the
+// key that signed it. The records may have arrived with this mirror's manifest.
+ReleaseMark installed_mark_after_withdrawals(bool& mark_lowered)
+{
+    InstallState& state = update_status.install_state;
+    const ReleaseMark installed = installed_release_mark(state);
+    const ReleaseMark mark = release_mark_after_withdrawals(installed);
+    if (mark.has_serial && mark.serial < installed.serial) {
+        lower_release_mark(state, mark);
+        mark_lowered = true;
+    }
+    return mark;
+}
+
 // True when mirror `mirror` gave a manifest that verified, read and is
 // acceptable; it is then in the update status. The log says why not otherwise.
-bool accept_manifest_from(MirrorList& mirrors, size_t mirror)
+bool accept_manifest_from(MirrorList& mirrors, size_t mirror, bool& mark_lowered)
 {
     std::string manifest_body, signature_body;
     if (!fetch_verified_pair(mirrors, mirror, manifest_body, signature_body)) return false;
@@ -109,8 +125,8 @@ bool accept_manifest_from(MirrorList& mirrors, size_t mirror)
     }
     // Before anything of it is used, the launcher entry included. A mirror
     // that still serves an older release is passed over for the next one.
-    const ReleaseMark installed = release_mark_after_withdrawals(installed_release_mark());
-    const ReleaseMark offered = release_mark(manifest, manifest_body);
+    const ReleaseMark installed = installed_mark_after_withdrawals(mark_lowered);
+    const ReleaseMark offered = release_mark(manifest, sha256_bytes(manifest_body.data(), manifest_body.size()));
     if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
         log_line("%s", older_release_line(installed, offered).c_str());
         mirrors.note_trouble(mirror, "manifest", HttpTrouble{false, "it offers an older release"});
@@ -123,11 +139,11 @@ bool accept_manifest_from(MirrorList& mirrors, size_t mirror)
 
 // The manifest from the first mirror, in the setting's order, that offers an
 // acceptable one; that mirror is then the one in use.
-bool accept_manifest(MirrorList& mirrors)
+bool accept_manifest(MirrorList& mirrors, bool& mark_lowered)
 {
     for (size_t i = 0; i < mirrors.size(); ++i) {
         if (update_status.stop_requested.load()) return false;
-        if (mirrors.skipped(i) || !accept_manifest_from(mirrors, i)) continue;
+        if (mirrors.skipped(i) || !accept_manifest_from(mirrors, i, mark_lowered)) continue;
         mirrors.use(i);
         log_line("manifest from mirror %s (%zu of %zu)", mirrors.name(i).c_str(), i + 1, mirrors.size());
         return true;
@@ -155,6 +171,24 @@ void play_offline(bool installed, const std::string& proxy_refusal = {},
                    ? "can't reach " + default_server_host() + " -- check the connection and open the launcher again"
                    : proxy_refusal,
                false);
+}
+
+// The mark of the accepted release reaches the state file before anything of
+// the release is fetched or installed: no cut and no failure later can leave
+// a newer release installed under an older mark. A mark that cannot be kept
+// stops the run. mark_lowered: signed key records lowered the mark, which
+// the state file must then keep even when the accepted release does not
+// raise it.
+bool keep_release_mark(bool mark_lowered)
+{
+    InstallState& state = update_status.install_state;
+    const ReleaseMark installed = installed_release_mark(state);
+    if (!state.release) state.release = installed;   // a state from before the mark was kept there
+    if (!raise_release_mark(state, received_release_mark(update_status.manifest)) && !mark_lowered) return true;
+    if (write_install_state(install_dir, state)) return true;
+    log_line("could not keep the release mark (error %lu) -- not updating this time", GetLastError());
+    set_status(PHASE_FAILED, "could not write to the install folder", false);
+    return false;
 }
 
 void update_from_manifest(MirrorList& mirrors, bool installed)
@@ -211,10 +245,11 @@ void run_update()
     // One budget for every connection of the run, the launcher's own update's too.
     DownloadBudget budget(max_download_rate);
     mirrors.set_download_budget(&budget);
-    if (accept_manifest(mirrors))
-        update_from_manifest(mirrors, installed);
-    else
+    bool mark_lowered = false;
+    if (!accept_manifest(mirrors, mark_lowered))
         play_offline(installed, mirrors.proxy_refusal());
+    else if (keep_release_mark(mark_lowered))
+        update_from_manifest(mirrors, installed);
     mirrors.close();
     if (SUCCEEDED(com)) CoUninitialize();   // balances this run's own initialisation
 }

@@ -12,11 +12,12 @@
 #include "base/win_handles.h"
 #include "formats/install_state.h"
 #include "formats/relative_path.h"
-#include "update/folder_removal.h"
+#include "update/deletion_gate.h"
 #include "update/held_file.h"
 #include "update/journal.h"
 #include "update/kept_files.h"
 #include "update/place_survey.h"
+#include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
 
@@ -53,9 +54,13 @@ std::wstring place_key(const std::string& relative)
 // The recorded paths the install really removes. A recorded path whose place
 // is also the place of a manifest file (a rename that only changes letter
 // case) or of one of its folders is left on disk: moving it aside would take
-// the manifest's files with it. Its record is dropped all the same. (A file
-// in the way of a new folder is moved aside as such; see LayoutChanges.)
-std::vector<std::string> paths_to_move_away(const UpdatePlan& plan, const Manifest& manifest)
+// the manifest's files with it. So is a folder standing where a recorded
+// file was: the player's (or the game's) own, not the launcher's to remove.
+// Their records are dropped all the same. A place that cannot be looked at
+// gets a kept place, in case it holds what is not the launcher's. (A file in
+// the way of a new folder is moved aside as such; see LayoutChanges.)
+std::vector<std::string> paths_to_move_away(const UpdatePlan& plan, const Manifest& manifest,
+                                            std::vector<KeptPlace>& kept_places)
 {
     if (plan.paths_to_remove.empty()) return {};
     std::set<std::wstring> kept;
@@ -68,8 +73,22 @@ std::vector<std::string> paths_to_move_away(const UpdatePlan& plan, const Manife
             kept.insert(place_key(f.path.substr(0, slash)));
     }
     std::vector<std::string> out;
-    for (const std::string& path : plan.paths_to_remove)
-        if (!kept.count(place_key(path))) out.push_back(path);
+    for (const std::string& path : plan.paths_to_remove) {
+        if (kept.count(place_key(path))) continue;
+        // Looked at on its own: the survey's folders are the new files' ways.
+        switch (aside_action(place_kind(place_of(path)), true, false)) {
+        case AsideAction::leave:
+            log_line("kept %s: a folder stands where the release's file was", path.c_str());
+            continue;
+        case AsideAction::keep:
+            kept_places.push_back({path, free_kept_place(path)});
+            break;
+        case AsideAction::nothing:
+        case AsideAction::owned_file:
+            break;
+        }
+        out.push_back(path);
+    }
     return out;
 }
 
@@ -97,30 +116,6 @@ bool wait_for_game(const Manifest& manifest, const InstallState& state)
         }
     }
     return !update_status.stop_requested;
-}
-
-// Moves the installed file at a relative path into "old"; true when moved
-// or nothing was there. The copy's folder is made unless `folder_made`.
-bool move_to_old(const std::string& path, DWORD& error, bool folder_made = false)
-{
-    error = 0;
-    std::wstring place = place_of(path);
-    switch (status_of(place)) {
-    case PlaceStatus::missing:
-        return true;
-    case PlaceStatus::unknown:
-        // Something may be there that we cannot see: moving the new file over
-        // it would destroy it without a saved copy, so this counts as a failure.
-        error = GetLastError();
-        return false;
-    case PlaceStatus::present:
-        break;
-    }
-    std::wstring copy = old_path_of(path);
-    if (!folder_made) create_folders(parent_folder(copy));
-    if (retry_while_held([&] { return file_calls::MoveFileExW(place.c_str(), copy.c_str(), MOVE_FLAGS) != 0; })) return true;
-    error = GetLastError();
-    return false;
 }
 
 InstalledFile installed_record(const ManifestFile& file)
@@ -166,6 +161,7 @@ bool move_folder_in(const NewFolder& folder, const UpdatePlan& plan, InstallStat
 struct FileMove {
     size_t file = 0;        // index into the stale files
     bool existed = false;   // the journal saw something at its place
+    bool kept = false;      // the journal names a kept place for it: not only a file may go aside
 };
 
 // Makes, once each, the folders the file moves need: the place's folder
@@ -185,10 +181,10 @@ void make_move_folders(const UpdatePlan& plan, const std::vector<FileMove>& move
 // aside first. A place the journal found empty is moved into without
 // replacing: should something have appeared there since, the move fails
 // rather than destroy what the journal could not put back.
-bool move_file_in(const ManifestFile& file, bool existed, DWORD& error)
+bool move_file_in(const ManifestFile& file, bool existed, bool kept, DWORD& error)
 {
     error = 0;
-    if (existed && !move_to_old(file.path, error, true)) return false;
+    if (existed && !move_into_old(file.path, error, true, !kept)) return false;
     crash_point("moved-aside");
     const DWORD flags = existed ? MOVE_FLAGS : MOVEFILE_WRITE_THROUGH;
     const std::wstring staged = stage_path_of(file.path), place = place_of(file.path);
@@ -202,7 +198,8 @@ bool move_file_in(const ManifestFile& file, bool existed, DWORD& error)
 // one moves in, on the same thread; files do not depend on one another, and
 // the journal lists them all before the first move.
 bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePath>& stale,
-                              const std::vector<NewFolder>& folders, PlaceSurvey& survey, InstallState& state)
+                              const std::vector<NewFolder>& folders, const std::set<std::string>& kept,
+                              PlaceSurvey& survey, InstallState& state)
 {
     std::vector<char> placed(plan.stale_files.size(), 0);
     for (const NewFolder& folder : folders) {
@@ -211,7 +208,7 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
     }
     std::vector<FileMove> moves;
     for (size_t i = 0; i < plan.stale_files.size(); ++i)
-        if (!placed[i]) moves.push_back({i, stale[i].existed});
+        if (!placed[i]) moves.push_back({i, stale[i].existed, kept.count(stale[i].path) != 0});
     make_move_folders(plan, moves, survey);
 
     std::vector<InstalledFile> records(moves.size());
@@ -220,7 +217,7 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
     const bool moved = for_each_index(moves.size(), threads, [&](size_t n) {
         const ManifestFile& file = *plan.stale_files[moves[n].file].file;
         DWORD error = 0;
-        if (!move_file_in(file, moves[n].existed, error)) {
+        if (!move_file_in(file, moves[n].existed, moves[n].kept, error)) {
             if (!logged.exchange(true)) log_line("could not put %s in place (error %lu)", file.path.c_str(), error);
             return false;
         }
@@ -257,10 +254,11 @@ bool commit_staged_files(const UpdatePlan& plan)
     return true;
 }
 
-bool move_removed_paths_aside(const std::vector<std::string>& paths)
+bool move_removed_paths_aside(const std::vector<std::string>& paths, const std::set<std::string>& kept)
 {
     for (const std::string& path : paths) {
-        if (!::move_aside(path)) return false;
+        DWORD error = 0;
+        if (!move_into_old(path, error, false, !kept.count(path))) return false;
         crash_point("moved-aside");
     }
     return true;
@@ -297,7 +295,7 @@ bool move_files_in_the_way(const LayoutChanges& layout)
 {
     for (const std::string& path : layout.files_first) {
         DWORD error = 0;
-        if (!move_to_old(path, error)) {
+        if (!move_into_old(path, error)) {
             log_line("could not move %s out of the way (error %lu)", path.c_str(), error);
             return false;
         }
@@ -306,16 +304,14 @@ bool move_files_in_the_way(const LayoutChanges& layout)
     return true;
 }
 
-// Before the commit empties "old": whatever stood in the way of the new
-// layout and is not a file the install drops goes to its kept place beside
-// it, and the log says where.
-bool keep_players_files(const LayoutChanges& layout, const UpdatePlan& plan)
+// Before the commit empties "old": whatever the install moved out of a place
+// the release needs and does not own goes to its kept place beside it, and
+// the log says where.
+bool keep_players_files(const LayoutChanges& layout, const OwnedFiles& owned)
 {
-    if (layout.in_the_way.empty()) return true;
-    const std::unordered_set<std::string> dropped(plan.paths_to_remove.begin(), plan.paths_to_remove.end());
     for (const KeptPlace& place : layout.in_the_way) {
         size_t moved = 0;
-        if (!keep_unmanaged_files(place, dropped, moved)) {
+        if (!keep_unmanaged_files(place, owned, moved)) {
             log_line("could not keep the files found in %s (error %lu)", place.path.c_str(), GetLastError());
             return false;
         }
@@ -333,20 +329,27 @@ bool keep_players_files(const LayoutChanges& layout, const UpdatePlan& plan)
 // would come back with no record left to remove them by. Written after, the
 // worst case is the old state file beside the new files, which the next
 // planning settles by hashing them (and removes the dropped paths it still
-// has records of).
+// has records of). The release mark does not wait for this write: the run
+// kept it in the state file when it accepted the release.
 bool commit(const Manifest& manifest, InstallState& state)
 {
-    if (!retry_while_held([] { return file_calls::DeleteFileW(journal_path().c_str()) != 0; })) return false;
+    if (!retry_while_held([] { return file_calls::DeleteFileW(journal_path().c_str()) != 0; }))
+        return roll_back(state);
     crash_point("journal-deleted");
-    state.version = manifest.version;
-    state.run_exe = manifest.run_exe;
-    state.run_args = manifest.run_args;
-    write_install_state(install_dir, state);
+    record_release(state, manifest, received_release_mark(manifest));
+    const bool recorded = write_install_state(install_dir, state);
+    const DWORD error = recorded ? 0 : GetLastError();
     save_received_manifest();
     crash_point("state-written");
     std::wstring folder = update_folder();
     if (!file_calls::RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
-        remove_tree(folder, "update-folder-removing");
+        remove_owned_tree(folder, "update-folder-removing");
+    if (!recorded) {
+        // The new files are in place; the next start finds them by hashing.
+        log_line("could not write the install state (error %lu) -- the new files are in place and are checked "
+                 "again at the next start", error);
+        return fail_to_write();
+    }
     log_line("updated to %s", manifest.version.c_str());
     return true;
 }
@@ -355,16 +358,16 @@ bool commit(const Manifest& manifest, InstallState& state)
 
 void remove_update_folder()
 {
-    if (status_of(journal_path()) != PlaceStatus::missing) return;
+    if (place_kind(journal_path()) != PlaceKind::missing) return;
     std::wstring folder = update_folder();
     if (!file_calls::RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
-        remove_tree(folder, nullptr);
+        remove_owned_tree(folder);
 }
 
 bool move_aside(const std::string& path)
 {
     DWORD error = 0;
-    return move_to_old(path, error);
+    return move_into_old(path, error);
 }
 
 bool install_update(const UpdatePlan& plan)
@@ -375,8 +378,11 @@ bool install_update(const UpdatePlan& plan)
     set_status(PHASE_INSTALLING, "installing", false);
     // "old" holds what a journal names for as long as the journal is there;
     // the run's start settles a journal before it gets here.
-    if (status_of(journal_path()) != PlaceStatus::missing) return fail_to_write();
+    if (place_kind(journal_path()) != PlaceKind::missing) return fail_to_write();
 
+    // What the launcher owns is judged by the records the install started
+    // from; the moves below change the records in memory.
+    const OwnedFiles owned = owned_files(state);
     PlaceSurvey survey;
     LayoutChanges layout;
     std::vector<StalePath> stale;
@@ -384,13 +390,15 @@ bool install_update(const UpdatePlan& plan)
         // A place whose status cannot be read is flagged as existing: a replay
         // then never deletes what it cannot vouch for.
         const std::string& path = record.file->path;
-        bool is_folder = false;
-        const PlaceStatus status = survey.status(path, &is_folder);
-        stale.push_back({path, status != PlaceStatus::missing});
-        if (is_folder) layout.in_the_way.push_back({path, free_kept_place(path)});
+        const PlaceKind kind = survey.kind(path);
+        stale.push_back({path, kind != PlaceKind::missing});
+        if (aside_action(kind, owned.owns(path), true) == AsideAction::keep)
+            layout.in_the_way.push_back({path, free_kept_place(path)});
     }
-    std::vector<std::string> removals = paths_to_move_away(plan, manifest);
+    std::vector<std::string> removals = paths_to_move_away(plan, manifest, layout.in_the_way);
     plan_layout_changes(plan, survey, removals, layout);
+    std::set<std::string> kept;
+    for (const KeptPlace& place : layout.in_the_way) kept.insert(place.path);
 
     if (!commit_staged_files(plan)) return fail_to_write();
     const std::vector<NewFolder> folders = new_folders(plan.stale_files, survey);
@@ -398,7 +406,7 @@ bool install_update(const UpdatePlan& plan)
     // No journal exists here, so nothing in "old" is needed; a copy left
     // there by an earlier run would otherwise be "restored" over a file this
     // install never touched if it is cut off.
-    if (!remove_tree(old_folder(), nullptr)) return fail_to_write();
+    if (!remove_owned_tree(old_folder())) return fail_to_write();
     create_folders(old_folder());
     if (!write_file_atomic(journal_path(),
                            journal_text(stale, removals, layout.made_folders, layout.in_the_way)))
@@ -411,10 +419,9 @@ bool install_update(const UpdatePlan& plan)
     std::vector<std::string> later_removals;
     for (const std::string& path : removals)
         if (!moved_first.count(path)) later_removals.push_back(path);
-    if (!move_files_in_the_way(layout) || !put_stale_files_in_place(plan, stale, folders, survey, state) ||
-        !move_removed_paths_aside(later_removals) || !keep_players_files(layout, plan))
+    if (!move_files_in_the_way(layout) || !put_stale_files_in_place(plan, stale, folders, kept, survey, state) ||
+        !move_removed_paths_aside(later_removals, kept) || !keep_players_files(layout, owned))
         return roll_back(state);
     for (const std::string& path : plan.paths_to_remove) state.files.erase(path);
-    if (!commit(manifest, state)) return roll_back(state);
-    return true;
+    return commit(manifest, state);
 }

@@ -8,7 +8,7 @@
 #include "base/whole_file.h"
 #include "base/win_handles.h"
 #include "formats/relative_path.h"
-#include "update/folder_removal.h"
+#include "update/deletion_gate.h"
 #include "update/held_file.h"
 #include "update/journal.h"
 #include "update/kept_files.h"
@@ -83,17 +83,16 @@ bool take_new_file_out(const std::string& path)
     // A place or stage copy that cannot be looked at is not vouched for
     // either way: the replay counts it as not done and keeps the journal.
     const std::wstring place = place_of(path);
-    bool is_folder = false;
-    const PlaceStatus at_place = status_of(place, &is_folder);
-    if (at_place == PlaceStatus::unknown) return false;
-    if (at_place == PlaceStatus::missing || is_folder) return true;
+    const PlaceKind at_place = place_kind(place);
+    if (at_place == PlaceKind::unknown) return false;
+    if (at_place != PlaceKind::file) return true;
     const std::wstring staged = stage_path_of(path);
-    const PlaceStatus in_stage = status_of(staged);
-    if (in_stage == PlaceStatus::unknown) return false;
-    if (in_stage == PlaceStatus::present) return true;
+    const PlaceKind in_stage = place_kind(staged);
+    if (in_stage == PlaceKind::unknown) return false;
+    if (in_stage != PlaceKind::missing) return true;
     create_folders(parent_folder(staged));
     if (move_back(place, staged)) return true;
-    return retry_while_held([&] { return file_calls::DeleteFileW(place.c_str()) != 0; });
+    return remove_owned_file(place) == FileRemoval::gone;   // a file the journal says the install made
 }
 
 struct ReplayCount {
@@ -107,22 +106,47 @@ struct ReplayCount {
     }
 };
 
-// A saved copy goes back over whatever the install put at its place.
-void restore_saved_copy(const std::string& path, ReplayCount& count)
+// Makes the place of a saved copy free for it. Once the install's own new
+// file is out, what still stands there is not the launcher's: a folder the
+// copy (a folder too) merges into, or anything else, which goes to a kept
+// place -- all but the new files the journal names, which stay and keep the
+// place taken until a later replay gets them out.
+bool make_room(const std::string& path, bool copy_is_folder, const OwnedFiles& made)
 {
-    const std::wstring copy = old_path_of(path);
-    switch (status_of(copy)) {
-    case PlaceStatus::missing:
-        return;   // never moved aside: still the old one
-    case PlaceStatus::unknown:
-        count.failure(path);   // a saved copy may be there: keep the journal for the next start
-        return;
-    case PlaceStatus::present:
+    switch (place_kind(place_of(path))) {
+    case PlaceKind::missing:
+        return true;
+    case PlaceKind::unknown:
+        return false;
+    case PlaceKind::folder:
+        if (copy_is_folder) return true;   // merged below
+        break;
+    case PlaceKind::file:
         break;
     }
+    return keep_aside(path, made);
+}
+
+// A saved copy goes back over whatever the install put at its place. Each
+// step looks at the disk afresh, so a replay cut or failed anywhere is taken
+// up by the next one: a copy that is a folder merges into a folder an
+// earlier replay already put back.
+void restore_saved_copy(const std::string& path, const OwnedFiles& made, ReplayCount& count)
+{
+    const std::wstring copy = old_path_of(path);
+    const PlaceKind saved = place_kind(copy);
+    if (saved == PlaceKind::missing) return;   // never moved aside: still the old one
     const std::wstring place = place_of(path);
     create_folders(parent_folder(place));
-    if (!take_new_file_out(path) || !move_back(copy, place)) {
+    const bool copy_is_folder = saved == PlaceKind::folder;
+    // A saved copy that cannot be looked at may be there: the journal stays.
+    if (saved == PlaceKind::unknown || !take_new_file_out(path) || !make_room(path, copy_is_folder, made)) {
+        count.failure(path);
+        return;
+    }
+    const bool back = copy_is_folder && place_kind(place) == PlaceKind::folder ? merge_folder(copy, place)
+                                                                               : move_back(copy, place);
+    if (!back) {
         count.failure(path);
         return;
     }
@@ -141,11 +165,13 @@ std::vector<std::string> deepest_first(std::vector<std::string> folders)
 
 }  // namespace
 
-// The replay goes in four passes, each of which may be cut off and done again:
-// kept files back into "old"; new files out of their places; folders the
-// install made removed; saved copies back. Restoring last means the places
-// are free by then: a file the release turned into a folder gets its place
-// back only once that folder is gone.
+// The replay goes in four passes, each of which may be cut off, or fail at
+// any step, and be done again: kept files back into "old"; new files out of
+// their places; folders the install made removed; saved copies back. A step
+// that fails is counted and the others go on; only a replay with no failure
+// deletes the journal. Restoring last means the places are free by then: a
+// file the release turned into a folder gets its place back only once that
+// folder is gone.
 ReplayResult replay_journal()
 {
     std::string text;
@@ -173,16 +199,18 @@ ReplayResult replay_journal()
 
     ReplayCount count;
     std::vector<std::string> made_folders;
+    OwnedFiles made;   // the new files, which the restore must never keep aside
     for (const JournalEntry& entry : entries) {
         if (entry.flag == 'k' && !bring_kept_files_back({entry.path, entry.kept})) count.failure(entry.kept);
         if (entry.flag == 'd') made_folders.push_back(entry.path);
+        if (entry.flag != '1' && entry.flag != 'k' && entry.flag != 'd') made.add(entry.path);
     }
     for (const JournalEntry& entry : entries)
         if (entry.flag != '1' && entry.flag != 'k' && entry.flag != 'd' && !take_new_file_out(entry.path))
             count.failure(entry.path);
     for (const std::string& folder : deepest_first(made_folders)) remove_empty_folders(place_of(folder));
     for (const JournalEntry& entry : entries)
-        if (entry.flag == '1') restore_saved_copy(entry.path, count);
+        if (entry.flag == '1') restore_saved_copy(entry.path, made, count);
 
     if (count.failed > 0) {
         log_line("rolled back only in part (%d files restored, %d could not be put back) -- the journal and "

@@ -1,10 +1,10 @@
 #include "update/kept_files.h"
 
 #include "base/file_calls.h"
+#include "base/log.h"
 #include "base/paths.h"
 #include "base/test_hooks.h"
 #include "base/win_handles.h"
-#include "update/folder_removal.h"
 #include "update/held_file.h"
 #include "update/place_survey.h"
 #include "update/update_folder.h"
@@ -15,15 +15,22 @@
 
 namespace {
 
-constexpr DWORD MOVE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-constexpr int KEPT_NAMES = 100;
-
 using Wanted = std::function<bool(const std::string& relative)>;
 
+// Moves one file without replacing anything: a name already taken at `to`
+// sends the file to a free name beside it.
 bool move_one(const std::wstring& from, const std::wstring& to)
 {
     create_folders(parent_folder(to));
-    return retry_while_held([&] { return file_calls::MoveFileExW(from.c_str(), to.c_str(), MOVE_FLAGS) != 0; });
+    const auto move = [&](const std::wstring& target) {
+        return retry_while_held([&] { return file_calls::MoveFileExW(from.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0; });
+    };
+    if (move(to)) return true;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+    const std::wstring beside = free_name_beside(to);
+    log_line("%s was there already -- kept the other one as %s", to_utf8(to).c_str(), to_utf8(beside).c_str());
+    return move(beside);
 }
 
 // Moves the files below `from` (or `from` itself when it is a file) that
@@ -33,7 +40,10 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
                 const Wanted& wanted, size_t& moved)
 {
     const DWORD attributes = file_calls::GetFileAttributesW(from.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {   // nothing there, or something not to be looked at
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (!wanted(relative)) return true;
         if (!move_one(from, to)) return false;
@@ -43,7 +53,7 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
     }
     WIN32_FIND_DATAW entry;
     FindHandle find(file_calls::FindFirstFileExW(join_path(from, L"*").c_str(), FindExInfoBasic, &entry,
-                                     FindExSearchNameMatch, nullptr, 0));
+                                                 FindExSearchNameMatch, nullptr, 0));
     if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND;
     bool all = true;
     do {
@@ -52,39 +62,45 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
         all = move_files(join_path(from, name), join_path(to, name), relative + "/" + to_utf8(name), wanted,
                          moved) && all;
     } while (file_calls::FindNextFileW(find.get(), &entry));
-    return all;
+    // A listing cut short is not the end of the folder: what it did not list
+    // has not been moved, and "old" goes with the commit.
+    return GetLastError() == ERROR_NO_MORE_FILES && all;
 }
+
+bool everything(const std::string&) { return true; }
 
 }  // namespace
 
-std::string free_kept_place(const std::string& path)
-{
-    for (int n = 1; n <= KEPT_NAMES; ++n) {
-        std::string name = path;
-        name += " (kept files";
-        if (n > 1) name.append(" ").append(std::to_string(n));
-        name += ')';
-        if (status_of(place_of(name)) == PlaceStatus::missing) return name;
-    }
-    std::string name = path;
-    name.append(" (kept files ").append(std::to_string(GetTickCount64())).append(")");
-    return name;
-}
-
-bool keep_unmanaged_files(const KeptPlace& place, const std::unordered_set<std::string>& dropped,
-                          size_t& moved)
+bool keep_unmanaged_files(const KeptPlace& place, const OwnedFiles& owned, size_t& moved)
 {
     moved = 0;
     return move_files(old_path_of(place.path), place_of(place.kept), place.path,
-                      [&](const std::string& relative) { return !dropped.count(relative); }, moved);
+                      [&](const std::string& relative) { return !owned.owns(relative); }, moved);
 }
 
 bool bring_kept_files_back(const KeptPlace& place)
 {
     size_t moved = 0;
     const std::wstring kept = place_of(place.kept);
-    const bool all = move_files(kept, old_path_of(place.path), place.path,
-                                [](const std::string&) { return true; }, moved);
+    const bool all = move_files(kept, old_path_of(place.path), place.path, everything, moved);
     remove_empty_folders(kept);
     return all;
+}
+
+bool merge_folder(const std::wstring& from, const std::wstring& to)
+{
+    size_t moved = 0;
+    return move_files(from, to, "", everything, moved) && remove_empty_folders(from);
+}
+
+bool keep_aside(const std::string& path, const OwnedFiles& made)
+{
+    const std::string kept = free_kept_place(path);
+    size_t moved = 0;
+    const bool all = move_files(place_of(path), place_of(kept), path,
+                                [&](const std::string& relative) { return !made.owns(relative); }, moved);
+    if (moved > 0)
+        log_line("%s had to make way for the files put back: kept %zu file(s) the game does not manage in %s",
+                 path.c_str(), moved, to_utf8(place_of(kept)).c_str());
+    return all && remove_empty_folders(place_of(path));
 }

@@ -4,6 +4,7 @@
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/whole_file.h"
+#include "crypto/sha256.h"
 #include "crypto/signature.h"
 #include "formats/key_trust.h"
 #include "net/server_paths.h"
@@ -47,6 +48,43 @@ bool keep_key_records(const std::string& text, const std::string& signature)
     return write_file_atomic(kept_keys_path(), signature + text);
 }
 
+std::string manifest_signer_key(const std::string& body, const std::string& signature)
+{
+    const TrustedKeys trusted = load_trusted_keys();
+    if (verify_signature_with_public_key(trusted.root, body, signature)) return hex_text(trusted.root);
+    if (!trusted.has_records) return {};
+    const ManifestSigner signer = find_manifest_signer(trusted.records, trusted.root_number - 1, body, signature,
+                                                       verify_signature_with_public_key);
+    return signer.kind == ManifestSigner::release_key ? hex_text(signer.key->key) : std::string();
+}
+
+namespace {
+
+// Whether the key that signed the marked release may still sign its serial:
+// judged from the signed bytes when the saved manifest is that release, else
+// by the signer the mark names (a release whose install never finished).
+// `known` is false when neither tells; the mark then stays as it is.
+bool marked_signer_accepted(const TrustedKeys& trusted, const ReleaseMark& installed, bool& known)
+{
+    known = true;
+    std::string body, signature;
+    if (read_whole_file_into(saved_manifest_path(), body, MANIFEST_MAX_BYTES) &&
+        read_whole_file_into(saved_signature_path(), signature, SIGNATURE_BYTES) &&
+        sha256_bytes(body.data(), body.size()) == installed.manifest_sha256) {
+        const ManifestSigner signer = find_manifest_signer(trusted.records, trusted.root_number - 1, body, signature,
+                                                           verify_signature_with_public_key);
+        return judge_manifest_signer(signer, true, installed.serial) == KeyRefusal::none;
+    }
+    known = !installed.signer.empty();
+    if (!known || installed.signer == hex_text(trusted.root)) return true;
+    for (const ReleaseKey& key : trusted.records.keys)
+        if (hex_text(key.key) == installed.signer)
+            return judge_release_key(key, true, installed.serial) == KeyRefusal::none;
+    return false;   // a root changed away from, or a key the records no longer name
+}
+
+}  // namespace
+
 ReleaseMark release_mark_after_withdrawals(const ReleaseMark& installed)
 {
     if (!installed.has_serial) return installed;
@@ -54,14 +92,11 @@ ReleaseMark release_mark_after_withdrawals(const ReleaseMark& installed)
     const KeyRecords& records = trusted.records;
     if (!trusted.has_records || !records.has_lower_mark || installed.serial <= records.lower_mark)
         return installed;
-    std::string signature;
-    if (!read_whole_file_into(saved_signature_path(), signature, SIGNATURE_BYTES)) return installed;
-    const ManifestSigner signer = find_manifest_signer(records, trusted.root_number - 1, installed.manifest_bytes,
-                                                       signature, verify_signature_with_public_key);
-    if (judge_manifest_signer(signer, true, installed.serial) == KeyRefusal::none) return installed;
+    bool known = false;
+    if (marked_signer_accepted(trusted, installed, known) || !known) return installed;
     log_line("the installed release (serial %lld) is signed by a key that keys.json %lld no longer accepts -- "
              "taking serial %lld as the installed one",
              static_cast<long long>(installed.serial), static_cast<long long>(records.sequence),
              static_cast<long long>(records.lower_mark));
-    return ReleaseMark{true, records.lower_mark, {}};
+    return ReleaseMark{true, records.lower_mark, {}, {}};
 }

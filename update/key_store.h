@@ -35,10 +35,15 @@ TrustedKeys load_trusted_keys();
 bool keep_key_records(const std::string& text, const std::string& signature);
 
 // The release mark for the order check: `installed` itself, unless the kept
-// records name a lower mark and no longer accept the installed release's
-// signature (read from the saved manifest's signature file); then a mark at
-// that serial, so that releases numbered above it install.
+// records name a lower mark and no longer accept the key that signed the
+// marked release (seen in the saved manifest pair when that is the release,
+// else the signer the mark names); then a mark at that serial, so that
+// releases numbered above it install.
 ReleaseMark release_mark_after_withdrawals(const ReleaseMark& installed);
+
+// The key (hex, as ReleaseMark::signer) of the trusted root or of the
+// release key of the kept records that signed these bytes; empty for none.
+std::string manifest_signer_key(const std::string& body, const std::string& signature);
 
 // install_dir joined with ".twkeys".
 std::wstring kept_keys_path();

@@ -49,28 +49,27 @@ bool stage_holds_exactly(const NewFolder& folder, const std::vector<StaleFile>& 
 
 }  // namespace
 
-PlaceStatus status_of(const std::wstring& place, bool* is_folder)
+PlaceKind place_kind(const std::wstring& place)
 {
     const DWORD attributes = file_calls::GetFileAttributesW(place.c_str());
-    if (is_folder) *is_folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (attributes != INVALID_FILE_ATTRIBUTES) return PlaceStatus::present;
-    DWORD error = GetLastError();
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return attributes & FILE_ATTRIBUTE_DIRECTORY ? PlaceKind::folder : PlaceKind::file;
+    const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY)
-        return PlaceStatus::missing;
-    return PlaceStatus::unknown;
+        return PlaceKind::missing;
+    return PlaceKind::unknown;
 }
 
-PlaceStatus PlaceSurvey::folder_status(const std::string& folder)
+PlaceKind PlaceSurvey::folder_kind(const std::string& folder)
 {
     auto known = folders_.find(folder);
     if (known == folders_.end()) {
-        bool is_folder = false;
-        PlaceStatus status = status_of(place_of(folder), &is_folder);
-        if (status == PlaceStatus::present && !is_folder) {
+        PlaceKind kind = place_kind(place_of(folder));
+        if (kind == PlaceKind::file) {
             files_in_the_way_.push_back(folder);
-            status = PlaceStatus::missing;
+            kind = PlaceKind::missing;
         }
-        known = folders_.emplace(folder, status).first;
+        known = folders_.emplace(folder, kind).first;
     }
     return known->second;
 }
@@ -79,26 +78,26 @@ std::string PlaceSurvey::missing_folder(const std::string& path)
 {
     for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         std::string folder = path.substr(0, slash);
-        switch (folder_status(folder)) {
-        case PlaceStatus::missing:
+        switch (folder_kind(folder)) {
+        case PlaceKind::missing:
             return folder;
-        case PlaceStatus::unknown:
+        case PlaceKind::unknown:
             return {};
-        case PlaceStatus::present:
+        case PlaceKind::file:
+        case PlaceKind::folder:
             break;
         }
     }
     return {};
 }
 
-PlaceStatus PlaceSurvey::status(const std::string& path, bool* is_folder)
+PlaceKind PlaceSurvey::kind(const std::string& path)
 {
-    if (is_folder) *is_folder = false;
     for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        const PlaceStatus folder = folder_status(path.substr(0, slash));
-        if (folder != PlaceStatus::present) return folder;
+        const PlaceKind folder = folder_kind(path.substr(0, slash));
+        if (folder != PlaceKind::folder) return folder;
     }
-    return status_of(place_of(path), is_folder);
+    return place_kind(place_of(path));
 }
 
 std::vector<NewFolder> new_folders(const std::vector<StaleFile>& stale_files, PlaceSurvey& survey)

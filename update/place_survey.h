@@ -11,17 +11,16 @@
 #include <unordered_map>
 #include <vector>
 
-enum class PlaceStatus { missing, present, unknown };
-
-// The file-system status of a full path: unknown when it cannot be read.
-// `is_folder`, when given, tells whether a present place is a folder.
-PlaceStatus status_of(const std::wstring& place, bool* is_folder = nullptr);
+// What stands at a place, as itself: a link is a link, never what it points
+// at. A link to a folder (a junction) counts as a folder, which the launcher
+// never walks into. Unknown when the place cannot be looked at.
+enum class PlaceKind { missing, file, folder, unknown };
+PlaceKind place_kind(const std::wstring& place);
 
 class PlaceSurvey {
 public:
-    // The status of a relative path's place in the install folder.
-    // `is_folder`, when given, tells whether a present place is a folder.
-    PlaceStatus status(const std::string& path, bool* is_folder = nullptr);
+    // What stands at a relative path's place in the install folder.
+    PlaceKind kind(const std::string& path);
 
     // The highest folder on the path's way (a relative path) that does not
     // exist in the install folder; empty when every folder on the way is
@@ -34,8 +33,9 @@ public:
     const std::vector<std::string>& files_in_the_way() const { return files_in_the_way_; }
 
 private:
-    PlaceStatus folder_status(const std::string& folder);
-    std::unordered_map<std::string, PlaceStatus> folders_;
+    // A folder on the way: a file there counts as missing (see above).
+    PlaceKind folder_kind(const std::string& folder);
+    std::unordered_map<std::string, PlaceKind> folders_;
     std::vector<std::string> files_in_the_way_;
 };
 

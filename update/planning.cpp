@@ -12,6 +12,7 @@
 #include "update/piece_download.h"
 #include "update/piece_reuse.h"
 #include "update/planning_rules.h"
+#include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
 
@@ -23,16 +24,15 @@
 namespace {
 
 // The run's own record of what it now runs, written even when nothing
-// changed so that refreshed records reach the disk.
+// changed so that refreshed records reach the disk. A state file that cannot
+// be written costs only those records (the next start hashes again): the
+// release mark was kept when the release was accepted.
 bool finish_up_to_date(const Manifest& manifest, InstallState& state, const UpdatePlan& plan)
 {
-    if (state.version != manifest.version || state.run_exe != manifest.run_exe ||
-        state.run_args != manifest.run_args) {
-        state.version = manifest.version;
-        state.run_exe = manifest.run_exe;
-        state.run_args = manifest.run_args;
-    }
-    write_install_state(install_dir, state);
+    record_release(state, manifest, received_release_mark(manifest));
+    if (!write_install_state(install_dir, state))
+        log_line("could not write the install state (error %lu) -- the installed files are checked again at "
+                 "the next start", GetLastError());
     save_received_manifest();
     remove_update_folder();
     log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),

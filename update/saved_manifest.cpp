@@ -1,10 +1,13 @@
 #include "update/saved_manifest.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/whole_file.h"
+#include "crypto/sha256.h"
 #include "net/server_paths.h"
+#include "update/key_store.h"
 #include "update/manifest_trust.h"
 
 #include <windows.h>
@@ -18,11 +21,49 @@ struct ReceivedManifest {
 };
 ReceivedManifest received;
 
-bool save_unless_same(const std::wstring& path, const std::string& bytes, size_t bound)
+bool holds(const std::wstring& path, const std::string& bytes, size_t bound)
 {
     std::string saved;
-    if (read_whole_file_into(path, saved, bound) && saved == bytes) return true;
-    return write_file_atomic(path, bytes);
+    return read_whole_file_into(path, saved, bound) && saved == bytes;
+}
+
+bool write_part(const std::wstring& path, const std::string& bytes)
+{
+    return write_part_file(path, [&](void* file) { return write_to_handle(file, bytes.data(), bytes.size()); });
+}
+
+bool parse_verified(const std::string& body, const std::string& signature, Manifest& manifest)
+{
+    if (!saved_manifest_signature_ok(body, signature)) return false;
+    Manifest loaded;
+    if (!parse_manifest(body, loaded)) return false;
+    manifest = std::move(loaded);
+    return true;
+}
+
+// A save cut between the two names leaves the new manifest beside the old
+// signature, the new one still in its ".part": when those two verify, the
+// save is finished here.
+bool finish_cut_save(const std::string& body, Manifest& manifest)
+{
+    std::string signature;
+    const std::wstring part = saved_signature_path() + L".part";
+    if (!read_whole_file_into(part, signature, SIGNATURE_BYTES) || !parse_verified(body, signature, manifest))
+        return false;
+    if (move_part_into_place(saved_signature_path())) log_line("finished saving the installed manifest");
+    return true;
+}
+
+bool load_saved_manifest_and_bytes(Manifest& manifest, std::string& body)
+{
+    std::string signature;
+    if (!read_whole_file_into(saved_manifest_path(), body, MANIFEST_MAX_BYTES)) return false;
+    if (read_whole_file_into(saved_signature_path(), signature, SIGNATURE_BYTES) &&
+        parse_verified(body, signature, manifest))
+        return true;
+    if (finish_cut_save(body, manifest)) return true;
+    log_line("the saved manifest's signature does not verify -- ignoring it");
+    return false;
 }
 
 }  // namespace
@@ -36,36 +77,29 @@ void keep_received_manifest(std::string body, std::string signature)
     received.signature = std::move(signature);
 }
 
+ReleaseMark received_release_mark(const Manifest& manifest)
+{
+    ReleaseMark mark = release_mark(manifest, sha256_bytes(received.body.data(), received.body.size()));
+    mark.signer = manifest_signer_key(received.body, received.signature);
+    return mark;
+}
+
 bool save_received_manifest()
 {
     if (received.body.empty() || received.signature.empty()) return false;
-    // The signature goes last: a cut between the two writes leaves a pair
-    // that does not verify, which loading ignores.
-    bool saved = save_unless_same(saved_manifest_path(), received.body, MANIFEST_MAX_BYTES) &&
-                 save_unless_same(saved_signature_path(), received.signature, SIGNATURE_BYTES);
+    if (holds(saved_manifest_path(), received.body, MANIFEST_MAX_BYTES) &&
+        holds(saved_signature_path(), received.signature, SIGNATURE_BYTES))
+        return true;
+    // Both halves are whole on the disk before either takes its name, the
+    // manifest first: loading finishes a save cut between the two.
+    Manifest check;
+    const bool saved = write_part(saved_manifest_path(), received.body) &&
+                       write_part(saved_signature_path(), received.signature) &&
+                       move_part_into_place(saved_manifest_path()) && move_part_into_place(saved_signature_path()) &&
+                       load_saved_manifest(check);
     if (!saved) log_line("could not save the installed manifest (error %lu)", GetLastError());
     return saved;
 }
-
-namespace {
-
-bool load_saved_manifest_and_bytes(Manifest& manifest, std::string& body)
-{
-    std::string signature;
-    if (!read_whole_file_into(saved_manifest_path(), body, MANIFEST_MAX_BYTES) ||
-        !read_whole_file_into(saved_signature_path(), signature, SIGNATURE_BYTES))
-        return false;
-    if (!saved_manifest_signature_ok(body, signature)) {
-        log_line("the saved manifest's signature does not verify -- ignoring it");
-        return false;
-    }
-    Manifest loaded;
-    if (!parse_manifest(body, loaded)) return false;
-    manifest = std::move(loaded);
-    return true;
-}
-
-}  // namespace
 
 bool load_saved_manifest(Manifest& manifest)
 {
@@ -73,10 +107,11 @@ bool load_saved_manifest(Manifest& manifest)
     return load_saved_manifest_and_bytes(manifest, body);
 }
 
-ReleaseMark installed_release_mark()
+ReleaseMark installed_release_mark(const InstallState& state)
 {
+    if (state.release) return *state.release;
     Manifest manifest;
     std::string body;
     if (!load_saved_manifest_and_bytes(manifest, body)) return {};
-    return release_mark(manifest, std::move(body));
+    return release_mark(manifest, sha256_bytes(body.data(), body.size()));
 }

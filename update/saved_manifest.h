@@ -3,9 +3,11 @@
 // exactly as it was received, with its detached signature: ".twmanifest.json"
 // and ".twmanifest.sig" beside the install state file. It tells a later update
 // which pieces the installed files hold, so those need not be downloaded
-// again, and lets the installed files be checked without the server. It is
-// trusted only as the signed original: loading verifies the signature again,
-// with the root or a key that the kept key records name.
+// again, lets the installed files be checked without the server, and stands
+// in for an install state that cannot be used. It is trusted only as the
+// signed original: loading verifies the signature again, with the root or a
+// key that the kept key records name.
+#include "formats/install_state.h"
 #include "formats/manifest.h"
 #include "update/release_order.h"
 
@@ -15,9 +17,16 @@
 // the install commits (or is found up to date).
 void keep_received_manifest(std::string body, std::string signature);
 
-// Writes the remembered bodies beside the install state file, each through
-// its ".part" file. Skipped when the saved copy already holds those bytes.
-// False when nothing was remembered or a write failed.
+// The mark of the release this run accepted (the manifest remembered above),
+// with the key that signed it.
+ReleaseMark received_release_mark(const Manifest& manifest);
+
+// Writes the remembered bodies beside the install state file, both through
+// their ".part" files before either takes its name, then checks that the
+// pair loads. A cut between the two names leaves the new manifest with the
+// new signature still in its ".part", which loading completes. Skipped when
+// the saved pair already holds those bytes. False when nothing was
+// remembered, a write failed or the pair does not load back.
 bool save_received_manifest();
 
 // The saved manifest, when both files are there, within their size bounds,
@@ -26,9 +35,10 @@ bool save_received_manifest();
 // False (and manifest untouched) otherwise.
 bool load_saved_manifest(Manifest& manifest);
 
-// The installed release as the order check sees it: the saved manifest's
-// serial and bytes when it loads as above, else a mark without a serial.
-ReleaseMark installed_release_mark();
+// The installed release's mark: the one the install state keeps; for a state
+// written before it kept one, the saved manifest's (no serial when that does
+// not load).
+ReleaseMark installed_release_mark(const InstallState& state);
 
 // install_dir joined with ".twmanifest.json" / ".twmanifest.sig".
 std::wstring saved_manifest_path();

@@ -142,6 +142,22 @@ def filetime(path):
     return os.stat(path).st_mtime_ns // 100 + 116444736000000000
 
 
+def state_vouches_for_other_bytes(folder):
+    """True when a record of the state file names a file of the recorded size
+    and write time whose bytes have another hash."""
+    path = Path(folder) / STATE_FILE
+    try:
+        state = json.loads(path.read_bytes())
+    except (OSError, ValueError):
+        return False
+    for rel, (size, write_time, digest) in state.get("files", {}).items():
+        place = Path(folder) / rel
+        if place.is_file() and int(size) == place.stat().st_size and int(write_time) == filetime(place):
+            if digest != sha256_file(place):
+                return True
+    return False
+
+
 class Scenario:
     """The server with B published, a template install of A with the
     player's files in it, and one install folder (always the same path, so
@@ -218,20 +234,6 @@ class Scenario:
     def release_of(self, files):
         return "A" if files == self.a else "B" if files == self.b else "mixed"
 
-    def state_vouches_for_other_bytes(self):
-        path = self.folder / STATE_FILE
-        if not path.exists():
-            return False
-        try:
-            state = json.loads(path.read_bytes())
-        except ValueError:
-            return False
-        for rel, (size, write_time, digest) in state.get("files", {}).items():
-            place = self.folder / rel
-            if place.is_file() and int(size) == place.stat().st_size and int(write_time) == filetime(place):
-                if digest != sha256_file(place):
-                    return True
-        return False
 
     def moves_game_file(self, path):
         """True for the install's own moves: a game file into "old" or out of
@@ -370,7 +372,7 @@ def run_case(scenario, case):
             outcome = "journal kept after the replay" if scenario.journal_there() else f"{settled} after the replay"
             if settled == "mixed":
                 outcome = "mixed"
-        if scenario.state_vouches_for_other_bytes():
+        if state_vouches_for_other_bytes(scenario.folder):
             problems.append("state file vouches for other bytes")
         if len(kept) != len(scenario.player):
             problems.append("player files lost")

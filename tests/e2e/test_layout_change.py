@@ -157,3 +157,54 @@ def test_a_restore_that_fails_is_finished_by_the_next_start_offline_too(world):
     assert not (folder / UPDATE_FOLDER / "journal.txt").exists()
     assert world.run(folder).returncode == 0
     assert game_files(folder) == WITH_SAVE_B
+
+
+def test_a_kept_file_that_cannot_come_back_at_once_comes_back_later(world):
+    folder = world.fresh_install()
+    # Cut once the save is in its kept place, then hold it there through the
+    # first replay: everything else goes back, the save cannot yet.
+    assert world.run(folder, env={"TW_TEST_CRASH_AT": "kept:1"}).returncode == 9
+    assert (folder / KEPT).read_bytes() == SAVE_BYTES
+    let_go = hold(folder / KEPT, "kept")
+    try:
+        assert world.run_offline(folder).returncode != 0
+        assert (folder / UPDATE_FOLDER / "journal.txt").exists()
+    finally:
+        let_go()
+    # The holder gone, the next start settles the journal with the save back.
+    world.run_offline(folder)
+    assert "[6] offline -- playing the installed version" in read_log(folder), read_log(folder)
+    assert game_files(folder) == WITH_SAVE_A
+    assert world.run(folder).returncode == 0
+    assert game_files(folder) == WITH_SAVE_B
+
+
+def test_a_dropped_file_the_player_turned_into_a_folder_keeps_their_files(tmp_path, update_server):
+    a = {"tarnwick.exe": b"MZ A\n", "notes": b"the release's notes\n", "data/x.bin": b"x\n"}
+    b = {"tarnwick.exe": b"MZ B\n", "data/x.bin": b"x\n"}
+    own = {"notes/mine.txt": b"the player's notes\n", "notes/deep/more.txt": b"more of them\n"}
+    folder = tmp_path / "install"
+    publish(make_game(tmp_path / "a", a), update_server.root, version="A")
+    assert run_launcher(folder, server_url=update_server.url).returncode == 0
+    (folder / "notes").unlink()
+    for rel, data in own.items():
+        (folder / rel).parent.mkdir(parents=True, exist_ok=True)
+        (folder / rel).write_bytes(data)
+    publish(make_game(tmp_path / "b", b), update_server.root, version="B")
+    assert run_launcher(folder, server_url=update_server.url).returncode == 0, read_log(folder)
+    assert game_files(folder) == {**b, **own}
+
+
+def test_an_update_folder_linked_elsewhere_is_never_emptied_through_the_link(tmp_path, update_server):
+    # A player short of space links the update folder to another drive; the
+    # commit removes the link, never what it points at.
+    folder, elsewhere = tmp_path / "install", tmp_path / "another drive"
+    publish(make_game(tmp_path / "a", A), update_server.root, version="A")
+    assert run_launcher(folder, server_url=update_server.url).returncode == 0
+    elsewhere.mkdir()
+    (elsewhere / "theirs.txt").write_bytes(b"not the launcher's\n")
+    (folder / UPDATE_FOLDER).symlink_to(elsewhere, target_is_directory=True)
+    publish(make_game(tmp_path / "b", B), update_server.root, version="B")
+    assert run_launcher(folder, server_url=update_server.url).returncode == 0, read_log(folder)
+    assert game_files(folder) == B
+    assert (elsewhere / "theirs.txt").read_bytes() == b"not the launcher's\n"

@@ -6,7 +6,9 @@ absurd serial does not freeze a player."""
 import shutil
 import subprocess
 
-from games import KEPT_KEYS, make_game, publish, random_bytes, tree
+import pytest
+
+from games import KEPT_KEYS, make_game, publish, random_bytes, read_state, tree
 from launcher import PRIVATE_KEY, PUBLISH_TOOL, read_log, run_launcher
 
 V1 = {"tarnwick.exe": b"MZ one\n", "data/a.bin": random_bytes(9000, seed=31)}
@@ -155,7 +157,11 @@ def test_records_signed_by_the_wrong_root_leave_the_installed_game(install_dir, 
                      kept=V1)
 
 
-def test_a_player_frozen_on_a_withdrawn_keys_huge_serial_moves_on(install_dir, update_server, tmp_path):
+# The thief's release is installed, or only its mark is kept: its manifest
+# was taken and its pieces never came.
+@pytest.mark.parametrize("thief_installs", [True, False])
+def test_a_player_frozen_on_a_withdrawn_keys_huge_serial_moves_on(install_dir, update_server, tmp_path,
+                                                                  thief_installs):
     studio, thief = tmp_path / "studio", tmp_path / "thief"
     a, b = make_key(tmp_path / "a"), make_key(tmp_path / "b")
     keys(studio, "add", a / "public.pem", "--from", "1")
@@ -167,7 +173,13 @@ def test_a_player_frozen_on_a_withdrawn_keys_huge_serial_moves_on(install_dir, u
     shutil.copytree(studio, thief)
     publish(make_game(tmp_path / "src", V2), thief, key=a / "private.pem", extra=["--serial", "999999999999"])
     serve(update_server, thief)
-    installs(install_dir, update_server, V2)
+    if thief_installs:
+        installs(install_dir, update_server, V2)
+    else:
+        update_server.fault("chunks/*", status=404)
+        assert update(install_dir, update_server)[0] == 1 and tree(install_dir) == V1
+        assert read_state(install_dir)["release"]["serial"] == 1000000000000
+        update_server.clear_faults()
 
     # The studio withdraws A from serial 2, names its last release as the
     # mark, and publishes its serial 2 with B.
@@ -178,6 +190,7 @@ def test_a_player_frozen_on_a_withdrawn_keys_huge_serial_moves_on(install_dir, u
     log = installs(install_dir, update_server, V3)
     assert ("the installed release (serial 1000000000000) is signed by a key that keys.json 3 no longer accepts "
             "-- taking serial 1 as the installed one") in log
+    assert read_state(install_dir)["release"]["serial"] == 2   # the kept mark itself moved
     # The thief's mirror, with the records of its day, stays refused.
     serve(update_server, thief)
     refused_and_kept(install_dir, update_server,

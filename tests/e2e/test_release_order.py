@@ -44,3 +44,29 @@ def test_an_older_signed_release_is_refused_and_a_republished_one_installs(insta
     assert tree(install_dir) == OLD
     # A fresh server folder continues from the serial given.
     assert publish(make_game(tmp_path / "old", OLD), tmp_path / "fresh", extra=["--serial", "3"])["serial"] == 4
+
+
+def test_a_lost_saved_manifest_never_lets_an_older_release_back(install_dir, update_server, tmp_path):
+    root = update_server.root
+    publish(make_game(tmp_path / "old", OLD), root, version="1.0.0")
+    replay = {name: (root / name).read_bytes() for name in ("manifest.json", "manifest.sig")}
+    publish(make_game(tmp_path / "new", NEW), root, version="2.0.0")
+    assert run_launcher(install_dir, server_url=update_server.url).returncode == 0
+    # A save of the pair cut between its two names (the new signature still in
+    # its ".part") is finished by the next load: here an offline --verify.
+    signature = install_dir / ".twmanifest.sig"
+    signature.with_name(".twmanifest.sig.part").write_bytes(signature.read_bytes())
+    signature.write_bytes(replay["manifest.sig"])
+    update_server.fault("manifest.json", status=404)
+    run_launcher(install_dir, args=("--headless", "--verify"), server_url=update_server.url)
+    update_server.clear_fault("manifest.json")
+    assert "verify: offline -- checking against the saved manifest of 2.0.0" in read_log(install_dir)
+    assert signature.read_bytes() == (root / "manifest.sig").read_bytes()
+    # The kept pair is gone (or damaged): the mark is not.
+    signature.unlink()
+    for name, body in replay.items():
+        (root / name).write_bytes(body)
+    assert run_launcher(install_dir, server_url=update_server.url).returncode == 1
+    assert "the server offered an older release (serial 1, installed 2) -- kept the installed game" in \
+        read_log(install_dir)
+    assert tree(install_dir) == NEW

@@ -4,7 +4,7 @@ headless echo on a standard output that is a file."""
 import time
 
 from games import make_game, publish, random_bytes, tree
-from launcher import LAUNCHER, read_log, start_wine, winpath
+from launcher import LAUNCHER, read_log, run_launcher, start_wine, winpath
 
 
 def test_second_launcher_leaves_the_folder_to_the_first(install_dir, update_server, tmp_path):
@@ -35,3 +35,12 @@ def test_second_launcher_leaves_the_folder_to_the_first(install_dir, update_serv
     log = read_log(install_dir)
     assert sum(line.startswith("tarnwick launcher v5") for line in log) == 1
     assert log[-1] == "headless: done, phase 5"
+
+
+def test_a_lock_file_that_cannot_be_had_stops_the_launcher(install_dir, update_server, tmp_path):
+    publish(make_game(tmp_path / "src", {"tarnwick.exe": b"MZ one\n"}), update_server.root, version="1.0.0")
+    held = run_launcher(install_dir, server_url=update_server.url,
+                        env={"TW_TEST_FILE_FAULT": "open|\\.twlock|1|32|0"})
+    assert held.returncode == 1
+    assert "another launcher is working in" in held.stdout.decode()
+    assert tree(install_dir) == {}

@@ -11,9 +11,10 @@ import subprocess
 import time
 from pathlib import Path
 
-from games import SMALL_PIECE, make_game, publish, random_bytes, tree
-from launcher import BUILD, LAUNCHER, TEST_LAUNCHER, WIN, run_wine, start_wine, wait_for_log, wine_env, \
-    winpath
+from games import SAVED_MANIFEST, SMALL_PIECE, STATE_FILE, make_game, publish, random_bytes, tree
+from launcher import BUILD, LAUNCHER, TEST_LAUNCHER, WIN, run_launcher, run_wine, start_wine, wait_for_log, \
+    wine_env, winpath
+from test_layout_change import A as LAYOUT_A, B as LAYOUT_B, SAVE, SAVE_BYTES, hold
 from test_self_install import FAKE_GAME, copy_of, display, env, links, start_launcher  # noqa: F401
 
 ENTRY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\tarnwick"
@@ -206,3 +207,94 @@ def test_the_windowed_question_answered_no_changes_nothing_and_yes_removes(env, 
     assert proc.wait(timeout=60) == 0
     assert all_files(install_dir) == PLAYER
     assert entry_values(env) == {}
+
+
+# Headless uninstalls in the main prefix: an install made by a headless run.
+def headless_install(install_dir, tmp_path, server, files=GAME):
+    publish(make_game(tmp_path / "game", files), server.root, version="1.0.0")
+    assert run_launcher(install_dir, server_url=server.url).returncode == 0
+    for name, data in PLAYER.items():
+        (install_dir / name).parent.mkdir(parents=True, exist_ok=True)
+        (install_dir / name).write_bytes(data)
+
+
+def test_an_uninstall_after_an_update_it_cannot_undo_removes_nothing_until_it_can(install_dir, tmp_path,
+                                                                                   update_server):
+    publish(make_game(tmp_path / "a", LAYOUT_A), update_server.root, version="A")
+    assert run_launcher(install_dir, server_url=update_server.url).returncode == 0
+    (install_dir / SAVE).write_bytes(SAVE_BYTES)
+    publish(make_game(tmp_path / "b", LAYOUT_B), update_server.root, version="B")
+    # Cut with the save kept aside and B's file where its folder was; that
+    # file is then held, so the replay cannot put the folder back.
+    cut = run_launcher(install_dir, server_url=update_server.url, env={"TW_TEST_CRASH_AT": "kept:1"})
+    assert cut.returncode == 9
+    let_go = hold(install_dir / "data" / "sub", "uninstall")
+    try:
+        first = uninstall(LAUNCHER, install_dir, {})
+        assert first.returncode == 1
+        assert ("an interrupted update could not be undone -- close the programs that use the game's files and "
+                "run the uninstall again; nothing was removed") in first.stdout.decode()
+        assert (install_dir / STATE_FILE).exists()
+        assert SAVE_BYTES in [p.read_bytes() for p in install_dir.rglob("*") if p.is_file()]
+    finally:
+        let_go()
+    second = uninstall(LAUNCHER, install_dir, {})
+    assert second.returncode == 0, second.stdout
+    assert all_files(install_dir) == {SAVE: SAVE_BYTES}
+
+
+def test_an_uninstall_over_a_damaged_record_trusts_only_the_signed_manifest(install_dir, tmp_path, update_server):
+    headless_install(install_dir, tmp_path, update_server)
+    (install_dir / STATE_FILE).write_bytes(b'{"version":"1.0.0","files":{"data/big.bin":[')   # cut short
+    signature = (install_dir / SAVED_MANIFEST[1]).read_bytes()
+    (install_dir / SAVED_MANIFEST[1]).unlink()
+    refused = uninstall(LAUNCHER, install_dir, {})
+    assert refused.returncode == 1
+    assert f"the install record in {winpath(install_dir)} is damaged" in refused.stdout.decode()
+    assert tree(install_dir) == {**GAME, **PLAYER} and (install_dir / STATE_FILE).exists()
+
+    (install_dir / SAVED_MANIFEST[1]).write_bytes(signature)
+    done = uninstall(LAUNCHER, install_dir, {})
+    assert done.returncode == 0, done.stdout
+    assert all_files(install_dir) == PLAYER
+
+
+def test_an_uninstall_that_meets_a_held_game_file_keeps_its_record_for_the_next_run(install_dir, tmp_path,
+                                                                                     update_server):
+    headless_install(install_dir, tmp_path, update_server)
+    let_go = hold(install_dir / "data" / "big.bin", "held")
+    try:
+        first = uninstall(LAUNCHER, install_dir, {})
+        assert first.returncode == 1
+        assert (install_dir / STATE_FILE).exists() and (install_dir / "data" / "big.bin").exists()
+    finally:
+        let_go()
+    second = uninstall(LAUNCHER, install_dir, {})
+    assert second.returncode == 0, second.stdout
+    assert all_files(install_dir) == PLAYER
+
+
+RUN_ONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+
+
+def test_a_running_launcher_that_cannot_leave_its_volume_is_removed_at_logon_under_a_name_of_its_own(
+        install_dir, tmp_path, update_server):
+    headless_install(install_dir, tmp_path, update_server)
+    installed = copy_of(TEST_LAUNCHER, install_dir / "launcher" / "tarnwick.exe")
+    # Its move out of the install folder fails, as it does across volumes.
+    proc = run_wine(installed, ["--uninstall", "--headless"], env={
+        "TW_INSTALL_DIR": winpath(install_dir), "TW_TEST_FILE_FAULT": "move|\\launcher\\tarnwick.exe|1|17"})
+    out = run_wine("reg", ["query", RUN_ONCE], timeout=60).stdout.decode("utf-8", "replace")
+    values = [line.strip().split(None, 2) for line in out.splitlines() if "REG_SZ" in line]
+    ours = [(name, command) for name, _, command in values if name.startswith("tarnwick-removed")]
+    try:
+        assert proc.returncode == 0, proc.stdout
+        assert len(ours) == 1, out
+        name, command = ours[0]
+        parked = install_dir / "launcher" / f"{name}.exe"   # the file is named as the value
+        assert f'del /f /q "{winpath(parked)}"' in command
+        assert not installed.exists()   # the launcher's own name is free for a new install
+        assert all_files(install_dir) == {**PLAYER, f"launcher/{name}.exe": TEST_LAUNCHER.read_bytes()}
+    finally:
+        for name, _ in ours:
+            run_wine("reg", ["delete", RUN_ONCE, "/v", name, "/f"], timeout=60)

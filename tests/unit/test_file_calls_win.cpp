@@ -13,22 +13,6 @@
 
 namespace {
 
-// Sets the fault and trace variables for one test and clears them after.
-struct FileFaultScope {
-    FileFaultScope(const wchar_t* fault, const wchar_t* trace = nullptr)
-    {
-        SetEnvironmentVariableW(L"TW_TEST_FILE_FAULT", fault);
-        SetEnvironmentVariableW(L"TW_TEST_FILE_TRACE", trace);
-        reread_file_faults();
-    }
-    ~FileFaultScope()
-    {
-        SetEnvironmentVariableW(L"TW_TEST_FILE_FAULT", nullptr);
-        SetEnvironmentVariableW(L"TW_TEST_FILE_TRACE", nullptr);
-        reread_file_faults();
-    }
-};
-
 bool exists(const std::wstring& path) { return file_calls::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
@@ -85,6 +69,7 @@ TEST(FileCalls, AWriteThatFailsPartWayLeavesTheOldContentAndNamesTheError)
     EXPECT_FALSE(write_file_atomic(state, std::string(1000, 'n')));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CRC));
     EXPECT_EQ(read_whole_file(state), "old");
+    EXPECT_FALSE(exists(state + L".part"));   // half a file is no use to the next write
 }
 
 TEST(FileCalls, TheTraceNamesEveryCallWithTheOperationAndThePathOfItsHandle)

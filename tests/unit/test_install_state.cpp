@@ -210,3 +210,35 @@ TEST(InstallStateFile, TruncatedFileReadsEmpty)
     EXPECT_EQ(s.run_exe, "");
 }
 #endif
+
+// The release mark rides in the same file as the records: it reads back as
+// written, a file from before it was kept there reads without one, and a
+// reader that refuses the rest of the file (a stricter one, say) still keeps
+// it: nothing but an explicit decision may take a mark back.
+TEST(InstallState, TheReleaseMarkRoundTripsAndOutlivesARefusal)
+{
+    InstallState s = sample_state();
+    EXPECT_FALSE(install_state_from_text(install_state_to_text(s)).release);
+    s.release = ReleaseMark{true, 9007199254740993, HASH, "04ab"};
+    const std::string text = install_state_to_text(s);
+    EXPECT_NE(text.find(",\"release\":{\"serial\":9007199254740993,\"manifest\":\"" + HASH +
+                        "\",\"signer\":\"04ab\"}}"),
+              std::string::npos) << text;
+    const InstallState back = install_state_from_text(text);
+    ASSERT_TRUE(back.release);
+    EXPECT_TRUE(back.release->has_serial);
+    EXPECT_EQ(back.release->serial, 9007199254740992);   // a JSON number: exact up to 2^53
+    EXPECT_EQ(back.release->manifest_sha256, HASH);
+    EXPECT_EQ(back.release->signer, "04ab");
+    s.release = ReleaseMark{};
+    ASSERT_TRUE(install_state_from_text(install_state_to_text(s)).release);
+    EXPECT_FALSE(install_state_from_text(install_state_to_text(s)).release->has_serial);
+
+    DocumentRefusal refusal = DocumentRefusal::none;
+    const InstallState refused = install_state_from_text(
+        "{\"run\":{\"exe\":\"../evil.exe\"},\"files\":{\"a\":[1,\"1\",\"h\"]},\"release\":{\"serial\":7}}", &refusal);
+    EXPECT_EQ(refusal, DocumentRefusal::unsafe_run_exe);
+    EXPECT_TRUE(refused.files.empty());
+    ASSERT_TRUE(refused.release);
+    EXPECT_EQ(refused.release->serial, 7);
+}

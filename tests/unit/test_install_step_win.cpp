@@ -180,6 +180,24 @@ TEST_F(InstallStep, SuccessfulInstallCommitsAndLeavesNoUpdateFolder)
     EXPECT_NE(log_text().find("updated to 2"), std::string::npos);
 }
 
+// The state file written at the commit is looked at: one that cannot be
+// written leaves the new files in place, but the run is no "updated to".
+TEST_F(InstallStep, AStateFileThatCannotBeWrittenAtTheCommitIsNoUpdate)
+{
+    install_release_one();
+    UpdatePlan plan = stage_release_two();
+    {
+        FileFaultScope full(L"open|\\.twinstall.json.part|1|112|0");
+        EXPECT_FALSE(install_update(plan));
+    }
+    EXPECT_EQ(read_status().phase, PHASE_FAILED);
+    EXPECT_EQ(read_status().message, "could not write to the install folder");
+    EXPECT_EQ(log_text().find("updated to"), std::string::npos) << log_text();
+    EXPECT_EQ(content(place_of("change.txt")), "change v2");
+    EXPECT_FALSE(exists(journal_path()));
+    EXPECT_EQ(read_install_state(install_dir).version, "1");
+}
+
 TEST_F(InstallStep, LockedFileRollsEverythingBack)
 {
     install_release_one();

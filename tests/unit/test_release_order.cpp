@@ -6,7 +6,8 @@
 namespace {
 
 // A signed manifest's bytes with `serial_member` (e.g. ",\"serial\":7")
-// spliced in, and its mark as the launcher reads it.
+// spliced in, and its mark as the launcher reads it (the bytes stand in for
+// their digest: equal bytes, equal digests).
 ReleaseMark mark_of(const std::string& serial_member, const std::string& version = "1")
 {
     const std::string text = "{\"format\":1,\"version\":\"" + version +
@@ -44,4 +45,27 @@ TEST(ReleaseOrder, AnInstallThatNeverSawASerialTakesAnyRelease)
         EXPECT_EQ(judge_release_order(installed, mark_of("")), ReleaseOrder::acceptable);
         EXPECT_EQ(judge_release_order(installed, mark_of(",\"serial\":1")), ReleaseOrder::acceptable);
     }
+}
+
+// The mark only goes up, and the first one a state gets is kept whatever it
+// is; going back is its own, explicit step.
+TEST(ReleaseOrder, TheMarkIsRaisedNeverLoweredButByAnExplicitDecision)
+{
+    InstallState state;
+    EXPECT_TRUE(raise_release_mark(state, mark_of("")));   // a first mark, without a serial
+    EXPECT_TRUE(raise_release_mark(state, mark_of(",\"serial\":7")));
+    EXPECT_FALSE(raise_release_mark(state, mark_of(",\"serial\":6")));
+    EXPECT_FALSE(raise_release_mark(state, mark_of("")));
+    EXPECT_FALSE(raise_release_mark(state, mark_of(",\"serial\":7", "2")));
+    EXPECT_EQ(state.release->serial, 7);
+    EXPECT_EQ(state.release->manifest_sha256, mark_of(",\"serial\":7").manifest_sha256);
+
+    Manifest manifest;
+    manifest.version = "8";
+    manifest.run_exe = "game.exe";
+    record_release(state, manifest, mark_of(",\"serial\":8"));
+    EXPECT_EQ(state.version, "8");
+    EXPECT_EQ(state.release->serial, 8);
+    lower_release_mark(state, mark_of(",\"serial\":3"));
+    EXPECT_EQ(state.release->serial, 3);
 }

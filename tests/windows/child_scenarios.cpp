@@ -1,6 +1,7 @@
 #include "tests/windows/child_scenarios.h"
 
 #include "app/install_lock.h"
+#include "base/file_call_hooks.h"
 #include "base/paths.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
@@ -115,4 +116,18 @@ std::wstring make_temp_folder(const std::wstring& tag)
     std::filesystem::remove_all(std::filesystem::path(path), ec);
     create_folders(path);
     return path;
+}
+
+FileFaultScope::FileFaultScope(const wchar_t* fault, const wchar_t* trace)
+{
+    SetEnvironmentVariableW(L"TW_TEST_FILE_FAULT", fault);
+    SetEnvironmentVariableW(L"TW_TEST_FILE_TRACE", trace);
+    reread_file_faults();
+}
+
+FileFaultScope::~FileFaultScope()
+{
+    SetEnvironmentVariableW(L"TW_TEST_FILE_FAULT", nullptr);
+    SetEnvironmentVariableW(L"TW_TEST_FILE_TRACE", nullptr);
+    reread_file_faults();
 }

@@ -10,3 +10,12 @@ int run_child(const std::wstring& name, const std::wstring& args);
 
 // A fresh empty folder under the temporary folder, unique per call.
 std::wstring make_temp_folder(const std::wstring& tag);
+
+// Sets the file-call fault and trace variables (base/file_call_hooks.h) for
+// one scope and clears them after.
+struct FileFaultScope {
+    explicit FileFaultScope(const wchar_t* fault, const wchar_t* trace = nullptr);
+    ~FileFaultScope();
+    FileFaultScope(const FileFaultScope&) = delete;
+    FileFaultScope& operator=(const FileFaultScope&) = delete;
+};
