@@ -23,7 +23,7 @@ from pathlib import Path
 MIB = 1 << 20
 PIECE = 16 * MIB
 BLOCK = MIB
-GENERATOR = "bench-data-3"   # change when the generated content changes
+GENERATOR = "bench-data-4"   # change when the generated content changes
 
 # (path, MiB, kind): kinds random, text, binary
 BIG_FILES = [
@@ -164,10 +164,12 @@ def write_small_source(src):
         (folder / ("f%05d.txt" % i)).write_bytes(b"%d\n" % i + POOL[off:off + size])
 
 
-def publish(tool, key, src, out, version, exe="game.exe"):
+def publish(tool, key, src, out, version, exe="game.exe", last_serial=0):
     out.mkdir(parents=True, exist_ok=True)
     command = [str(tool), "publish", str(src), str(out), "--key", str(key), "--version", version,
                "--build", "bench-" + version, "--exe", exe, "--piece", str(PIECE)]
+    if last_serial:
+        command += ["--serial", str(last_serial)]
     result = subprocess.run(command, capture_output=True)
     if result.returncode != 0:
         raise RuntimeError("tarnwick-publish failed: " + result.stderr.decode(errors="replace"))
@@ -216,7 +218,9 @@ def ensure(data_dir, tool, key, say=print):
         # Version 2's server shares version 1's piece files (hard links), so
         # only the changed pieces are compressed again.
         shutil.copytree(d["big-out1"] / "chunks", d["big-out2"] / "chunks", copy_function=os.link)
-        publish(tool, key, d["big-src2"], d["big-out2"], "2.0")
+        # A folder of its own starts the serials again: version 2 must come
+        # after version 1's, or the launcher keeps version 1.
+        publish(tool, key, d["big-src2"], d["big-out2"], "2.0", last_serial=1)
         _mark(big, fingerprint)
 
     mid = data_dir / "mid"

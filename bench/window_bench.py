@@ -12,7 +12,10 @@ Every windowed run gives:
   presplash.txt; earlier builds do not write it);
 - frames: frames per second over the half-second state lines, the slowest
   half second, and the frames that came more than 50 ms after the one before
-  (SLOW lines), with the machine's load average when the run ended.
+  (SLOW lines), with the machine's load average when the run ended;
+- CPU time per frame of the window's thread and of the video's decode
+  thread (the splash.log "CPU per frame" line; earlier builds do not write
+  it), which unlike the rates does not depend on the machine's load.
 
 Runs: idle (a server that holds every connection without answering, so the
 splash waits with nothing else to do; figures from a second after the
@@ -52,6 +55,7 @@ WINDOW_LIST = WIN / "window_list.exe"
 STATE = re.compile(r"^ *(\d+\.\d+)s frames +(\d+) bar (\d\.\d\d) ")
 SLOW = re.compile(r"^ *(\d+\.\d+)s SLOW frame (\d+\.\d) ms")
 VIDEO_FIRST = re.compile(r"^ *(\d+\.\d+)s VIDEO first frame")
+CPU = re.compile(r"^CPU per frame: window (\d+\.\d+) ms over \d+ frames, decode (\d+\.\d+) ms")
 HOLD_SECONDS = 5
 
 
@@ -146,6 +150,7 @@ def windowed_run(display, cache, exe, url, timeout, env=None):
         "visible": int(marks["visible"]) / 1000 - started if "visible" in marks else None,
         "painted": int(marks["painted"]) / 1000 - started if "painted" in marks else None,
         "video": None, "video_s": None,
+        "cpu": next(((float(m.group(1)), float(m.group(2))) for m in map(CPU.match, text) if m), None),
     }
     video = [float(m.group(1)) for m in map(VIDEO_FIRST.match, text) if m]
     try:
@@ -208,6 +213,8 @@ def print_run(label, i, run, kind):
         % f)
     if kind == "idle":
         frames += " | start-up: %d over 50 ms, longest %.1f ms" % start_up_slow(run)
+    if run["cpu"]:
+        frames += " | cpu per frame: window %.2f ms, decode %.2f ms" % run["cpu"]
     say("    %-22s %d: start->visible %s s, ->painted %s s, ->video %s s | %s | load %s" % (
         label, i + 1, seconds_text(run["visible"]), seconds_text(run["painted"]), seconds_text(run["video"]),
         frames, run["load"]))
@@ -225,12 +232,15 @@ def summary_row(label, runs, kind):
     worst = max((f[4] for f in figs), default=None)
     over50 = median_or_none([f[2] for f in figs])
     loads = ", ".join(r["load"].split()[0] for r in runs)
-    say("  %-34s %s s  %s s  %s s  %s fps  %s ms  %s  (load %s)" % (
+    cpus = [r["cpu"] for r in runs if r["cpu"]]
+    cpu = "" if not cpus else "  cpu/frame %.2f + %.2f ms" % (statistics.median(c[0] for c in cpus),
+                                                             statistics.median(c[1] for c in cpus))
+    say("  %-34s %s s  %s s  %s s  %s fps  %s ms  %s%s  (load %s)" % (
         label, seconds_text(median_or_none([r["visible"] for r in runs])),
         seconds_text(median_or_none([r["painted"] for r in runs])),
         seconds_text(median_or_none([r["video"] for r in runs])),
         "  -  " if fps is None else "%5.1f" % fps, "   -  " if worst is None else "%6.1f" % worst,
-        "  -" if over50 is None else "%3d" % over50, loads))
+        "  -" if over50 is None else "%3d" % over50, cpu, loads))
 
 
 def main():
@@ -268,7 +278,7 @@ def main():
         server.stop()
 
     say("\n== medians over %d runs: start->visible, ->painted, ->video, frames per second, longest frame, "
-        "frames over 50 ms" % args.repeat)
+        "frames over 50 ms, CPU per frame (window + decode thread)" % args.repeat)
     for kind in ("idle", "downloading"):
         for label, _, _ in builds:
             summary_row("%s, %s" % (label, kind), results[(label, kind)], kind)

@@ -173,6 +173,32 @@ struct HttpClient::Place {
 
 namespace {
 
+// Host, port, scheme and path (query included) of an absolute http or https
+// URL; false for anything else or a URL without a host.
+bool crack_url(const std::wstring& url, HttpClient::Place& place)
+{
+    wchar_t host[HOST_BUFFER] = {};
+    wchar_t path[PATH_BUFFER] = {};
+    wchar_t extra[PATH_BUFFER] = {};
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = HOST_BUFFER;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = PATH_BUFFER;
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = PATH_BUFFER;
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    place.host.assign(host, parts.dwHostNameLength);
+    place.port = parts.nPort;
+    place.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    place.path.assign(path, parts.dwUrlPathLength);
+    place.path.append(extra, parts.dwExtraInfoLength);
+    if (place.path.empty() || place.path[0] != L'/') place.path.insert(0, 1, L'/');
+    return !place.host.empty();
+}
+
 // The place a Location header names, seen from the place that sent it: an
 // absolute URL, a path on the same server, or a path relative to the
 // request's folder. False when it names nothing this client can fetch.
@@ -189,26 +215,7 @@ bool resolve_location(const HttpClient::Place& from, const std::wstring& locatio
         }
         return true;
     }
-    wchar_t host[HOST_BUFFER] = {};
-    wchar_t path[PATH_BUFFER] = {};
-    wchar_t extra[PATH_BUFFER] = {};
-    URL_COMPONENTS parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = HOST_BUFFER;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = PATH_BUFFER;
-    parts.lpszExtraInfo = extra;
-    parts.dwExtraInfoLength = PATH_BUFFER;
-    if (!WinHttpCrackUrl(location.c_str(), 0, 0, &parts)) return false;
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
-    to.host.assign(host, parts.dwHostNameLength);
-    to.port = parts.nPort;
-    to.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    to.path.assign(path, parts.dwUrlPathLength);
-    to.path.append(extra, parts.dwExtraInfoLength);
-    if (to.path.empty() || to.path[0] != L'/') to.path.insert(0, 1, L'/');
-    return !to.host.empty();
+    return crack_url(location, to);
 }
 
 }  // namespace
@@ -249,21 +256,13 @@ HttpClient::~HttpClient() { close(); }
 bool HttpClient::open(const std::wstring& url)
 {
     close();
-    wchar_t host[HOST_BUFFER] = {};
-    wchar_t path[PATH_BUFFER] = {};
-    URL_COMPONENTS parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = HOST_BUFFER;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = PATH_BUFFER;
-    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return false;
-
-    host_.assign(host, parts.dwHostNameLength);
-    base_path_.assign(path, parts.dwUrlPathLength);
-    if (base_path_.empty() || base_path_.back() != L'/') base_path_ += L'/';
-    port_ = parts.nPort;
-    secure_ = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    Place base;
+    if (!crack_url(url, base)) return false;
+    host_ = base.host;
+    base_path_ = base.path;
+    if (base_path_.back() != L'/') base_path_ += L'/';
+    port_ = base.port;
+    secure_ = base.secure;
 
     static const int timeouts[4] = {10000, 10000, 20000, 60000};
     sessions_.open(user_agent(), timeouts);

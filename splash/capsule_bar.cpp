@@ -136,23 +136,32 @@ float cap_position(const CapsuleGeometry& g, float x, float dy)
     return kPi * g.r + 2.0f * g.S + (angle - kPi / 2) * g.r;
 }
 
-uint32_t shade_pixel(const Shading& s, const ColumnTerms& t, int j, float x, float dy,
-                     float dy2, float shine, uint32_t pixel)
+// What is left of a pixel outside the body, the fill and the glint band at
+// signed distance sd: only the shadow darkens it, by this factor.
+inline float shadow_keep(const CapsuleGeometry& g, float sd)
+{
+    const float fall = clamp01(1.0f - sd / g.A);
+    return 1.0f - std::min(fall * fall * 0.42f, 1.0f);
+}
+
+inline uint32_t darken(uint32_t pixel, float keep)
+{
+    const auto scale = [keep](uint32_t v) {
+        return static_cast<uint32_t>(static_cast<float>(v & 0xFF) * keep + 0.5f);
+    };
+    return 0xFF000000u | scale(pixel >> 16) << 16 | scale(pixel >> 8) << 8 | scale(pixel);
+}
+
+// One pixel at signed distance sd from the body's edge; fill_distance is
+// its distance from the fill's centre segment.
+uint32_t shade_pixel(const Shading& s, const ColumnTerms& t, int j, float x, float dy, float sd,
+                     float fill_distance, float shine, uint32_t pixel)
 {
     const CapsuleGeometry& g = s.geo;
-    const float sd = std::sqrt(t.dx_body[j] * t.dx_body[j] + dy2) - g.r;
     if (sd >= s.reach)
         return pixel | 0xFF000000u;
-    if (sd >= s.shadow_only) {
-        // Outside the body, the fill and the glint band: only the shadow
-        // darkens the pixel, which works on the bytes directly.
-        const float fall = clamp01(1.0f - sd / g.A);
-        const float keep = 1.0f - std::min(fall * fall * 0.42f, 1.0f);
-        const auto scale = [keep](uint32_t v) {
-            return static_cast<uint32_t>(static_cast<float>(v & 0xFF) * keep + 0.5f);
-        };
-        return 0xFF000000u | scale(pixel >> 16) << 16 | scale(pixel >> 8) << 8 | scale(pixel);
-    }
+    if (sd >= s.shadow_only)
+        return darken(pixel, shadow_keep(g, sd));
 
     constexpr float k255 = 1.0f / 255.0f;
     Rgb c{static_cast<float>((pixel >> 16) & 0xFF) * k255,
@@ -169,8 +178,7 @@ uint32_t shade_pixel(const Shading& s, const ColumnTerms& t, int j, float x, flo
     mix(c, Rgb{0.016f, 0.02f, 0.03f}, clamp01(0.86f * k));
 
     if (s.fill_on) {
-        const float d2 = std::sqrt(t.dx_fill[j] * t.dx_fill[j] + dy2);
-        const float k2 = clamp01(0.5f - (d2 - g.fr));
+        const float k2 = clamp01(0.5f - (fill_distance - g.fr));
         if (k2 > 0.0f) {
             const Rgb& q = t.fill[j];
             mix(c, Rgb{q.r + (1 - q.r) * shine, q.g + (1 - q.g) * shine, q.b + (1 - q.b) * shine},
@@ -218,7 +226,23 @@ void clip_range(double lo, double hi, int limit, int& first, int& end)
     end = static_cast<int>(std::min(hi, static_cast<double>(limit)));
 }
 
+// How far beyond the body the shadow and the glint reach.
+float shading_margin(const CapsuleGeometry& g)
+{
+    return 3.0f * g.E + g.A + 2.0f;
+}
+
 }  // namespace
+
+void capsule_bar_rows(const BarRect& bar, int height, int& first, int& end)
+{
+    // The rows depend on the geometry's centre line and radius alone, which
+    // the progress does not move.
+    const CapsuleGeometry g = capsule_geometry(bar, 0.0f);
+    const float margin = shading_margin(g);
+    clip_range(static_cast<double>(g.cy) - g.r - margin, static_cast<double>(g.cy) + g.r + margin, height, first,
+               end);
+}
 
 CapsuleGeometry capsule_geometry(const BarRect& bar, float progress)
 {
@@ -265,12 +289,10 @@ void shade_capsule_bar(PixelBuffer& buf, const BarRect& bar, double seconds, flo
     s.fill_lo = g.f0 + g.fr;
     s.fill_hi = g.f1 - g.fr;
 
-    const float margin = 3.0f * g.E + g.A + 2.0f;
     int col_first, col_end, row_first, row_end;
-    clip_range(static_cast<double>(bar.x) - margin, static_cast<double>(bar.x) + bar.w + margin,
+    clip_range(static_cast<double>(bar.x) - shading_margin(g), static_cast<double>(bar.x) + bar.w + shading_margin(g),
                buf.width, col_first, col_end);
-    clip_range(static_cast<double>(g.cy) - g.r - margin, static_cast<double>(g.cy) + g.r + margin,
-               buf.height, row_first, row_end);
+    capsule_bar_rows(bar, buf.height, row_first, row_end);
 
     const float fill_scale = 1.0f / std::max(g.fr, 1.0f) / 0.75f;
     ColumnTerms terms;
@@ -283,9 +305,28 @@ void shade_capsule_bar(PixelBuffer& buf, const BarRect& bar, double seconds, flo
             const float v = clamp01(std::fabs(dy) * fill_scale);
             const float shine = (1.0f - (3.0f - 2.0f * v) * v * v) * 0.5f + 0.1f;
             uint32_t* line = buf.pixels + static_cast<ptrdiff_t>(row) * buf.stride + col0;
+            // Columns over a centre segment are |dy| from it: the distances
+            // of the straight part, and its shadow, are the row's own.
+            const float row_distance = std::sqrt(dy2);
+            const float row_sd = row_distance - g.r;
+            const bool row_untouched = row_sd >= s.reach;
+            const bool row_shadow = !row_untouched && row_sd >= s.shadow_only;
+            const float row_keep = row_shadow ? shadow_keep(g, row_sd) : 1.0f;
             for (int j = 0; j < count; ++j) {
+                const float dx = terms.dx_body[j];
+                if (dx == 0.0f && row_untouched) {
+                    line[j] |= 0xFF000000u;
+                    continue;
+                }
+                if (dx == 0.0f && row_shadow) {
+                    line[j] = darken(line[j], row_keep);
+                    continue;
+                }
+                const float sd = dx == 0.0f ? row_sd : std::sqrt(dx * dx + dy2) - g.r;
+                const float df = terms.dx_fill[j];
+                const float fill_distance = df == 0.0f ? row_distance : std::sqrt(df * df + dy2);
                 const float x = static_cast<float>(col0 + j) + 0.5f;
-                line[j] = shade_pixel(s, terms, j, x, dy, dy2, shine, line[j]);
+                line[j] = shade_pixel(s, terms, j, x, dy, sd, fill_distance, shine, line[j]);
             }
         }
     }

@@ -31,6 +31,10 @@ CapsuleGeometry capsule_geometry(const BarRect& bar, float progress);
 // (plus its shadow and glint margin) is visited; it allocates nothing.
 void shade_capsule_bar(PixelBuffer& buf, const BarRect& bar, double seconds, float progress);
 
+// The rows [first, end) of a buffer height rows tall that shade_capsule_bar
+// may touch for this bar, whatever the progress and the time.
+void capsule_bar_rows(const BarRect& bar, int height, int& first, int& end);
+
 // Where the status text goes under the capsule bar: the pixel font's cell
 // size z and the text's top-left corner, centred on the bar.
 void capsule_text_origin(const BarRect& bar, size_t text_length, float& x, float& y, float& z);

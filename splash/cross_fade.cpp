@@ -69,3 +69,30 @@ void blend_constant_alpha(PixelBuffer& dst, const PixelBuffer& src, int alpha)
         }
     }
 }
+
+void blend_premultiplied(PixelBuffer& dst, int dst_row, const PixelBuffer& src)
+{
+    if (!dst.pixels || !src.pixels)
+        return;
+    const int width = std::min(dst.width, src.width);
+    const int first = std::max(0, -dst_row);
+    const int end = std::min(src.height, dst.height - dst_row);
+    for (int row = first; row < end; ++row) {
+        uint32_t* d = dst.pixels + static_cast<ptrdiff_t>(row + dst_row) * dst.stride;
+        const uint32_t* s = src.pixels + static_cast<ptrdiff_t>(row) * src.stride;
+        for (int col = 0; col < width; ++col) {
+            const uint32_t sp = s[col];
+            const uint32_t a = sp >> 24;
+            if (a == 0)
+                continue;
+            const uint32_t ia = 255 - a;
+            const uint32_t dp = d[col];
+            uint32_t out = dp & 0xFF000000u;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const uint32_t v = ((sp >> shift) & 0xFF) + div255(((dp >> shift) & 0xFF) * ia);
+                out |= std::min(v, 255u) << shift;
+            }
+            d[col] = out;
+        }
+    }
+}

@@ -18,8 +18,10 @@ constexpr int kFewestSlots = 3;
 }  // namespace
 
 VideoFrameSource::VideoFrameSource(std::unique_ptr<FrameProducer> producer,
-                                   std::function<void()> on_thread_start)
+                                   std::function<void()> on_thread_start,
+                                   std::function<int64_t()> thread_cpu_ns)
     : producer_(std::move(producer)), on_thread_start_(std::move(on_thread_start)),
+      thread_cpu_ns_(std::move(thread_cpu_ns)),
       one_thread_(std::make_unique<ScalePool>(1))
 {
     for (int64_t& f : slot_frame_)
@@ -157,6 +159,18 @@ bool VideoFrameSource::fetch_frame(int64_t n, std::vector<uint8_t>& pixels, int&
     return true;
 }
 
+int64_t VideoFrameSource::frames_made() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_made_;
+}
+
+int64_t VideoFrameSource::decode_cpu_ns() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return decode_cpu_ns_;
+}
+
 bool VideoFrameSource::decode_thread_ended() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -200,6 +214,8 @@ void VideoFrameSource::decode_loop()
         on_thread_start_();
     if (!open_producer())
         return;
+    // Frames are charged from here on, the video's opening apart.
+    const int64_t cpu_at_open = thread_cpu_ns_ ? thread_cpu_ns_() : 0;
     std::vector<uint8_t> work;    // private buffer, the decoder's output
     std::vector<uint8_t> scaled;  // private buffer, the frame scaled to the window
     int64_t i = 0;                // next frame number to make
@@ -223,7 +239,10 @@ void VideoFrameSource::decode_loop()
         if (ok) {
             int width = 0, height = 0;
             std::vector<uint8_t>& done = finish(work, scaled, cover, width, height);
+            const int64_t cpu = thread_cpu_ns_ ? thread_cpu_ns_() : 0;
             lock.lock();
+            ++frames_made_;
+            decode_cpu_ns_ = cpu - cpu_at_open;
             const int s = static_cast<int>(i % ring_slots_);
             slots_[s].swap(done);
             slot_frame_[s] = i;

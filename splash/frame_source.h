@@ -42,9 +42,12 @@ public:
 
     // Takes the producer and starts the decode thread. on_thread_start, when
     // set, runs first on the decode thread (the launcher raises the thread's
-    // priority there). A producer that is open already plays at once.
+    // priority there). thread_cpu_ns, when set, tells the calling thread's
+    // CPU time; the decode thread reads it after every frame it makes, for
+    // decode_cpu_ns. A producer that is open already plays at once.
     explicit VideoFrameSource(std::unique_ptr<FrameProducer> producer,
-                              std::function<void()> on_thread_start = {});
+                              std::function<void()> on_thread_start = {},
+                              std::function<int64_t()> thread_cpu_ns = {});
     // Stops and joins the decode thread, then releases the producer.
     ~VideoFrameSource();
     VideoFrameSource(const VideoFrameSource&) = delete;
@@ -82,6 +85,10 @@ public:
     int width() const;
     int height() const;
     int64_t loop_length() const;
+    // Frames the decode thread has made, and its CPU time (thread_cpu_ns)
+    // from the video's opening to the last of them; 0 without thread_cpu_ns.
+    int64_t frames_made() const;
+    int64_t decode_cpu_ns() const;
     // True once the video failed to open, or 51 decode rounds in a row failed
     // and the thread gave up.
     bool decode_thread_ended() const;
@@ -103,6 +110,7 @@ private:
 
     std::unique_ptr<FrameProducer> producer_;
     std::function<void()> on_thread_start_;
+    std::function<int64_t()> thread_cpu_ns_;
     std::unique_ptr<ScalePool> one_thread_;  // the decode thread scales alone
 
     mutable std::mutex mutex_;
@@ -123,5 +131,7 @@ private:
     int64_t copied_frame_ = -1;           // guarded by mutex_
     bool stop_ = false;                   // guarded by mutex_
     bool ended_ = false;                  // guarded by mutex_
+    int64_t frames_made_ = 0;             // guarded by mutex_
+    int64_t decode_cpu_ns_ = 0;           // guarded by mutex_
     std::thread thread_;                  // started last, after every field above
 };

@@ -1,5 +1,7 @@
 #include "splash/frame_timer.h"
 
+#include <chrono>
+
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
@@ -32,4 +34,20 @@ void FrameTimer::wait(const FrameWait& wait)
     }
     // The bound keeps the loop alive should the timer never fire.
     WaitForSingleObject(timer_.get(), 100);
+}
+
+int64_t splash_clock_ns()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t thread_cpu_ns()
+{
+    FILETIME created{}, ended{}, kernel{}, user{};
+    if (!GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user)) return 0;
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 100;
 }

@@ -4,6 +4,8 @@
 #include "base/win_handles.h"
 #include "splash/frame_pacing.h"
 
+#include <cstdint>
+
 class FrameTimer {
 public:
     FrameTimer();
@@ -15,3 +17,9 @@ private:
     KernelHandle timer_;
     const char* kind_ = "sleep";
 };
+
+// Steady-clock nanoseconds, the splash's time base.
+int64_t splash_clock_ns();
+
+// CPU time (user and kernel) the calling thread has used, in nanoseconds.
+int64_t thread_cpu_ns();

@@ -165,3 +165,10 @@ void draw_pixel_text(PixelBuffer& buf, const std::string& text, float x, float y
     draw_pass(buf, text, x, y, z, 0.45f * z, 0x6E000000u);
     draw_pass(buf, text, x, y, z, 0.0f, argb);
 }
+
+void pixel_text_rows(float y, float z, int& first, int& end)
+{
+    // Six rows of cells, the last square 1.02 z tall, the shadow 0.45 z lower.
+    first = static_cast<int>(std::floor(y)) - 1;
+    end = static_cast<int>(std::ceil(y + 5.0f * z + 1.02f * z + 0.45f * z)) + 1;
+}

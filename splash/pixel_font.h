@@ -18,3 +18,7 @@ const char* const* glyph_rows(unsigned char c);
 // and blended source-over into the buffer.
 void draw_pixel_text(PixelBuffer& buf, const std::string& text, float x, float y, float z,
                      uint32_t argb);
+
+// The rows [first, end) that draw_pixel_text at top y with cell size z may
+// touch, shadow included.
+void pixel_text_rows(float y, float z, int& first, int& end);

@@ -7,6 +7,7 @@
 #include "splash/frame_scaler.h"
 #include "splash/com_apartment.h"
 #include "splash/frame_source.h"
+#include "splash/frame_timer.h"
 #include "splash/gdiplus_api.h"
 #include "splash/video_decoder.h"
 
@@ -333,6 +334,26 @@ bool make_window_pictures(SplashRenderer& r, const std::wstring& folder, int W, 
     return (!r.pictures.empty() || video) && r.back_buffer;
 }
 
+void start_poster(SplashRenderer& r)
+{
+    if (r.poster || r.poster_on_its_way.valid() || r.folder.empty()) return;
+    const std::wstring path = join_path(r.folder, L"poster.jpg");
+    const int W = r.width, H = r.height;
+    try {
+        r.poster_on_its_way = std::async(std::launch::async, [path, W, H] {
+            ComApartment apartment;   // GDI+ decodes through COM
+            return make_poster(path, W, H);
+        });
+    } catch (const std::system_error&) {
+        // No thread: the dark fill stays until the video shows.
+    }
+}
+
+std::unique_ptr<FrameProducer> background_video_producer(const std::wstring& path)
+{
+    return std::make_unique<BackgroundVideo>(path);
+}
+
 }  // namespace
 
 std::wstring splash_cache_folder()
@@ -432,24 +453,33 @@ bool drop_background_video(SplashRenderer& r)
     return ok;
 }
 
-void start_poster(SplashRenderer& r)
+void start_video_workers(SplashRenderer& r)
 {
-    if (r.poster || r.poster_on_its_way.valid() || r.folder.empty()) return;
-    const std::wstring path = join_path(r.folder, L"poster.jpg");
-    const int W = r.width, H = r.height;
-    try {
-        r.poster_on_its_way = std::async(std::launch::async, [path, W, H] {
-            ComApartment apartment;   // GDI+ decodes through COM
-            return make_poster(path, W, H);
-        });
-    } catch (const std::system_error&) {
-        // No thread: the dark fill stays until the video shows.
+    if (!r.scale_pool) r.scale_pool = std::make_unique<ScalePool>(default_scale_threads());
+    std::unique_ptr<FrameProducer> producer;
+    if (r.decoder) {
+        producer = make_frame_producer(std::move(*r.decoder));
+        r.decoder.reset();
+    } else if (!r.video_path.empty() && !r.frame_source) {
+        producer = background_video_producer(r.video_path);
     }
+    if (!r.video_path.empty()) start_poster(r);
+    if (producer) {
+        r.frame_source.reset();
+        r.frame_source = std::make_unique<VideoFrameSource>(std::move(producer), [] {
+            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+            // Left when the decode thread ends, after its last call into the reader.
+            thread_local ComApartment apartment;
+        }, thread_cpu_ns);
+    }
+    if (r.frame_source) r.frame_source->cover(r.width, r.height);
 }
 
-std::unique_ptr<FrameProducer> background_video_producer(const std::wstring& path)
+bool resize_splash(SplashRenderer& r, const std::string& assets_dir, int width, int height)
 {
-    return std::make_unique<BackgroundVideo>(path);
+    if (!resize_splash_assets(r, assets_dir, width, height)) return false;
+    start_video_workers(r);
+    return true;
 }
 
 void release_splash_assets(SplashRenderer& r)

@@ -43,12 +43,17 @@ bool background_video_failed(const SplashRenderer& renderer);
 // they cannot be made.
 bool drop_background_video(SplashRenderer& renderer);
 
-// Starts making the poster (the video's first frame, covering the window) on
-// a thread of its own, unless the renderer has one or one is on its way.
-void start_poster(SplashRenderer& renderer);
+// Makes the scaling pool when there is none, then moves the decoder into a new
+// frame source (replacing an older one) or, with a video still to open, starts
+// a frame source that opens it on its own thread, and the poster's thread;
+// the source scales its frames to the window. The window calls it after its
+// first frame, so none of this delays that frame.
+void start_video_workers(SplashRenderer& renderer);
 
-// A frame producer that opens the video at path on the decode thread.
-std::unique_ptr<FrameProducer> background_video_producer(const std::wstring& path);
+// Rebuilds the renderer at a new window size (resize_splash_assets), then
+// points the frame source at it (start_video_workers). False when the splash
+// cannot be drawn at that size.
+bool resize_splash(SplashRenderer& renderer, const std::string& assets_dir, int width, int height);
 
 // Frees every picture, context, bitmap, the decoder, its frame source and the
 // scaling pool; shown_frame becomes -1 and frame_pixels empty.

@@ -41,6 +41,17 @@ void SplashLog::note(double seconds, const char* event)
     std::fflush(file_.get());
 }
 
+void SplashLog::cpu(int64_t frames, int64_t window_cpu_ns, const VideoFrameSource* source)
+{
+    if (!file_ || frames < 1) return;
+    const int64_t made = source ? source->frames_made() : 0;
+    const double decode_ms = made > 0 ? static_cast<double>(source->decode_cpu_ns()) / 1e6 / made : 0.0;
+    std::fprintf(file_.get(), "CPU per frame: window %.2f ms over %lld frames, decode %.2f ms over %lld video frames\n",
+                 static_cast<double>(window_cpu_ns) / 1e6 / frames, static_cast<long long>(frames), decode_ms,
+                 static_cast<long long>(made));
+    std::fflush(file_.get());
+}
+
 void SplashLog::frame(const SplashLoop& loop, double seconds, double interval, HWND foreground)
 {
     if (!file_) return;

@@ -4,7 +4,10 @@
 // rectangle, z-order, foreground), for diagnosing a splash that hid behind
 // something or never went away, and a line for every frame that came more
 // than 50 ms after the one before (a visible stall). Two events of the start
-// have a line too: the first frame presented and the video's first frame.
+// have a line too: the first frame presented and the video's first frame;
+// and the end a line of CPU time per frame, of the window's thread and of the
+// video's decode thread, which the window benchmark reads.
+#include "splash/frame_source.h"
 #include "splash/splash_loop.h"
 
 #include <cstdio>
@@ -19,6 +22,9 @@ public:
     void frame(const SplashLoop& loop, double seconds, double interval, HWND foreground);
     // "<seconds>s <event>", written at once.
     void note(double seconds, const char* event);
+    // At the end: the window thread's CPU time per frame after the first,
+    // and the decode thread's per video frame it made (source may be null).
+    void cpu(int64_t frames, int64_t window_cpu_ns, const VideoFrameSource* source);
 
 private:
     struct Closer {

@@ -2,8 +2,9 @@
 // What the splash's frame loop keeps for the lifetime of its window, shared
 // by the loop (splash_window.cpp), the z-order and host steps
 // (splash_zorder.cpp) and the splash log (splash_log.cpp). Splash thread only.
+#include "base/win_handles.h"
 #include "splash/splash_renderer.h"
-#include "splash/splash_state.h"
+#include "splash/splash_status.h"
 
 #include <windows.h>
 
@@ -13,9 +14,29 @@
 // The class of the splash window, and of the game's own loading window.
 inline constexpr wchar_t SPLASH_WINDOW_CLASS[] = L"tarnwickSplash";
 
+// The window's own record: its caption, the buttons under the pointer and
+// what the window procedure posts for the loop. The window procedure reaches
+// it through the window's user data.
+struct SplashChrome {
+    int32_t caption_height = 0;
+    bool caption_from_host = false;
+    float dpi_scale = 1.0f;
+    int32_t hover_button = -1;
+    int32_t pressed_button = -1;
+    int32_t caption_command = -1;   // posted by the window procedure for the loop
+    bool user_moved = false;
+    bool maximized = false;
+    RECT restore_rect{};
+    std::wstring title = L"tarnwick";
+    IconHandle small_icon;   // the caption's and the task bar's icon
+    bool user_placed = false;
+    bool minimized = false;
+};
+
 struct SplashLoop {
-    SplashState& state;
+    SplashStatus& status;
     SplashRenderer& renderer;
+    SplashChrome chrome;
     HWND window = nullptr;
     int x = 0, y = 0;                 // position as last placed
 
@@ -31,10 +52,6 @@ struct SplashLoop {
     bool topmost = false;
     bool hidden_for_host = false;
 };
-
-// Rebuilds the renderer at a new window size, keeping the open video and the
-// scaling workers. False when the splash cannot be drawn at that size.
-bool resize_renderer(SplashLoop& loop, int width, int height);
 
 // --- z-order, host window and hand-over (splash_zorder.cpp)
 

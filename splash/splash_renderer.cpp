@@ -1,13 +1,11 @@
 #include "splash/splash_renderer.h"
 
 #include "splash/capsule_bar.h"
-#include "splash/com_apartment.h"
 #include "splash/cross_fade.h"
 #include "splash/frame_scaler.h"
 #include "splash/frame_source.h"
 #include "splash/gdiplus_api.h"
 #include "splash/pixel_font.h"
-#include "splash/splash_assets.h"
 #include "splash/splash_fonts.h"
 #include "splash/video_decoder.h"
 
@@ -33,6 +31,64 @@ void copy_picture(const DibSection& from, DibSection& to)
     size_t count = static_cast<size_t>(to.width()) * to.height();
     if (from.width() == to.width() && from.height() == to.height())
         std::memcpy(to.pixels(), from.pixels(), count * 4);
+}
+
+PixelBuffer frame_view(SplashRenderer& r)
+{
+    return {reinterpret_cast<uint32_t*>(r.frame_pixels.data()), r.frame_width, r.frame_height, r.frame_width};
+}
+
+// Where this frame is drawn: the back buffer or the video frame.
+PixelBuffer picture_of(SplashRenderer& r)
+{
+    return r.frame_is_picture ? frame_view(r) : r.back_buffer->view();
+}
+
+bool row_kept(const SplashRenderer& r, int row)
+{
+    for (const SplashRenderer::KeptRows& kept : r.kept_rows)
+        if (kept.first <= row && row < kept.end) return true;
+    return false;
+}
+
+// Keeps rows [first, end) of the frame that is the picture before anything
+// is drawn over them. Rows kept already for this frame are not kept again:
+// the bar's margin and the text below it share rows, and what the bar drew
+// there must not come back as the clean picture.
+void keep_rows(SplashRenderer& r, int first, int end)
+{
+    if (!r.frame_is_picture) return;
+    first = std::max(first, 0);
+    end = std::min(end, r.frame_height);
+    const uint32_t* frame = frame_view(r).pixels;
+    for (int row = first; row < end;) {
+        if (row_kept(r, row)) {
+            ++row;
+            continue;
+        }
+        int run_end = row + 1;
+        while (run_end < end && !row_kept(r, run_end)) ++run_end;
+        const uint32_t* from = frame + static_cast<ptrdiff_t>(row) * r.frame_width;
+        r.kept_rows.push_back(
+            {row, run_end, std::vector<uint32_t>(from, from + static_cast<ptrdiff_t>(run_end - row) * r.frame_width)});
+        row = run_end;
+    }
+}
+
+// Takes the video frame as the picture: a frame drawn on before gets its
+// kept rows back, a new one starts with none kept.
+void take_frame_as_picture(SplashRenderer& r)
+{
+    r.frame_is_picture = true;
+    if (r.drawn_on_frame != r.shown_frame) {
+        r.kept_rows.clear();
+        r.drawn_on_frame = r.shown_frame;
+        return;
+    }
+    PixelBuffer frame = frame_view(r);
+    for (const SplashRenderer::KeptRows& kept : r.kept_rows)
+        std::memcpy(frame.pixels + static_cast<ptrdiff_t>(kept.first) * frame.stride, kept.pixels.data(),
+                    kept.pixels.size() * 4);
 }
 
 // The frame wanted now; with only a decoder it follows the clock and loops.
@@ -114,12 +170,15 @@ void draw_video_background(SplashRenderer& r, double seconds, int64_t video_fram
     const int alpha = have_frame && r.frame_source ? video_fade_alpha(seconds - r.video_since) : 255;
     if (!have_frame || alpha < 255) draw_waiting_background(r, seconds);
     if (have_frame && r.frame_width == back.width() && r.frame_height == back.height()) {
-        // The frame source made the frame at the window's size: a copy.
-        PixelBuffer frame{reinterpret_cast<uint32_t*>(r.frame_pixels.data()), r.frame_width, r.frame_height,
-                          r.frame_width};
+        // The frame source made the frame at the window's size: the picture
+        // itself, or blended over the poster while it fades in. Only the
+        // capsule bar is drawn without GDI, which the frame has no context for.
+        PixelBuffer frame = frame_view(r);
         PixelBuffer view = back.view();
         if (alpha < 255)
             blend_constant_alpha(view, frame, alpha);
+        else if (r.frame_source && !r.title_overlay && splash_bar_style() == BarStyle::capsule)
+            take_frame_as_picture(r);
         else
             std::memcpy(back.pixels(), r.frame_pixels.data(), frame_bytes);
     } else if (have_frame) {
@@ -220,10 +279,13 @@ void draw_credit_line(SplashRenderer& r)
 {
     if (!r.credit_overlay) make_credit_overlay(r);
     if (!r.credit_overlay) return;
-    const DibSection& credit = *r.credit_overlay;
-    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    AlphaBlend(r.back_buffer->dc(), 0, r.credit_y, credit.width(), credit.height(), credit.dc(), 0, 0,
-               credit.width(), credit.height(), blend);
+    // Blended by hand: AlphaBlend visits every pixel of the band, most of
+    // which the text leaves clear.
+    GdiFlush();   // a title laid on by GDI just before
+    PixelBuffer picture = picture_of(r);
+    const PixelBuffer credit = r.credit_overlay->view();
+    keep_rows(r, r.credit_y, r.credit_y + credit.height);
+    blend_premultiplied(picture, r.credit_y, credit);
 }
 
 struct CubeColours {
@@ -351,28 +413,6 @@ BarStyle splash_bar_style()
     return style;
 }
 
-void start_video_workers(SplashRenderer& r)
-{
-    if (!r.scale_pool) r.scale_pool = std::make_unique<ScalePool>(default_scale_threads());
-    std::unique_ptr<FrameProducer> producer;
-    if (r.decoder) {
-        producer = make_frame_producer(std::move(*r.decoder));
-        r.decoder.reset();
-    } else if (!r.video_path.empty() && !r.frame_source) {
-        producer = background_video_producer(r.video_path);
-    }
-    if (!r.video_path.empty()) start_poster(r);
-    if (producer) {
-        r.frame_source.reset();
-        r.frame_source = std::make_unique<VideoFrameSource>(std::move(producer), [] {
-            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
-            // Left when the decode thread ends, after its last call into the reader.
-            thread_local ComApartment apartment;
-        });
-    }
-    if (r.frame_source) r.frame_source->cover(r.width, r.height);
-}
-
 bool renderer_has_video(const SplashRenderer& r)
 {
     return r.decoder || r.frame_source || !r.video_path.empty();
@@ -383,6 +423,7 @@ void render_splash_frame(SplashRenderer& r, double seconds, float progress, int6
 {
     if (!r.back_buffer) return;
     DibSection& back = *r.back_buffer;
+    r.frame_is_picture = false;
     draw_background(r, seconds, video_frame);
 
     BarStyle style = splash_bar_style();
@@ -399,10 +440,45 @@ void render_splash_frame(SplashRenderer& r, double seconds, float progress, int6
     if (style == BarStyle::voxels) {
         draw_status_text(back, text, x, y, z);
     } else if (style == BarStyle::capsule) {
-        PixelBuffer view = back.view();
+        PixelBuffer view = picture_of(r);
         BarRect bar = r.bar();
+        int first = 0, end = 0;
+        capsule_bar_rows(bar, view.height, first, end);
+        keep_rows(r, first, end);
         shade_capsule_bar(view, bar, seconds, progress);
         capsule_text_origin(bar, text.size(), x, y, z);
-        draw_status_text(back, text, x, y, z);
+        if (!text.empty()) {
+            pixel_text_rows(y, z, first, end);
+            keep_rows(r, first, end);
+            draw_pixel_text(view, text, x, y, z, STATUS_TEXT_COLOUR);
+        }
     }
+}
+
+void lay_caption_rows(SplashRenderer& r, int rows)
+{
+    if (!r.frame_is_picture || !r.back_buffer) return;
+    rows = std::min(rows, r.frame_height);
+    if (rows < 1) return;
+    GdiFlush();
+    keep_rows(r, 0, rows);
+    std::memcpy(r.frame_pixels.data(), r.back_buffer->pixels(), static_cast<size_t>(rows) * r.frame_width * 4);
+}
+
+void present_splash_frame(const SplashRenderer& r, HDC dc)
+{
+    if (!r.frame_is_picture) {
+        const DibSection& back = *r.back_buffer;
+        BitBlt(dc, 0, 0, back.width(), back.height(), back.dc(), 0, 0, SRCCOPY);
+        return;
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = r.frame_width;
+    info.bmiHeader.biHeight = -r.frame_height;   // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    SetDIBitsToDevice(dc, 0, 0, r.frame_width, r.frame_height, 0, 0, 0, r.frame_height, r.frame_pixels.data(),
+                      &info, DIB_RGB_COLORS);
 }

@@ -66,6 +66,19 @@ struct SplashRenderer {
     int32_t frame_height = 0;
     int64_t shown_frame = -1;
     double video_since = -1;                             // seconds of the first video frame shown
+    // A video frame made at the window's size is itself the picture: the
+    // credit line, the bar, its text and the caption are drawn straight onto
+    // it and the window is painted from it (present_splash_frame), which
+    // saves copying the whole window once a frame. The rows drawn over are
+    // kept first, so a frame shown again is drawn on from clean rows.
+    struct KeptRows {
+        int first;
+        int end;
+        std::vector<uint32_t> pixels;
+    };
+    bool frame_is_picture = false;                       // this frame's picture is frame_pixels
+    int64_t drawn_on_frame = -1;                         // the frame whose rows are in kept_rows
+    std::vector<KeptRows> kept_rows;
     std::unique_ptr<DibSection> poster;
     std::future<std::unique_ptr<DibSection>> poster_on_its_way;   // being made on a thread of its own
     double poster_since = -1;                            // seconds it first showed
@@ -80,13 +93,6 @@ struct SplashRenderer {
     BarRect bar() const { return {bar_x, bar_y, bar_w, bar_h}; }
 };
 
-// Makes the scaling pool when there is none, then moves the decoder into a new
-// frame source (replacing an older one) or, with a video still to open, starts
-// a frame source that opens it on its own thread, and the poster's thread;
-// the source scales its frames to the window. The window calls it after its
-// first frame, so none of this delays that frame.
-void start_video_workers(SplashRenderer& renderer);
-
 // True while the background is the video, or the poster of a video that is
 // still opening.
 bool renderer_has_video(const SplashRenderer& renderer);
@@ -95,6 +101,14 @@ bool renderer_has_video(const SplashRenderer& renderer);
 // status text. video_frame < 0 derives the frame from the time.
 void render_splash_frame(SplashRenderer& renderer, double seconds, float progress,
                          int64_t video_frame, const std::string& text);
+
+// The caption drawn into the back buffer's top rows (draw_caption) laid onto
+// the frame's picture too, when the frame is the picture.
+void lay_caption_rows(SplashRenderer& renderer, int rows);
+
+// Paints the frame's picture (the back buffer, or the video frame that is
+// the picture) into dc at its origin.
+void present_splash_frame(const SplashRenderer& renderer, HDC dc);
 
 // The caption bar over the top caption_height rows of dc. hover_button and
 // pressed_button: 0 minimise, 1 maximise/restore, 2 close, -1 none.

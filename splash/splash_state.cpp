@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "splash/com_apartment.h"
+#include "splash/frame_timer.h"
 #include "splash/gdiplus_api.h"
 #include "splash/handover_stamp.h"
 #include "splash/splash_assets.h"
@@ -10,7 +11,6 @@
 #include "splash/splash_window.h"
 #include "splash/window_placement.h"
 
-#include <chrono>
 #include <system_error>
 
 SplashState splash_state;
@@ -28,12 +28,6 @@ void name_this_thread(const wchar_t* name)
 }
 
 }  // namespace
-
-int64_t splash_clock_ns()
-{
-    using namespace std::chrono;
-    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void splash_thread_main()
 {
@@ -58,7 +52,7 @@ void splash_thread_main()
     // The window shows at once over the dark fill; after its first frame the
     // poster and the video are made on threads of their own and fade in.
     if (load_splash_assets(renderer, splash_state.assets_dir, r.w, r.h, VideoOpening::on_its_thread)) {
-        run_splash_window(renderer, r.x, r.y);
+        run_splash_window(splash_state, renderer, r.x, r.y);
     } else {
         log_line("splash: the pictures did not load -- no splash window");
     }

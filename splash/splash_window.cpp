@@ -15,6 +15,7 @@
 #include "splash/splash_geometry.h"
 #include "splash/splash_log.h"
 #include "splash/splash_loop.h"
+#include "splash/splash_status.h"
 
 #include <windowsx.h>
 #include <mmsystem.h>
@@ -24,9 +25,9 @@
 
 namespace {
 
-SplashState* state_of(HWND window)
+SplashChrome* chrome_of(HWND window)
 {
-    auto* s = reinterpret_cast<SplashState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* s = reinterpret_cast<SplashChrome*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     return s && s->caption_height > 0 ? s : nullptr;
 }
 
@@ -37,7 +38,7 @@ int client_width(HWND window)
     return r.right - r.left;
 }
 
-int button_under(const SplashState& s, HWND window, LPARAM lparam)
+int button_under(const SplashChrome& s, HWND window, LPARAM lparam)
 {
     return caption_button_at(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), client_width(window),
                              s.caption_height, s.dpi_scale);
@@ -59,7 +60,7 @@ void set_icons(HWND window, HICON big, HICON small)
 // player can bring it back.
 void minimise_to_taskbar(SplashLoop& loop)
 {
-    SplashState& s = loop.state;
+    SplashChrome& s = loop.chrome;
     LONG_PTR ex = GetWindowLongPtrW(loop.window, GWL_EXSTYLE);
     ex = (ex & ~static_cast<LONG_PTR>(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW)) | WS_EX_APPWINDOW;
     SetWindowLongPtrW(loop.window, GWL_EXSTYLE, ex);
@@ -75,7 +76,7 @@ void minimise_to_taskbar(SplashLoop& loop)
 // False when the renderer cannot be rebuilt at the new size.
 bool toggle_maximise(SplashLoop& loop)
 {
-    SplashState& s = loop.state;
+    SplashChrome& s = loop.chrome;
     RECT target;
     if (s.maximized) {
         target = s.restore_rect;
@@ -90,7 +91,7 @@ bool toggle_maximise(SplashLoop& loop)
     set_corner_preference(loop.window, !s.maximized);
     const int w = target.right - target.left, h = target.bottom - target.top;
     if (splash_size_usable(w, h)) {
-        if ((w != loop.renderer.width || h != loop.renderer.height) && !resize_renderer(loop, w, h)) return false;
+        if ((w != loop.renderer.width || h != loop.renderer.height) && !resize_splash(loop.renderer, loop.status.assets_dir, w, h)) return false;
         SetWindowPos(loop.window, nullptr, target.left, target.top, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
         loop.x = target.left;
         loop.y = target.top;
@@ -110,7 +111,7 @@ bool launcher_dialog_in_front(HWND splash, HWND foreground)
 
 // The window's class and the window itself, with the caption metrics and
 // icons. Null when the window cannot be created.
-HWND create_splash_window(SplashState& s, int x, int y, int w, int h)
+HWND create_splash_window(SplashChrome& s, int x, int y, int w, int h)
 {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
@@ -127,7 +128,6 @@ HWND create_splash_window(SplashState& s, int x, int y, int w, int h)
         return nullptr;
     }
     set_corner_preference(window, true);
-    s.window = window;
     UINT dpi = GetDpiForWindow(window);
     if (dpi == 0) dpi = 96;
     s.dpi_scale = static_cast<float>(dpi) / 96.0f;
@@ -140,11 +140,10 @@ HWND create_splash_window(SplashState& s, int x, int y, int w, int h)
     return window;
 }
 
-void destroy_splash_window(SplashState& s)
+void destroy_splash_window(SplashChrome& s, HWND window)
 {
-    SetWindowLongPtrW(s.window, GWLP_USERDATA, 0);
-    DestroyWindow(s.window);
-    s.window = nullptr;
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    DestroyWindow(window);
     s.small_icon.reset();   // after the window that showed it
     UnregisterClassW(SPLASH_WINDOW_CLASS, GetModuleHandleW(nullptr));
 }
@@ -152,7 +151,7 @@ void destroy_splash_window(SplashState& s)
 // Applies a command the window procedure posted; false ends the loop.
 bool run_caption_command(SplashLoop& loop)
 {
-    switch (std::exchange(loop.state.caption_command, -1)) {
+    switch (std::exchange(loop.chrome.caption_command, -1)) {
     case CLOSE_BUTTON:
         // The player cancels: the whole launcher ends at once. An install
         // cut off here is rolled back by the journal at the next start.
@@ -173,10 +172,9 @@ bool run_caption_command(SplashLoop& loop)
 void present(SplashLoop& loop)
 {
     if (IsIconic(loop.window)) return;
-    const DibSection& back = *loop.renderer.back_buffer;
     WindowDc dc(loop.window);
     if (!dc) return;
-    BitBlt(dc.get(), 0, 0, back.width(), back.height(), back.dc(), 0, 0, SRCCOPY);
+    present_splash_frame(loop.renderer, dc.get());
 }
 
 // Why the loop ended, for the launcher's log.
@@ -251,7 +249,7 @@ constexpr int64_t WINDOW_TEXT_PERIOD_NS = 1'000'000'000;
 
 void apply_window_text(SplashLoop& loop, int64_t now)
 {
-    const std::wstring wanted = to_utf16(loop.state.window_text());
+    const std::wstring wanted = to_utf16(loop.status.window_text());
     if (wanted.empty() || wanted == loop.window_text) return;
     if (loop.window_text_set_ns != 0 && now - loop.window_text_set_ns < WINDOW_TEXT_PERIOD_NS) return;
     SetWindowTextW(loop.window, wanted.c_str());
@@ -263,7 +261,7 @@ void apply_window_text(SplashLoop& loop, int64_t now)
 // user. False when a caption command could not be carried out.
 bool apply_window_events(SplashLoop& loop)
 {
-    SplashState& s = loop.state;
+    SplashChrome& s = loop.chrome;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
@@ -284,7 +282,7 @@ bool apply_window_events(SplashLoop& loop)
 
 LoopEnd frame_loop(SplashLoop& loop)
 {
-    SplashState& s = loop.state;
+    SplashStatus& s = loop.status;
     SplashRenderer& r = loop.renderer;
     SplashLog log;
     log.open();
@@ -295,6 +293,7 @@ LoopEnd frame_loop(SplashLoop& loop)
     log_line("splash: %.0f frames per second, paced by %s", clock.rate, timer.kind());
 
     LoopEnd end = LoopEnd::quit;
+    int64_t cpu_at_first_frame = 0;
     for (;;) {
         if (!apply_window_events(loop)) {
             end = LoopEnd::resize_failed;
@@ -329,13 +328,16 @@ LoopEnd frame_loop(SplashLoop& loop)
 
         const bool video_was_shown = r.video_since >= 0;
         render_splash_frame(r, seconds, loop.displayed_progress, clock.video_index, text);
-        draw_caption(r.back_buffer->dc(), r.width, s.caption_height, s.dpi_scale, s.hover_button,
-                     s.pressed_button, s.maximized, s.title, s.small_icon.get());
+        const SplashChrome& c = loop.chrome;
+        draw_caption(r.back_buffer->dc(), r.width, c.caption_height, c.dpi_scale, c.hover_button,
+                     c.pressed_button, c.maximized, c.title, c.small_icon.get());
+        lay_caption_rows(r, c.caption_height);
         if (ticks.advance(loop.displayed_progress) && !tick.empty())
             PlaySoundW(reinterpret_cast<LPCWSTR>(tick.data()), nullptr, SND_MEMORY | SND_ASYNC | SND_NODEFAULT);
         present(loop);
         ++loop.frames;
         if (loop.frames == 1) {
+            cpu_at_first_frame = thread_cpu_ns();
             log.note(seconds, "FIRST frame presented");
             // The video's decoder starts only now: its start-up (much of a
             // core for a while under Wine) would otherwise compete with the
@@ -356,6 +358,7 @@ LoopEnd frame_loop(SplashLoop& loop)
         }
         timer.wait(clock.wait_for_next());
     }
+    log.cpu(loop.frames - 1, thread_cpu_ns() - cpu_at_first_frame, r.frame_source.get());
     // A tick still playing reads from the sound's bytes, which go with this scope.
     if (!tick.empty()) PlaySoundW(nullptr, nullptr, 0);
     return end;
@@ -363,16 +366,12 @@ LoopEnd frame_loop(SplashLoop& loop)
 
 }  // namespace
 
-bool resize_renderer(SplashLoop& loop, int width, int height)
+void run_splash_window(SplashStatus& status, SplashRenderer& renderer, int x, int y)
 {
-    if (!resize_splash_assets(loop.renderer, loop.state.assets_dir, width, height)) return false;
-    start_video_workers(loop.renderer);
-    return true;
-}
-
-void run_splash_window(SplashRenderer& renderer, int x, int y)
-{
-    SplashState& s = splash_state;
+    // The loop's record outlives the window: the window procedure reads its
+    // chrome through the window's user data until the window is destroyed.
+    SplashLoop loop{status, renderer};
+    SplashChrome& s = loop.chrome;
     HWND window = create_splash_window(s, x, y, renderer.width, renderer.height);
     if (!window) {
         log_line("splash: the window could not be created (error %lu)", GetLastError());
@@ -383,19 +382,19 @@ void run_splash_window(SplashRenderer& renderer, int x, int y)
     set_icons(window, big.get(), s.small_icon ? s.small_icon.get() : fallback_small.get());
 
     ShowWindow(window, SW_SHOWNOACTIVATE);
-    SplashLoop loop{s, renderer, window};
+    loop.window = window;
     loop.x = x;
     loop.y = y;
     loop.last_foreground = GetForegroundWindow();
     log_line("splash: window %dx%d at %d,%d", renderer.width, renderer.height, x, y);
     LoopEnd end = frame_loop(loop);
     log_line("splash: %s after %lld frames", describe(end), static_cast<long long>(loop.frames));
-    destroy_splash_window(s);
+    destroy_splash_window(s, window);
 }
 
 LRESULT CALLBACK splash_wnd_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    SplashState* s = state_of(window);
+    SplashChrome* s = chrome_of(window);
     if (!s) return DefWindowProcW(window, message, wparam, lparam);
     switch (message) {
     case WM_NCHITTEST: {

@@ -1,6 +1,7 @@
 // Keeping the splash in front without trapping the user, covering a host
 // window of this process, and noticing the game's own loading window.
 #include "splash/dwm_calls.h"
+#include "splash/splash_assets.h"
 #include "splash/splash_loop.h"
 #include "splash/zorder_rules.h"
 
@@ -59,7 +60,7 @@ uint32_t input_age_ms()
 
 // The host's caption height and title, taken once when DWM tells where its
 // frame starts and the height looks like a caption.
-void take_host_caption(SplashState& s, HWND host)
+void take_host_caption(SplashChrome& s, HWND host)
 {
     RECT frame;
     POINT origin{0, 0};
@@ -122,7 +123,7 @@ HWND current_host(SplashLoop& loop)
 bool follow_host(SplashLoop& loop, HWND host)
 {
     if (!host) return true;
-    SplashState& s = loop.state;
+    SplashChrome& s = loop.chrome;
     if (!s.caption_from_host) take_host_caption(s, host);
 
     FollowInput in;
@@ -146,7 +147,7 @@ bool follow_host(SplashLoop& loop, HWND host)
         loop.hidden_for_host = true;
         return true;
     case FollowAction::resize:
-        if (!resize_renderer(loop, in.target.w, in.target.h)) return false;
+        if (!resize_splash(loop.renderer, loop.status.assets_dir, in.target.w, in.target.h)) return false;
         [[fallthrough]];
     case FollowAction::move:
         SetWindowPos(loop.window, nullptr, in.target.x, in.target.y, in.target.w, in.target.h,

@@ -128,51 +128,94 @@ private:
     VideoDecoder decoder_;
 };
 
-// One NV12 buffer into BGRX. The two-dimensional lock gives the real pitch
-// and, through IMF2DBuffer2, the length from the first row on, which tells
-// where the chroma plane starts behind a padded luma plane. A plain
-// IMF2DBuffer is bounded by the buffer's allocated length (its contiguous
-// length is that of an unpadded copy, shorter than what the pitch spans).
-bool convert_nv12_buffer(const VideoDecoder& d, IMFMediaBuffer* buffer, uint8_t* out)
-{
-    Nv12Frame frame;
-    ComPtr<IMF2DBuffer2> buffer2d2;
-    if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer2, reinterpret_cast<void**>(buffer2d2.out())))) {
-        BYTE* scan0 = nullptr;
-        BYTE* start = nullptr;
-        LONG pitch = 0;
-        DWORD length = 0;
-        if (SUCCEEDED(buffer2d2->Lock2DSize(MF2DBuffer_LockFlags_Read, &scan0, &pitch, &start, &length))) {
-            // A bottom-up or stray scan line start is refused by the bounds below.
-            const bool inside = scan0 >= start && scan0 - start <= static_cast<ptrdiff_t>(length);
-            const size_t usable = inside ? length - static_cast<size_t>(scan0 - start) : 0;
-            bool ok = inside &&
-                      locate_nv12_planes(scan0, usable, pitch, d.width, d.height, d.plane_rows, frame) &&
-                      convert_nv12_to_bgrx(frame, d.colour, out);
-            buffer2d2->Unlock2D();
-            return ok;
+// A decoded sample's buffer locked for reading, by the best interface it
+// offers: IMF2DBuffer2 gives the real pitch and the locked span from the first
+// row on (which tells where the chroma plane of NV12 starts behind a padded
+// luma plane); a plain IMF2DBuffer gives the pitch, bounded by the buffer's
+// allocated length (its contiguous length is that of an unpadded copy,
+// shorter than what the pitch spans); the plain lock gives bytes laid out at
+// the stride of the output type. Unlocked by the interface that locked it.
+class LockedFrame {
+public:
+    LockedFrame(IMFMediaBuffer* buffer, LONG type_stride, int rows)
+    {
+        if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer2, reinterpret_cast<void**>(two_d2_.out())))) {
+            BYTE* start = nullptr;
+            DWORD length = 0;
+            if (SUCCEEDED(two_d2_->Lock2DSize(MF2DBuffer_LockFlags_Read, &scan0_, &pitch_, &start, &length))) {
+                // A stray scan line start leaves nothing usable.
+                if (scan0_ >= start && scan0_ - start <= static_cast<ptrdiff_t>(length)) {
+                    before_ = static_cast<size_t>(scan0_ - start);
+                    usable_ = length - before_;
+                }
+                locked_ = true;
+                return;
+            }
+            two_d2_.reset();
+        }
+        if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer, reinterpret_cast<void**>(two_d_.out())))) {
+            DWORD length = 0;
+            if (SUCCEEDED(buffer->GetMaxLength(&length)) && SUCCEEDED(two_d_->Lock2D(&scan0_, &pitch_))) {
+                // Without the span's start, a bottom-up buffer is taken to
+                // end with its first row.
+                locked_ = true;
+                before_ = pitch_ < 0 ? static_cast<size_t>(-static_cast<int64_t>(pitch_)) * (rows > 0 ? rows - 1 : 0) : 0;
+                usable_ = before_ < length ? length - before_ : 0;
+                return;
+            }
+            two_d_.reset();
+        }
+        BYTE* data = nullptr;
+        DWORD max_length = 0, length = 0;
+        if (FAILED(buffer->Lock(&data, &max_length, &length))) return;
+        plain_ = buffer;
+        locked_ = true;
+        pitch_ = type_stride;
+        // A bottom-up layout starts its first row at the last row in memory.
+        const size_t step = static_cast<size_t>(std::labs(type_stride));
+        const size_t back = type_stride < 0 && rows > 0 ? step * static_cast<size_t>(rows - 1) : 0;
+        if (back < length) {
+            scan0_ = data + back;
+            before_ = back;
+            usable_ = length - back;
         }
     }
-    ComPtr<IMF2DBuffer> buffer2d;
-    if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer, reinterpret_cast<void**>(buffer2d.out())))) {
-        BYTE* scan0 = nullptr;
-        LONG pitch = 0;
-        DWORD length = 0;
-        if (SUCCEEDED(buffer->GetMaxLength(&length)) && SUCCEEDED(buffer2d->Lock2D(&scan0, &pitch))) {
-            bool ok = locate_nv12_planes(scan0, length, pitch, d.width, d.height, d.plane_rows, frame) &&
-                      convert_nv12_to_bgrx(frame, d.colour, out);
-            buffer2d->Unlock2D();
-            return ok;
-        }
+    ~LockedFrame()
+    {
+        if (!locked_) return;
+        if (two_d2_) two_d2_->Unlock2D();
+        else if (two_d_) two_d_->Unlock2D();
+        else plain_->Unlock();
     }
-    BYTE* data = nullptr;
-    DWORD max_length = 0, length = 0;
-    if (FAILED(buffer->Lock(&data, &max_length, &length))) return false;
-    bool ok = locate_nv12_planes(data, length, d.stride, d.width, d.height, d.plane_rows, frame) &&
-              convert_nv12_to_bgrx(frame, d.colour, out);
-    buffer->Unlock();
-    return ok;
-}
+    LockedFrame(const LockedFrame&) = delete;
+    LockedFrame& operator=(const LockedFrame&) = delete;
+
+    bool ok() const { return locked_ && scan0_; }
+    const uint8_t* scan0() const { return scan0_; }
+    LONG pitch() const { return pitch_; }
+    // Bytes from scan0 on.
+    size_t usable() const { return usable_; }
+
+    // True when rows of row_bytes at the pitch lie inside the locked bytes.
+    bool rows_fit(int rows, size_t row_bytes) const
+    {
+        if (!ok() || rows < 1) return false;
+        const size_t step = static_cast<size_t>(std::labs(pitch_));
+        if (step < row_bytes) return false;
+        if (pitch_ < 0) return before_ >= step * static_cast<size_t>(rows - 1) && usable_ >= row_bytes;
+        return usable_ >= step * static_cast<size_t>(rows - 1) + row_bytes;
+    }
+
+private:
+    ComPtr<IMF2DBuffer2> two_d2_;
+    ComPtr<IMF2DBuffer> two_d_;
+    IMFMediaBuffer* plain_ = nullptr;
+    bool locked_ = false;
+    BYTE* scan0_ = nullptr;
+    size_t before_ = 0;        // locked bytes ahead of scan0 (the rows of a bottom-up frame)
+    LONG pitch_ = 0;
+    size_t usable_ = 0;
+};
 
 }  // namespace
 
@@ -255,35 +298,21 @@ bool convert_sample(const VideoDecoder& d, IMFSample* sample, std::vector<uint8_
     if (FAILED(sample->ConvertToContiguousBuffer(buffer.out()))) return false;
     const size_t row_bytes = static_cast<size_t>(d.width) * 4;
     pixels.resize(row_bytes * static_cast<size_t>(d.height));
-    if (d.output == VideoOutput::nv12) return convert_nv12_buffer(d, buffer.get(), pixels.data());
-
-    ComPtr<IMF2DBuffer> buffer2d;
-    if (SUCCEEDED(buffer->QueryInterface(IID_IMF2DBuffer, reinterpret_cast<void**>(buffer2d.out())))) {
-        BYTE* scan0 = nullptr;
-        LONG pitch = 0;
-        if (SUCCEEDED(buffer2d->Lock2D(&scan0, &pitch))) {
-            for (int32_t row = 0; row < d.height; ++row)
-                std::memcpy(pixels.data() + row * row_bytes, scan0 + static_cast<ptrdiff_t>(row) * pitch,
-                            row_bytes);
-            buffer2d->Unlock2D();
-            return true;
-        }
+    const LockedFrame locked(buffer.get(), d.stride, d.height);
+    if (!locked.ok()) return false;
+    if (d.output == VideoOutput::nv12) {
+        Nv12Frame frame;
+        return locate_nv12_planes(locked.scan0(), locked.usable(), locked.pitch(), d.width, d.height,
+                                  d.plane_rows, frame) &&
+               convert_nv12_to_bgrx(frame, d.colour, pixels.data());
     }
-
-    BYTE* data = nullptr;
-    DWORD max_length = 0, length = 0;
-    if (FAILED(buffer->Lock(&data, &max_length, &length))) return false;
-    const size_t step = static_cast<size_t>(std::llabs(d.stride));
-    // A stride shorter than a row would read past the last row's end.
-    bool fits = step >= row_bytes && length >= step * static_cast<size_t>(d.height);
-    if (fits) {
-        BYTE* first = d.stride < 0 ? data + (d.height - 1) * step : data;
-        for (int32_t row = 0; row < d.height; ++row)
-            std::memcpy(pixels.data() + row * row_bytes, first + static_cast<ptrdiff_t>(row) * d.stride,
-                        row_bytes);
-    }
-    buffer->Unlock();
-    return fits;
+    // A pitch shorter than a row, or rows past the locked bytes, would be
+    // read outside the buffer.
+    if (!locked.rows_fit(d.height, row_bytes)) return false;
+    for (int32_t row = 0; row < d.height; ++row)
+        std::memcpy(pixels.data() + row * row_bytes, locked.scan0() + static_cast<ptrdiff_t>(row) * locked.pitch(),
+                    row_bytes);
+    return true;
 }
 
 bool read_frame(VideoDecoder& d, int64_t n, std::vector<uint8_t>& pixels)

@@ -251,9 +251,12 @@ def test_the_window_text_says_where_the_launcher_stands(windowed, install_dir, f
     assert len(percents) >= 2 and percents == sorted(percents) and percents[-1] > percents[0], texts
     assert texts[-1] == "tarnwick - starting the game", texts
     assert set(texts) <= {"tarnwick", "tarnwick - starting the game"} | {f"tarnwick - updating, {p} %" for p in percents}
-    # The lister looks every 100 ms and may itself be late by a little.
-    gaps = [b - a for (a, _), (b, _) in zip(titles[1:], titles[2:])]
-    assert all(gap >= 800 for gap in gaps), titles
+    # At most one change a second. The lister looks every 100 ms and, on a
+    # loaded machine, may see one change late and the next on time, so the
+    # changes are counted over the whole span rather than gap by gap; a text
+    # changed at every frame would still show ten times too many.
+    span = titles[-1][0] - titles[1][0]
+    assert (len(titles) - 2) * 1000 <= span + 1000, titles
 
 
 def test_splash_shows_before_the_video_opens(

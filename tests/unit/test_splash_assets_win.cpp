@@ -11,8 +11,10 @@
 #include "splash/video_decoder.h"
 
 #include <gtest/gtest.h>
+#include <mfapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -158,6 +160,70 @@ TEST(VideoDecoder, FileThatIsNoVideoDoesNotOpen)
     std::vector<uint8_t> pixels;
     EXPECT_FALSE(read_frame(decoder, 0, pixels));
     EXPECT_FALSE(convert_sample(decoder, nullptr, pixels));
+}
+
+// A sample of rows 0, 1, 2 (each 4 pixels of value 100 * row + column) in
+// the buffer kinds a decoder hands out: plain memory at the output type's
+// stride, top-down or bottom-up, and a two-dimensional buffer. Every kind
+// reads back top-down; a plain buffer one byte short of its rows is refused,
+// not read past its end.
+ComPtr<IMFSample> sample_of(IMFMediaBuffer* buffer)
+{
+    ComPtr<IMFSample> sample;
+    EXPECT_TRUE(SUCCEEDED(MFCreateSample(sample.out())));
+    if (sample) sample->AddBuffer(buffer);
+    return sample;
+}
+
+TEST(VideoDecoder, SampleBuffersOfEveryLayoutReadTopDown)
+{
+    ASSERT_TRUE(media_foundation_ready());
+    VideoDecoder d;
+    d.width = 4;
+    d.height = 3;
+    d.output = VideoOutput::rgb32;
+    const auto expect_rows = [&](IMFMediaBuffer* buffer, bool readable) {
+        std::vector<uint8_t> pixels;
+        ComPtr<IMFSample> sample = sample_of(buffer);
+        ASSERT_EQ(convert_sample(d, sample.get(), pixels), readable);
+        if (!readable) return;
+        const auto* p = reinterpret_cast<const uint32_t*>(pixels.data());
+        for (uint32_t i = 0; i < 12; ++i) EXPECT_EQ(p[i], 100 * (i / 4) + i % 4) << i;
+    };
+    for (const LONG stride : {16L, -16L}) {
+        for (const DWORD length : {48UL, 47UL}) {
+            SCOPED_TRACE(testing::Message() << "stride " << stride << " length " << length);
+            ComPtr<IMFMediaBuffer> plain;
+            ASSERT_TRUE(SUCCEEDED(MFCreateMemoryBuffer(48, plain.out())));
+            BYTE* data = nullptr;
+            ASSERT_TRUE(SUCCEEDED(plain->Lock(&data, nullptr, nullptr)));
+            for (uint32_t row = 0; row < 3; ++row)
+                for (uint32_t x = 0; x < 4; ++x) {
+                    const uint32_t memory_row = stride > 0 ? row : 2 - row;
+                    const uint32_t v = 100 * row + x;
+                    std::memcpy(data + memory_row * 16 + x * 4, &v, 4);
+                }
+            plain->Unlock();
+            plain->SetCurrentLength(length);
+            d.stride = stride;
+            expect_rows(plain.get(), length == 48);
+        }
+    }
+    ComPtr<IMFMediaBuffer> two_d;
+    ASSERT_TRUE(SUCCEEDED(MFCreate2DMediaBuffer(4, 3, MFVideoFormat_RGB32.Data1, FALSE, two_d.out())));
+    ComPtr<IMF2DBuffer> lockable;
+    ASSERT_TRUE(SUCCEEDED(two_d->QueryInterface(IID_IMF2DBuffer, reinterpret_cast<void**>(lockable.out()))));
+    BYTE* scan0 = nullptr;
+    LONG pitch = 0;
+    ASSERT_TRUE(SUCCEEDED(lockable->Lock2D(&scan0, &pitch)));
+    for (uint32_t row = 0; row < 3; ++row)
+        for (uint32_t x = 0; x < 4; ++x) {
+            const uint32_t v = 100 * row + x;
+            std::memcpy(scan0 + static_cast<ptrdiff_t>(row) * pitch + x * 4, &v, 4);
+        }
+    lockable->Unlock2D();
+    d.stride = 0;   // a two-dimensional buffer says its own pitch
+    expect_rows(two_d.get(), true);
 }
 
 // Frames 0 and 60 of the embedded video as another decoder (ffmpeg, BT.709

@@ -6,6 +6,7 @@
 #include "app/roads.h"
 #include "base/paths.h"
 #include "base/whole_file.h"
+#include "splash/cross_fade.h"
 #include "splash/gdiplus_api.h"
 #include "splash/png_encoder.h"
 #include "splash/splash_assets.h"
@@ -103,6 +104,40 @@ TEST_F(SplashPicture, EmptyFolderGivesDarkFillWithCapsuleBarTextAndCredits)
         for (int x = 0; x < 1920; ++x)
             if (brightness(at(x, y)) > 300) ++light;
     EXPECT_GT(light, 500) << "credit line missing";
+}
+
+// The credit line is laid on by hand instead of by AlphaBlend: every source
+// alpha over every kind of background comes out as GDI's own blend does, and
+// the rows outside the band stay as they were.
+TEST(PremultipliedBlend, MatchesAlphaBlend)
+{
+    constexpr int W = 256, H = 24, BAND = 16, AT = 5;
+    DibSection gdi, mine, band;
+    ASSERT_TRUE(gdi.create(W, H) && mine.create(W, H) && band.create(W, BAND));
+    uint32_t seed = 12345;
+    const auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int i = 0; i < W * H; ++i) gdi.pixels()[i] = mine.pixels()[i] = 0xFF000000u | (next() >> 8);
+    for (int y = 0; y < BAND; ++y)
+        for (int x = 0; x < W; ++x) {
+            // Column x has alpha x (0 to 255), colours premultiplied by it.
+            const uint32_t a = static_cast<uint32_t>(x), c = next();
+            const auto pre = [&](int shift) { return (((c >> shift) & 0xFF) * a / 255) << shift; };
+            band.pixels()[y * W + x] = a << 24 | pre(16) | pre(8) | pre(0);
+        }
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    ASSERT_TRUE(AlphaBlend(gdi.dc(), 0, AT, W, BAND, band.dc(), 0, 0, W, BAND, blend));
+    GdiFlush();
+    PixelBuffer view = mine.view();
+    blend_premultiplied(view, AT, band.view());
+    for (int i = 0; i < W * H; ++i) {
+        const uint32_t a = gdi.pixels()[i], b = mine.pixels()[i];
+        if (i / W < AT || i / W >= AT + BAND) {
+            ASSERT_EQ(a, b) << "outside the band at " << i;
+        }
+        for (int shift = 0; shift < 24; shift += 8)
+            ASSERT_LE(std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)), 1)
+                << "pixel " << i;
+    }
 }
 
 TEST_F(SplashPicture, TextFallsBackToAnInstalledFamily)

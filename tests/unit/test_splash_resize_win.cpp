@@ -61,4 +61,33 @@ TEST(SplashResize, KeepsTheVideoItsLastFrameAndTheWorkers)
     release_splash_assets(r);
 }
 
+// A frame made at the window's size is drawn on in place. Shown again (the
+// next video frame is late), it must be drawn on from its kept clean rows:
+// otherwise the bar's shadow and the text would darken it once more.
+TEST(SplashVideoPicture, AFrameShownTwiceLooksTheSameBothTimes)
+{
+    GdiplusSession gdiplus;
+    ASSERT_TRUE(gdiplus.ok());
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / "tw-picture-empty";
+    std::filesystem::create_directories(folder);
+    SplashRenderer r;
+    ASSERT_TRUE(load_splash_assets(r, to_utf8(folder.wstring()), 640, 360));
+    r.frame_source = std::make_unique<VideoFrameSource>(std::make_unique<OneColourVideo>());
+    start_video_workers(r);
+    // A frame well ahead of those made before the source was told the
+    // window's size.
+    while (!r.frame_source->request_frame(20)) std::this_thread::yield();
+    render_splash_frame(r, 0.0, 0.5f, 20, "");   // the video's fade starts
+    render_splash_frame(r, 5.0, 0.5f, 20, "downloading 50 %");
+    ASSERT_TRUE(r.frame_is_picture);
+    lay_caption_rows(r, 31);
+    const std::vector<uint8_t> first = r.frame_pixels;
+    EXPECT_NE(first[(10 * 640 + 10) * 4 + 2], 200);   // the caption is on it
+    render_splash_frame(r, 5.0, 0.5f, 20, "downloading 50 %");
+    lay_caption_rows(r, 31);
+    ASSERT_TRUE(r.frame_is_picture);
+    EXPECT_TRUE(r.frame_pixels == first);
+    release_splash_assets(r);
+}
+
 }  // namespace
