@@ -71,7 +71,8 @@ $(WINEPREFIX)/.ready:
 	@wineserver -w || true
 	@touch $@
 
-test: build build-sanitize wineprefix
+# The include floors first: they take a second and need no build.
+test: check-layers build build-sanitize wineprefix
 	@$(MAKE) --no-print-directory test-native test-windows test-fuzz test-e2e
 
 test-native:

@@ -2,6 +2,7 @@
 
 #include "base/paths.h"
 #include "base/registry_values.h"
+#include "base/settings.h"
 
 #include <windows.h>
 
@@ -23,9 +24,9 @@ DownloadLimit read_download_limit(const std::optional<std::wstring>& max_rate_op
     std::optional<std::string> option;
     if (max_rate_option) option = to_utf8(*max_rate_option);
     return choose_download_limit({
-        registry_source(HKEY_LOCAL_MACHINE, "HKLM", L"Software\\Policies\\tarnwick"),
-        registry_source(HKEY_CURRENT_USER, "HKCU", L"Software\\Policies\\tarnwick"),
+        registry_source(HKEY_LOCAL_MACHINE, "HKLM", POLICIES_KEY),
+        registry_source(HKEY_CURRENT_USER, "HKCU", POLICIES_KEY),
         rate_from_text("--max-rate", option),
-        registry_source(HKEY_CURRENT_USER, "HKCU", L"Software\\tarnwick"),
+        registry_source(HKEY_CURRENT_USER, "HKCU", SETTINGS_KEY),
     });
 }

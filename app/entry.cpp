@@ -7,13 +7,13 @@
 #include "app/install_folder.h"
 #include "app/install_lock.h"
 #include "app/roads.h"
-#include "app/uninstall_entry.h"
+#include "app/running_game.h"
+#include "app/apps_features_entry.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/update_status.h"
 #include "base/win_handles.h"
-#include "formats/install_state.h"
 #include "splash/splash_assets.h"
 #include "update/driver.h"
 
@@ -101,11 +101,6 @@ int refuse_install_folder(const std::string& problem)
 
 }  // namespace
 
-bool game_is_running()
-{
-    return game_running(installed_game_exe(read_install_state(install_dir).run_exe));
-}
-
 int headless_exit_code(unsigned phase)
 {
     return phase == PHASE_READY || phase == PHASE_LAUNCHER_UPDATE ? 0 : 1;
@@ -115,7 +110,7 @@ int run_headless(const std::vector<std::wstring>& shots)
 {
     {
         HeadlessProgress progress;
-        run_update();
+        run_update(install_dir);
     }
     unsigned phase = read_status().phase;
     log_line("headless: done, phase %d", static_cast<int>(phase));
@@ -170,7 +165,7 @@ int entry()
         return 1;
     }
     open_log(join_path(install_dir, L"launcher.log"));
-    log_line("tarnwick launcher v%d at %s, install %s, server %s", LAUNCHER_VERSION,
+    log_line(TW_PRODUCT_WORD " launcher v%d at %s, install %s, server %s", LAUNCHER_VERSION,
              to_utf8(own_exe_path()).c_str(), to_utf8(install_dir).c_str(),
              to_utf8(server_url).c_str());
     if (folder.source == InstallFolderSource::command_line) {

@@ -2,13 +2,12 @@
 
 #include "base/log.h"
 #include "base/paths.h"
+#include "base/process_start.h"
 #include "base/settings.h"
-#include "base/update_status.h"
-#include "base/win_handles.h"
 
 #include <windows.h>
 
-#include <vector>
+#include <utility>
 
 
 namespace {
@@ -44,27 +43,19 @@ std::string expand_app_placeholder(const std::string& args, const std::string& f
     return out;
 }
 
-void* start_game()
+KernelHandle start_game(const std::wstring& install_folder, const InstallState& state)
 {
-    const InstallState& state = update_status.install_state;
-    std::wstring exe = installed_game_exe(state.run_exe);
-    std::string args = expand_app_placeholder(state.run_args, to_utf8(install_dir));
+    std::wstring exe = installed_game_exe(install_folder, state.run_exe);
+    std::string args = expand_app_placeholder(state.run_args, to_utf8(install_folder));
     std::wstring command = L"\"" + exe + L"\" " + to_utf16(args);
 
-    std::vector<wchar_t> writable(command.begin(), command.end());
-    writable.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        install_dir.c_str(), &startup, &info)) {
+    StartedProcess game = start_process_in(command, install_folder);
+    if (!game.process) {
         DWORD error = GetLastError();
         log_line("could not start %s (error %lu)", to_utf8(exe).c_str(), error);
-        return nullptr;
+        return {};
     }
-    KernelHandle process(info.hProcess);
-    KernelHandle thread(info.hThread);
-    AllowSetForegroundWindow(info.dwProcessId);
+    AllowSetForegroundWindow(game.id);
     log_line("started the game: %s", to_utf8(command).c_str());
-    return process.release();
+    return std::move(game.process);
 }

@@ -1,8 +1,10 @@
 #include "app/install_folder.h"
 
 #include "base/file_calls.h"
+#include "base/path_identity.h"
 #include "base/paths.h"
 #include "base/registry_values.h"
+#include "base/settings.h"
 #include "base/win_handles.h"
 
 #include <windows.h>
@@ -10,7 +12,6 @@
 
 namespace {
 
-constexpr const wchar_t* SETTINGS_KEY = L"Software\\tarnwick";
 constexpr const wchar_t* REMEMBERED = L"InstallDir";
 
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -21,12 +22,6 @@ std::wstring trimmed(std::wstring path)
     while (path.size() > 1 && is_separator(path.back()) && !(path.size() == 3 && path[1] == L':'))
         path.pop_back();
     return path;
-}
-
-bool equal_names(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
 }
 
 std::wstring last_part(const std::wstring& path)
@@ -40,7 +35,8 @@ std::wstring last_part(const std::wstring& path)
 std::wstring folder_of_installed_launcher(const std::wstring& exe)
 {
     const std::wstring launcher_folder = parent_folder(exe);
-    if (!equal_names(last_part(exe), L"tarnwick.exe") || !equal_names(last_part(launcher_folder), L"launcher"))
+    if (!same_path_text(last_part(exe), LAUNCHER_FILE_NAME) ||
+        !same_path_text(last_part(launcher_folder), L"launcher"))
         return {};
     return parent_folder(launcher_folder);
 }
@@ -76,7 +72,7 @@ std::wstring long_form(const std::wstring& path)
 bool is_inside(const std::wstring& path, const std::wstring& folder)
 {
     if (folder.empty() || path.size() < folder.size()) return false;
-    if (!equal_names(path.substr(0, folder.size()), folder)) return false;
+    if (!same_path_text(path.substr(0, folder.size()), folder)) return false;
     return path.size() == folder.size() || is_separator(path[folder.size()]) || is_separator(folder.back());
 }
 
@@ -89,7 +85,7 @@ std::string folder_message(const std::wstring& folder, const std::string& findin
 
 bool same_folder(const std::wstring& a, const std::wstring& b)
 {
-    return !a.empty() && !b.empty() && equal_names(trimmed(a), trimmed(b));
+    return !a.empty() && !b.empty() && same_path_text(trimmed(a), trimmed(b));
 }
 
 bool chosen_by_player(InstallFolderSource source)
@@ -108,7 +104,7 @@ InstallFolderChoice choose_install_folder(const std::optional<std::wstring>& com
     const std::optional<std::wstring> remembered =
         read_registry_text(HKEY_CURRENT_USER, SETTINGS_KEY, REMEMBERED).value;
     if (remembered && !remembered->empty()) return {*remembered, InstallFolderSource::remembered};
-    return {join_path(known_folder(FOLDERID_LocalAppData), L"tarnwick"), InstallFolderSource::default_place};
+    return {join_path(known_folder(FOLDERID_LocalAppData), PRODUCT_NAME_W), InstallFolderSource::default_place};
 }
 
 std::string install_folder_problem(const std::wstring& folder)

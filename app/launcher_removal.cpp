@@ -1,8 +1,8 @@
 #include "app/launcher_removal.h"
 
-#include "app/self_install.h"
 #include "base/file_calls.h"
 #include "base/log.h"
+#include "base/path_identity.h"
 #include "base/paths.h"
 #include "base/win_handles.h"
 #include "update/deletion_gate.h"

@@ -4,12 +4,13 @@
 // It runs before the environment, the log and COM are set up, so it reports
 // nothing but its exit code.
 #include "app/roads.h"
-#include "app/self_install.h"
 #include "base/file_calls.h"
 #include "base/file_copy.h"
 #include "base/launcher_command_lines.h"
+#include "base/path_identity.h"
 #include "base/paths.h"
 #include "base/process_start.h"
+#include "base/settings.h"
 #include "base/win_handles.h"
 
 namespace {
@@ -37,13 +38,6 @@ bool copy_over(const std::wstring& own, const std::wstring& target)
     return false;
 }
 
-bool ends_with_ignoring_case(const std::wstring& text, const std::wstring& tail)
-{
-    return text.size() >= tail.size() &&
-           CompareStringOrdinal(text.c_str() + text.size() - tail.size(), static_cast<int>(tail.size()),
-                                tail.c_str(), static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
-}
-
 // The swap replaces only a launcher beside it: a file in the same folder
 // whose name starts with "tarnwick" and ends in ".exe" ("tarnwick.exe", or
 // "tarnwick (1).exe" as a browser names a second download), not itself.
@@ -52,12 +46,9 @@ bool ends_with_ignoring_case(const std::wstring& text, const std::wstring& tail)
 bool is_launcher_beside(const std::wstring& own, const std::wstring& target)
 {
     const std::wstring name = target.substr(target.find_last_of(L"\\/") + 1);
-    const std::wstring prefix = L"tarnwick";
-    const bool named_like_launcher =
-        name.size() > prefix.size() &&
-        CompareStringOrdinal(name.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
-                             static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL &&
-        ends_with_ignoring_case(name, L".exe");
+    const std::wstring_view prefix = PRODUCT_NAME_W;
+    const bool named_like_launcher = name.size() > prefix.size() && starts_with_ignoring_case(name, prefix) &&
+                                     ends_with_ignoring_case(name, L".exe");
     return named_like_launcher && same_file(parent_folder(own), parent_folder(target)) &&
            !same_file(own, target);
 }
@@ -83,7 +74,7 @@ void remove_swap_leftover()
 {
     // The swap process that ran from this file may still be ending when the
     // launcher it started gets here; its file cannot be deleted until then.
-    const std::wstring leftover = join_path(parent_folder(own_exe_path()), L"tarnwick.new.exe");
+    const std::wstring leftover = join_path(parent_folder(own_exe_path()), SWAP_LEFTOVER_NAME);
     for (int attempt = 0; attempt < 20; ++attempt) {
         if (file_calls::DeleteFileW(leftover.c_str())) return;
         const DWORD error = GetLastError();

@@ -1,7 +1,7 @@
 #pragma once
-// The progress lines of a headless run: while the update downloads (phase 3)
-// or reads installed files (phase 2: hashing them, then copying the pieces it
-// can reuse), at most one line every five seconds with the bytes done of the
+// The progress lines of a headless run: while the update downloads or reads
+// installed files (comparing: hashing them, then copying the pieces it can
+// reuse), at most one line every five seconds with the bytes done of the
 // total, the speed and the time left, worked out as the windowed run's
 // progress text. Each piece of work (a phase, or a new total within one)
 // starts its own clock, and work that ends within its first five seconds

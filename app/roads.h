@@ -9,9 +9,6 @@ int run_windowed();
 // launcher's files, shortcuts, entry and splash cache. Exit code.
 int run_uninstall();
 
-// True when the game the install state names is running.
-bool game_is_running();
-
 // Copies the launcher into the install folder and starts the copy there.
 // True when the installed copy was started and this process should end.
 bool self_install();

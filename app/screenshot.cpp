@@ -2,6 +2,7 @@
 // window and saved as PNG, so the look can be checked where no window shows.
 #include "app/roads.h"
 #include "base/paths.h"
+#include "base/settings.h"
 #include "base/win_handles.h"
 #include "splash/gdiplus_api.h"
 #include "splash/png_encoder.h"
@@ -38,7 +39,7 @@ void draw_shot_caption(SplashRenderer& renderer, double scale)
                                                   icon_size, icon_size, LR_DEFAULTCOLOR)));
     int caption_height = static_cast<int>(std::lround(31 * scale));
     draw_caption(renderer.back_buffer->dc(), renderer.width, caption_height, static_cast<float>(scale),
-                 caption_hot_button(), -1, false, L"tarnwick v1.8", icon.get());
+                 caption_hot_button(), -1, false, L"" TW_PRODUCT_WORD " v1.8", icon.get());
 }
 
 bool save_png(const DibSection& picture, const std::wstring& file)

@@ -1,6 +1,6 @@
 #pragma once
 // The shortcuts the self-install makes, by place, and what one points at.
-// COM must be initialised on the calling thread for shortcut_target.
+// COM must be initialised on the calling thread.
 #include <string>
 #include <vector>
 
@@ -8,6 +8,10 @@
 // Desktop\tarnwick.lnk; a place whose known folder cannot be looked up is
 // left out.
 std::vector<std::wstring> launcher_shortcuts();
+
+// Makes every shortcut of launcher_shortcuts to the launcher file `target`,
+// the repair shortcut with "--verify". Failures are ignored.
+void make_launcher_shortcuts(const std::wstring& target);
 
 // Programs\tarnwick, the Start-menu folder that holds the first two; empty
 // when the known folder cannot be looked up.

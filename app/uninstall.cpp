@@ -14,12 +14,14 @@
 #include "app/install_lock.h"
 #include "app/launcher_removal.h"
 #include "app/roads.h"
+#include "app/running_game.h"
 #include "app/shortcut_files.h"
-#include "app/uninstall_entry.h"
+#include "app/apps_features_entry.h"
 #include "app/uninstall_plan.h"
 #include "base/file_calls.h"
 #include "base/folder_entries.h"
 #include "base/log.h"
+#include "base/path_identity.h"
 #include "base/paths.h"
 #include "base/settings.h"
 #include "base/test_hooks.h"
@@ -44,7 +46,7 @@
 namespace {
 
 constexpr const wchar_t* QUESTION =
-    L"Remove tarnwick and the installed game? Your own files in the game folder are kept.";
+    L"Remove " TW_PRODUCT_WORD " and the installed game? Your own files in the game folder are kept.";
 // A launcher just ending (the installed copy's own start) lets go within this.
 constexpr unsigned long LOCK_WAIT_MS = 3000;
 // The bar shows only for an uninstall that takes longer than this.
@@ -61,11 +63,6 @@ struct Progress {
 const char* const NOTHING_REMOVED = "; nothing was removed";
 
 bool folder_exists(const std::wstring& path) { return place_kind(path) == PlaceKind::folder; }
-
-bool same_path(const std::wstring& a, const std::wstring& b)
-{
-    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
 
 // The outcome goes to the player: a box when windowed, the console (through
 // the log's echo) when headless.
@@ -170,7 +167,7 @@ bool read_records(InstallState& state, Removal& removal)
 void remove_game(const InstallState& state, Removal& removal)
 {
     for (const auto& [relative, file] : state.files) {
-        const std::wstring path = game_exe_path(install_dir, relative);
+        const std::wstring path = path_under(install_dir, relative);
         if (passes_through_link(install_dir, path)) {
             log_line("kept %s: it lies behind a folder link", relative.c_str());
             continue;
@@ -178,7 +175,7 @@ void remove_game(const InstallState& state, Removal& removal)
         removal.file(path);
     }
     for (const std::string& folder : folders_to_prune(state)) {
-        const std::wstring path = game_exe_path(install_dir, folder);
+        const std::wstring path = path_under(install_dir, folder);
         if (!passes_through_link(install_dir, path)) remove_folder_if_empty(path);
     }
 }
@@ -189,7 +186,7 @@ void remove_launcher_records(Removal& removal)
 {
     removal.tree(update_folder());
     removal.file(join_path(install_dir, L"launcher.log"));
-    removal.file(join_path(parent_folder(launcher_install_path()), L"tarnwick.new.exe"));
+    removal.file(join_path(parent_folder(launcher_install_path()), SWAP_LEFTOVER_NAME));
     const std::wstring state_file = install_state_path(install_dir);
     for (const std::wstring& path : {saved_manifest_path(), saved_signature_path(), kept_keys_path(), state_file}) {
         removal.file(path + L".part");
@@ -203,7 +200,7 @@ void remove_shortcuts(Removal& removal)
 {
     for (const std::wstring& link : launcher_shortcuts()) {
         const std::wstring target = shortcut_target(link);
-        if (!target.empty() && same_path(target, launcher_install_path())) removal.file(link);
+        if (!target.empty() && same_path_text(target, launcher_install_path())) removal.file(link);
     }
     const std::wstring menu = start_menu_folder();
     if (!menu.empty()) remove_folder_if_empty(menu);

@@ -1,16 +1,15 @@
 #include "app/uninstall_plan.h"
 
+#include "base/checked_arithmetic.h"
+
 #include <algorithm>
 #include <set>
 
 uint32_t installed_kib(const InstallState& state)
 {
-    uint64_t bytes = 0;
-    for (const auto& [path, file] : state.files) {
-        const uint64_t size = file.size > 0 ? static_cast<uint64_t>(file.size) : 0;
-        bytes = size > UINT64_MAX - bytes ? UINT64_MAX : bytes + size;
-    }
-    const uint64_t kib = bytes / 1024 + (bytes % 1024 != 0);
+    int64_t bytes = 0;
+    for (const auto& [path, file] : state.files) bytes = saturating_add(bytes, file.size > 0 ? file.size : 0);
+    const uint64_t kib = static_cast<uint64_t>(bytes) / 1024 + (bytes % 1024 != 0);
     return kib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(kib);
 }
 

@@ -3,6 +3,7 @@
 // the update status puts on the splash (bar fraction and status line), how
 // the run ends, and the text of the warning box.
 #include "app/progress_text.h"
+#include "base/settings.h"
 
 #include <cstdint>
 #include <string>
@@ -17,7 +18,7 @@ struct SplashView {
 };
 
 // The window text once the game is being started.
-inline constexpr const char* STARTING_WINDOW_TEXT = "tarnwick - starting the game";
+inline constexpr const char* STARTING_WINDOW_TEXT = TW_PRODUCT_WORD " - starting the game";
 
 class WindowedPoll {
 public:
@@ -30,7 +31,7 @@ public:
     SplashView poll(uint32_t phase, double done, double total, uint64_t now_ms);
 
 private:
-    // The hashing of installed files (phase 2) as a pass of its own: shown
+    // The hashing of installed files (the comparing phase) as a pass of its own: shown
     // only once it has lasted CHECK_SHOWN_AFTER_MS, so that the few files a
     // normal update hashes do not flash the bar.
     SplashView poll_check(double done, double total, uint64_t now_ms);
@@ -48,8 +49,8 @@ constexpr uint64_t CHECK_SHOWN_AFTER_MS = 2000;
 
 enum class WindowedEnd { start_game, quiet_exit, warning };
 
-// ready: start the game; phase 9 (a newer launcher took over): end quietly;
-// anything else: tell the player why in a warning box.
+// ready: start the game; the launcher-update phase (a newer launcher took
+// over): end quietly; anything else: tell the player why in a warning box.
 WindowedEnd windowed_end(bool ready, uint32_t phase);
 
 // The warning box text: the status message, or a general one when the

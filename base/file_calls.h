@@ -40,3 +40,7 @@ BOOL GetDiskFreeSpaceExW(const wchar_t* folder, ULARGE_INTEGER* available, ULARG
                          ULARGE_INTEGER* total_free);
 
 }  // namespace file_calls
+
+// True for the errors of a call whose path names nothing: the file is not
+// there, or a folder on its way is not.
+inline bool names_nothing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }

@@ -81,20 +81,20 @@ std::wstring known_folder(const GUID& id)
 
 std::wstring launcher_install_path()
 {
-    return join_path(join_path(install_dir, L"launcher"), L"tarnwick.exe");
+    return join_path(join_path(install_dir, L"launcher"), LAUNCHER_FILE_NAME);
 }
 
-std::wstring game_exe_path(const std::wstring& install_folder, const std::string& run_exe)
+std::wstring path_under(const std::wstring& folder, const std::string& relative)
 {
-    std::wstring out = join_path(install_folder, to_utf16(run_exe));
+    std::wstring out = join_path(folder, to_utf16(relative));
     for (wchar_t& c : out)
         if (c == L'/') c = L'\\';
     return out;
 }
 
-std::wstring installed_game_exe(const std::string& run_exe)
+std::wstring installed_game_exe(const std::wstring& install_folder, const std::string& run_exe)
 {
-    return game_exe_path(install_dir, run_exe.empty() ? DEFAULT_RUN_EXE : run_exe);
+    return path_under(install_folder, run_exe.empty() ? DEFAULT_RUN_EXE : run_exe);
 }
 
 std::wstring parent_folder(const std::wstring& path)

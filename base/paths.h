@@ -21,13 +21,13 @@ std::wstring known_folder(const _GUID& id);   // empty when the lookup fails
 // install_dir \ "launcher" \ "tarnwick.exe"
 std::wstring launcher_install_path();
 
-// The install folder joined with a manifest-style relative path, every '/'
-// turned into '\'.
-std::wstring game_exe_path(const std::wstring& install_folder, const std::string& run_exe);
+// A folder (the install folder, the stage, "old") joined with a
+// manifest-style relative path, every '/' turned into '\'.
+std::wstring path_under(const std::wstring& folder, const std::string& relative);
 
-// The game executable that a recorded run_exe names: game_exe_path of the
+// The game executable that a recorded run_exe names: path_under of the
 // install folder and run_exe, or of DEFAULT_RUN_EXE when run_exe is empty.
-std::wstring installed_game_exe(const std::string& run_exe);
+std::wstring installed_game_exe(const std::wstring& install_folder, const std::string& run_exe);
 
 // The folder part of a path (everything before the last '\' or '/').
 std::wstring parent_folder(const std::wstring& path);

@@ -1,16 +1,12 @@
 #include "base/running_process.h"
 
+#include "base/path_identity.h"
 #include "base/win_handles.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 namespace {
-
-bool same_text_ignoring_case(const wchar_t* a, const wchar_t* b)
-{
-    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
 
 std::wstring file_name_of(const std::wstring& path)
 {
@@ -27,7 +23,7 @@ bool process_image_is(DWORD pid, const std::wstring& exe_path)
     wchar_t image[520] = {};
     DWORD size = 520;
     if (!QueryFullProcessImageNameW(process.get(), 0, image, &size)) return false;
-    return same_text_ignoring_case(image, exe_path.c_str());
+    return same_path_text(image, exe_path);
 }
 
 }  // namespace
@@ -41,7 +37,7 @@ bool game_running(const std::wstring& exe_path)
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        if (same_text_ignoring_case(entry.szExeFile, name.c_str()) &&
+        if (same_path_text(entry.szExeFile, name) &&
             process_image_is(entry.th32ProcessID, exe_path))
             return true;
     }

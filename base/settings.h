@@ -10,13 +10,26 @@
 // own number.
 extern const int LAUNCHER_VERSION;
 
-// The product word: install subfolder, game executable, swap leftover,
-// shortcut and message box caption all derive from it.
-inline constexpr const char* PRODUCT_NAME = "tarnwick";
+// The product word: install subfolder, game executable, launcher file, swap
+// leftover, shortcuts, registry keys and message box caption all derive from
+// it. A macro only so that the names below join it at compile time.
+#define TW_PRODUCT_WORD "tarnwick"
+inline constexpr const char* PRODUCT_NAME = TW_PRODUCT_WORD;
+inline constexpr const wchar_t* PRODUCT_NAME_W = L"" TW_PRODUCT_WORD;
 
 // The game's executable when nothing names another: an empty "exe" in the
 // state file, an install made by other means. The product word plus ".exe".
-inline constexpr const char* DEFAULT_RUN_EXE = "tarnwick.exe";
+inline constexpr const char* DEFAULT_RUN_EXE = TW_PRODUCT_WORD ".exe";
+
+// The installed launcher's file name (in the install folder's "launcher"),
+// and the newer launcher a self-update leaves beside the running one.
+inline constexpr const wchar_t* LAUNCHER_FILE_NAME = L"" TW_PRODUCT_WORD ".exe";
+inline constexpr const wchar_t* SWAP_LEFTOVER_NAME = L"" TW_PRODUCT_WORD ".new.exe";
+
+// The player's settings under HKCU, and an administrator's policies under
+// HKLM or HKCU.
+inline constexpr const wchar_t* SETTINGS_KEY = L"Software\\" TW_PRODUCT_WORD;
+inline constexpr const wchar_t* POLICIES_KEY = L"Software\\Policies\\" TW_PRODUCT_WORD;
 
 extern bool headless;
 extern bool no_install;

@@ -1,5 +1,6 @@
 #include "base/test_hooks.h"
 #include "base/splash_hooks.h"
+#include "base/rule_checks.h"
 
 #include "base/log.h"
 
@@ -53,6 +54,14 @@ void crash_point(const char* point)
     std::call_once(read, [] { read_crash_target(target); });
     if (target.point.empty() || target.point != point) return;
     if (++target.passes == target.nth) TerminateProcess(GetCurrentProcess(), 9);
+}
+
+void rule_broken(const char* rule)
+{
+    log_line("rule broken: %s", rule);
+    std::fprintf(stderr, "rule broken: %s\n", rule);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 72);
 }
 
 void owner_close_failed(const char* close_function)

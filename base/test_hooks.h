@@ -10,7 +10,7 @@
 //   TW_TEST_CRASH_AT    "<point>" or "<point>:<n>": the n-th pass through
 //                       crash_point(<point>) ends the process (exit code 9)
 //   TW_TEST_HANDED_OVER     set: the windowed run's update ends at once in
-//                           phase 9, as after a launcher self-update
+//                           the launcher-update phase, as after a launcher self-update
 //   TW_TEST_NO_UPDATE_THREAD  set: the windowed run's update thread cannot be
 //                           created
 //   TW_TEST_HANDOVER_HEADSTART_MS  the wait for the game's loading window

@@ -1,6 +1,7 @@
 // The shipped launcher's test seams: none. A stray variable on a player's
 // machine can neither refuse an update nor end the process.
 #include "base/file_call_hooks.h"
+#include "base/rule_checks.h"
 #include "base/test_hooks.h"
 #include "base/splash_hooks.h"
 
@@ -8,6 +9,7 @@ bool test_free_bytes(int64_t&) { return false; }
 void crash_point(const char*) {}
 std::string test_hook_text(const char*) { return {}; }
 void owner_close_failed(const char*) {}
+void rule_broken(const char*) {}
 void owner_took(HandleKind, uintptr_t, const void*, const char*) {}
 void owner_moved(HandleKind, uintptr_t, const void*, const void*, const char*) {}
 void owner_let_go(HandleKind, uintptr_t, const void*, const char*) {}

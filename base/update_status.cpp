@@ -45,6 +45,4 @@ void reset_update_status()
     update_status.bytes_done = 0;
     update_status.bytes_total = 0;
     update_status.stop_requested = false;
-    update_status.install_state = InstallState{};
-    update_status.manifest = Manifest{};
 }

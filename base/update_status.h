@@ -1,10 +1,9 @@
 #pragma once
 // The update status: how far the update run is, for the main thread (and the
 // headless run) to read. phase, message and ready change together under
-// status_mutex; the counters are lock-free.
-#include "formats/install_state.h"
-#include "formats/manifest.h"
-
+// status_mutex; the counters are lock-free. What the run works on (the
+// install folder, the manifest, the state, the plan) is the run's own
+// (update/update_run.h).
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -32,10 +31,6 @@ struct UpdateStatus {
     std::atomic<int64_t> bytes_total{0};
     std::atomic<bool> stop_requested{false};
     std::string download_source;   // the mirror the pieces come from; under status_mutex
-
-    // Filled by the update run: what is installed and what the server offers.
-    InstallState install_state;
-    Manifest manifest;
 };
 
 extern UpdateStatus update_status;
@@ -58,5 +53,5 @@ StatusSnapshot read_status();
 void set_download_source(const std::string& name);
 std::string read_download_source();
 
-// Resets everything to the state before a run (tests run several in one process).
+// Resets the progress to the state before a run (tests run several in one process).
 void reset_update_status();

@@ -173,7 +173,10 @@ bool read_whole_file_into(const std::wstring& path, std::string& data, size_t ma
     LARGE_INTEGER length{};
     size_t expected = file_calls::GetFileSizeEx(file.get(), &length) && length.QuadPart > 0
                           ? static_cast<size_t>(length.QuadPart) : 0;
-    if (expected > max_bytes) return false;
+    if (expected > max_bytes) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return false;
+    }
     size_t filled = 0;
     for (;;) {
         if (data.size() < filled + READ_BLOCK) data.resize(std::max(filled, expected) + READ_BLOCK);
@@ -187,6 +190,7 @@ bool read_whole_file_into(const std::wstring& path, std::string& data, size_t ma
         filled += got;
         if (filled > max_bytes) {
             data.clear();
+            SetLastError(ERROR_FILE_TOO_LARGE);
             return false;
         }
     }

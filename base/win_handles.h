@@ -15,6 +15,13 @@
 // and stop when a handle gets a second owner or an owner lets go of a handle
 // recorded for another. An owner lets go before it closes, because the value
 // may be handed out again the moment the close returns.
+//
+// Kernel handles come back from the API as null (CreateProcessW, OpenProcess,
+// CreateEventW) or as INVALID_HANDLE_VALUE (CreateFileW, the toolhelp
+// snapshot) when there is none. Their owners agree: neither value is ever
+// owned or closed, whichever one an empty owner holds (KernelHandle holds
+// null, FileHandle INVALID_HANDLE_VALUE, so that get() gives what the API
+// that fills it would have given).
 #include "base/test_hooks.h"
 
 #include <windows.h>
@@ -45,7 +52,7 @@ public:
     };
 
     Owned() = default;
-    explicit Owned(T value) : value_(value) { took(); }
+    explicit Owned(T value) : value_(holds(value) ? value : Traits::invalid()) { took(); }
     ~Owned() { reset(); }
     Owned(const Owned&) = delete;
     Owned& operator=(const Owned&) = delete;
@@ -61,20 +68,27 @@ public:
     }
 
     T get() const { return value_; }
+    // True for a value that is a handle: neither of the traits' no-handle values.
+    static bool holds(T value)
+    {
+        if constexpr (requires { Traits::also_invalid(); })
+            if (value == Traits::also_invalid()) return false;
+        return value != Traits::invalid();
+    }
     OutSlot out() { reset(); return OutSlot(*this); }   // for APIs that return through a pointer
     T release()
     {
-        if (value_ != Traits::invalid()) owner_let_go(Traits::kind, key(), this, Traits::name);
+        if (holds(value_)) owner_let_go(Traits::kind, key(), this, Traits::name);
         return std::exchange(value_, Traits::invalid());
     }
-    explicit operator bool() const { return value_ != Traits::invalid(); }
+    explicit operator bool() const { return holds(value_); }
     void reset(T value = Traits::invalid())
     {
-        if (value_ != Traits::invalid()) {
+        if (holds(value_)) {
             owner_let_go(Traits::kind, key(), this, Traits::name);
             if (!Traits::close(value_)) owner_close_failed(Traits::name);
         }
-        value_ = value;
+        value_ = holds(value) ? value : Traits::invalid();
         took();
     }
 
@@ -82,11 +96,11 @@ private:
     uintptr_t key() const { return reinterpret_cast<uintptr_t>(value_); }
     void took()
     {
-        if (value_ != Traits::invalid()) owner_took(Traits::kind, key(), this, Traits::name);
+        if (holds(value_)) owner_took(Traits::kind, key(), this, Traits::name);
     }
     void moved_from(const Owned& other)
     {
-        if (value_ != Traits::invalid()) owner_moved(Traits::kind, key(), &other, this, Traits::name);
+        if (holds(value_)) owner_moved(Traits::kind, key(), &other, this, Traits::name);
     }
 
     T value_ = Traits::invalid();
@@ -96,12 +110,14 @@ struct KernelHandleTraits {   // processes, threads, timers, events, mutexes
     static constexpr const char* name = "CloseHandle";
     static constexpr HandleKind kind = HandleKind::kernel;
     static HANDLE invalid() { return nullptr; }
+    static HANDLE also_invalid() { return INVALID_HANDLE_VALUE; }
     static bool close(HANDLE h) { return CloseHandle(h) != 0; }
 };
 struct FileHandleTraits {     // CreateFileW and the toolhelp snapshot use INVALID_HANDLE_VALUE
     static constexpr const char* name = "CloseHandle (file)";
     static constexpr HandleKind kind = HandleKind::kernel;
     static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static HANDLE also_invalid() { return nullptr; }
     static bool close(HANDLE h) { return CloseHandle(h) != 0; }
 };
 struct FindHandleTraits {     // FindFirstFileExW: a search, not a kernel object

@@ -1,5 +1,6 @@
 #include "formats/install_state.h"
 
+#include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/whole_file.h"
@@ -23,9 +24,7 @@ StateRead read_install_state_checked(const std::wstring& folder, InstallState& s
     std::string text;
     state = {};
     if (!read_whole_file_into(install_state_path(folder), text)) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return StateRead::missing;
-        return StateRead::unreadable;
+        return names_nothing(GetLastError()) ? StateRead::missing : StateRead::unreadable;
     }
     // An empty text is no install recorded yet.
     if (text.empty()) return StateRead::read;

@@ -25,14 +25,9 @@ bool is_plain_folder(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) && !is_link(attributes);
 }
 
-bool gone(DWORD error)
-{
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 bool nothing_at(const std::wstring& path)
 {
-    return file_calls::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && gone(GetLastError());
+    return file_calls::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && names_nothing(GetLastError());
 }
 
 // One entry of a tree the launcher owns: a folder link goes as a link.
@@ -123,11 +118,11 @@ AsideAction aside_action(PlaceKind kind, bool owned, bool place_needed)
 FileRemoval remove_owned_file(const std::wstring& place)
 {
     const DWORD attributes = file_calls::GetFileAttributesW(place.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES && gone(GetLastError())) return FileRemoval::gone;
+    if (attributes == INVALID_FILE_ATTRIBUTES && names_nothing(GetLastError())) return FileRemoval::gone;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return FileRemoval::not_ours;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         file_calls::SetFileAttributesW(place.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (retry_while_held([&] { return file_calls::DeleteFileW(place.c_str()) != 0 || gone(GetLastError()); }))
+    if (retry_while_held([&] { return file_calls::DeleteFileW(place.c_str()) != 0 || names_nothing(GetLastError()); }))
         return FileRemoval::gone;
     return FileRemoval::failed;
 }
@@ -135,7 +130,7 @@ FileRemoval remove_owned_file(const std::wstring& place)
 bool remove_owned_tree(const std::wstring& folder, const char* point)
 {
     const DWORD attributes = file_calls::GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return gone(GetLastError());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return names_nothing(GetLastError());
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;   // a file is not a tree
     if (!is_link(attributes))
         for_each_entry(folder, [&](const std::wstring& path, DWORD entry) { remove_entry(path, entry, point); });
@@ -146,7 +141,7 @@ bool remove_owned_tree(const std::wstring& folder, const char* point)
 bool remove_empty_folders(const std::wstring& folder)
 {
     const DWORD attributes = file_calls::GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return gone(GetLastError());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return names_nothing(GetLastError());
     if (!is_plain_folder(attributes)) return false;
     for_each_entry(folder, [](const std::wstring& path, DWORD entry) {
         if (is_plain_folder(entry)) remove_empty_folders(path);

@@ -21,18 +21,21 @@
 #include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/self_update.h"
+#include "update/update_run.h"
 
 #include <windows.h>
 #include <objbase.h>
+
+#include <utility>
 
 namespace {
 
 // A game counts as installed when a run has recorded one, or when its
 // default executable is there (an install made by other means).
-bool game_installed(const InstallState& state)
+bool game_installed(const UpdateRun& run)
 {
-    if (!state.version.empty()) return true;
-    return file_calls::GetFileAttributesW(game_exe_path(install_dir, DEFAULT_RUN_EXE).c_str()) !=
+    if (!run.state.version.empty()) return true;
+    return file_calls::GetFileAttributesW(path_under(run.install_folder, DEFAULT_RUN_EXE).c_str()) !=
            INVALID_FILE_ATTRIBUTES;
 }
 
@@ -96,9 +99,8 @@ bool fetch_verified_pair(MirrorList& mirrors, size_t mirror, std::string& manife
 // The installed release's mark, lowered in the state (in memory; the mark is
 // written with the accepted one) when kept key records no longer accept the
 // key that signed it. The records may have arrived with this mirror's manifest.
-ReleaseMark installed_mark_after_withdrawals(bool& mark_lowered)
+ReleaseMark installed_mark_after_withdrawals(InstallState& state, bool& mark_lowered)
 {
-    InstallState& state = update_status.install_state;
     const ReleaseMark installed = installed_release_mark(state);
     const ReleaseMark mark = release_mark_after_withdrawals(installed);
     if (mark.has_serial && mark.serial < installed.serial) {
@@ -109,9 +111,10 @@ ReleaseMark installed_mark_after_withdrawals(bool& mark_lowered)
 }
 
 // True when mirror `mirror` gave a manifest that verified, read and is
-// acceptable; it is then in the update status. The log says why not otherwise.
-bool accept_manifest_from(MirrorList& mirrors, size_t mirror, bool& mark_lowered)
+// acceptable; it is then the run's manifest. The log says why not otherwise.
+bool accept_manifest_from(UpdateRun& run, size_t mirror, bool& mark_lowered)
 {
+    MirrorList& mirrors = run.mirrors;
     std::string manifest_body, signature_body;
     if (!fetch_verified_pair(mirrors, mirror, manifest_body, signature_body)) return false;
     Manifest manifest;
@@ -125,25 +128,26 @@ bool accept_manifest_from(MirrorList& mirrors, size_t mirror, bool& mark_lowered
     }
     // Before anything of it is used, the launcher entry included. A mirror
     // that still serves an older release is passed over for the next one.
-    const ReleaseMark installed = installed_mark_after_withdrawals(mark_lowered);
+    const ReleaseMark installed = installed_mark_after_withdrawals(run.state, mark_lowered);
     const ReleaseMark offered = release_mark(manifest, sha256_bytes(manifest_body.data(), manifest_body.size()));
     if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
         log_line("%s", older_release_line(installed, offered).c_str());
         mirrors.note_trouble(mirror, "manifest", HttpTrouble{false, "it offers an older release"});
         return false;
     }
-    update_status.manifest = std::move(manifest);
+    run.manifest = std::move(manifest);
     keep_received_manifest(std::move(manifest_body), std::move(signature_body));
     return true;
 }
 
 // The manifest from the first mirror, in the setting's order, that offers an
 // acceptable one; that mirror is then the one in use.
-bool accept_manifest(MirrorList& mirrors, bool& mark_lowered)
+bool accept_manifest(UpdateRun& run, bool& mark_lowered)
 {
+    MirrorList& mirrors = run.mirrors;
     for (size_t i = 0; i < mirrors.size(); ++i) {
         if (update_status.stop_requested.load()) return false;
-        if (mirrors.skipped(i) || !accept_manifest_from(mirrors, i, mark_lowered)) continue;
+        if (mirrors.skipped(i) || !accept_manifest_from(run, i, mark_lowered)) continue;
         mirrors.use(i);
         log_line("manifest from mirror %s (%zu of %zu)", mirrors.name(i).c_str(), i + 1, mirrors.size());
         return true;
@@ -153,11 +157,10 @@ bool accept_manifest(MirrorList& mirrors, bool& mark_lowered)
 
 // proxy_refusal: what a proxy that would not let the launcher through said;
 // with no game to play that is the message, since the connection itself is fine.
-void play_offline(bool installed, const std::string& proxy_refusal = {},
+void play_offline(InstallState& state, bool installed, const std::string& proxy_refusal = {},
                   const char* offline_text = "offline -- playing the installed version")
 {
     if (installed) {
-        InstallState& state = update_status.install_state;
         if (state.run_exe.empty()) {   // in memory only; the state file is left alone
             state.run_exe = DEFAULT_RUN_EXE;
             state.run_args = DEFAULT_RUN_ARGS;
@@ -179,31 +182,31 @@ void play_offline(bool installed, const std::string& proxy_refusal = {},
 // stops the run. mark_lowered: signed key records lowered the mark, which
 // the state file must then keep even when the accepted release does not
 // raise it.
-bool keep_release_mark(bool mark_lowered)
+bool keep_release_mark(UpdateRun& run, bool mark_lowered)
 {
-    InstallState& state = update_status.install_state;
+    InstallState& state = run.state;
     const ReleaseMark installed = installed_release_mark(state);
     if (!state.release) state.release = installed;   // a state from before the mark was kept there
-    if (!raise_release_mark(state, received_release_mark(update_status.manifest)) && !mark_lowered) return true;
-    if (write_install_state(install_dir, state)) return true;
+    if (!raise_release_mark(state, received_release_mark(run.manifest)) && !mark_lowered) return true;
+    if (write_install_state(run.install_folder, state)) return true;
     log_line("could not keep the release mark (error %lu) -- not updating this time", GetLastError());
     set_status(PHASE_FAILED, "could not write to the install folder", false);
     return false;
 }
 
-void update_from_manifest(MirrorList& mirrors, bool installed)
+void update_from_manifest(UpdateRun& run, bool installed)
 {
-    const Manifest& manifest = update_status.manifest;
+    const Manifest& manifest = run.manifest;
     log_line("manifest %s (build %s), %zu files, launcher v%d (this is v%d)",
              manifest.version.c_str(), manifest.build.c_str(), manifest.files.size(),
              manifest.launcher_version, LAUNCHER_VERSION);
-    if (self_update_launcher(mirrors)) {
-        // The new launcher has taken over; phase 9 alone, nothing logged.
+    if (self_update_launcher(run)) {
+        // The new launcher has taken over; its phase alone, nothing logged.
         std::lock_guard<std::mutex> lock(update_status.status_mutex);
         update_status.phase = PHASE_LAUNCHER_UPDATE;
         return;
     }
-    if (update_game(mirrors)) {
+    if (update_game(run)) {
         set_status(PHASE_READY, "ready", true);
         return;
     }
@@ -211,28 +214,24 @@ void update_from_manifest(MirrorList& mirrors, bool installed)
         set_status(PHASE_OFFLINE, "the update did not finish -- playing the installed version", true);
 }
 
-}  // namespace
-
-void run_update()
+// The run from the journal's settling to the install; the outcome is in the
+// update status, what is installed in run.state.
+void update_in(UpdateRun& run)
 {
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    create_folders(install_dir);
-    if (!settle_interrupted_install()) {   // phase 8: nothing else is read or changed
-        if (SUCCEEDED(com)) CoUninitialize();
-        return;
-    }
+    create_folders(run.install_folder);
+    if (!settle_interrupted_install()) return;   // failed: nothing else is read or changed
     // A scanner may hold the state file for a moment, as any other game file.
     const bool state_read =
-        retry_while_held([] { return read_install_state_if_readable(install_dir, update_status.install_state); });
+        retry_while_held([&] { return read_install_state_if_readable(run.install_folder, run.state); });
     const DWORD state_error = state_read ? 0 : GetLastError();
-    const bool installed = game_installed(update_status.install_state);
+    const bool installed = game_installed(run);
     if (!state_read) {   // updating now would leave the files it names behind for good
         log_line("could not read the state file (error %lu) -- not updating this time", state_error);
         if (installed)
-            play_offline(true, {}, "could not read the install state -- playing the installed version without updating");
+            play_offline(run.state, true, {},
+                         "could not read the install state -- playing the installed version without updating");
         else
             set_status(PHASE_FAILED, STATE_UNREADABLE, false);
-        if (SUCCEEDED(com)) CoUninitialize();
         return;
     }
     set_status(PHASE_CHECKING, "checking for updates", false);
@@ -240,16 +239,26 @@ void run_update()
     // Background work: on a small machine the splash must keep its frames
     // whatever the download, the hashing and the assembly do.
     BelowNormalPriority background;
-    MirrorList mirrors;
-    mirrors.open(server_url);
+    run.mirrors.open(server_url);
     // One budget for every connection of the run, the launcher's own update's too.
     DownloadBudget budget(max_download_rate);
-    mirrors.set_download_budget(&budget);
+    run.mirrors.set_download_budget(&budget);
     bool mark_lowered = false;
-    if (!accept_manifest(mirrors, mark_lowered))
-        play_offline(installed, mirrors.proxy_refusal());
-    else if (keep_release_mark(mark_lowered))
-        update_from_manifest(mirrors, installed);
-    mirrors.close();
+    if (!accept_manifest(run, mark_lowered))
+        play_offline(run.state, installed, run.mirrors.proxy_refusal());
+    else if (keep_release_mark(run, mark_lowered))
+        update_from_manifest(run, installed);
+    run.mirrors.close();
+}
+
+}  // namespace
+
+InstallState run_update(const std::wstring& install_folder)
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    UpdateRun run;
+    run.install_folder = install_folder;
+    update_in(run);
     if (SUCCEEDED(com)) CoUninitialize();   // balances this run's own initialisation
+    return std::move(run.state);
 }

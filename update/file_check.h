@@ -1,5 +1,5 @@
 #pragma once
-// The comparison step of update planning (phase 2): which manifest files the
+// The comparison step of update planning (the comparing phase): which manifest files the
 // install folder already holds. A file's record in the install state stands
 // in for its hash when size and write time still match; every other present
 // file of the right size is hashed, on all cores, one thread per file, each

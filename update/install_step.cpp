@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "base/parallel_for.h"
 #include "base/paths.h"
+#include "base/rule_checks.h"
 #include "base/running_process.h"
 #include "base/settings.h"
 #include "base/test_hooks.h"
@@ -19,6 +20,7 @@
 #include "update/place_survey.h"
 #include "update/release_order.h"
 #include "update/saved_manifest.h"
+#include "update/update_run.h"
 #include "update/update_folder.h"
 
 #include <windows.h>
@@ -32,7 +34,7 @@
 namespace {
 
 constexpr DWORD MOVE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-const char* const WAIT_MESSAGE = "close tarnwick to finish the update";
+const char* const WAIT_MESSAGE = "close " TW_PRODUCT_WORD " to finish the update";
 const char* const WRITE_FAILED = "could not write to the install folder";
 const char* const ROLLED_BACK = "the update could not be installed -- the game was left as it was";
 
@@ -102,11 +104,12 @@ bool any_game_running(const std::vector<std::wstring>& exes)
 // Waits while the game runs, once a second. False when a stop was requested.
 // Both the new release's executable and the installed one are watched: a
 // release that renames its executable must still wait for the running game.
-bool wait_for_game(const Manifest& manifest, const InstallState& state)
+bool wait_for_game(const UpdateRun& run)
 {
-    std::vector<std::wstring> exes = {installed_game_exe(manifest.run_exe)};
-    if (!state.run_exe.empty() && installed_game_exe(state.run_exe) != exes[0])
-        exes.push_back(installed_game_exe(state.run_exe));
+    std::vector<std::wstring> exes = {installed_game_exe(run.install_folder, run.manifest.run_exe)};
+    const std::string& installed = run.state.run_exe;
+    if (!installed.empty() && installed_game_exe(run.install_folder, installed) != exes[0])
+        exes.push_back(installed_game_exe(run.install_folder, installed));
 
     if (any_game_running(exes)) {
         while (!update_status.stop_requested) {
@@ -129,10 +132,10 @@ InstalledFile installed_record(const ManifestFile& file)
 // The message says what the folder is now: the old release, or, when a
 // saved copy could not be put back, a mix that the next start settles from
 // the journal and "old", both kept.
-bool roll_back(InstallState& state)
+bool roll_back(UpdateRun& run)
 {
     const ReplayResult replayed = replay_journal();
-    state = read_install_state(install_dir);
+    run.state = read_install_state(run.install_folder);
     set_status(PHASE_FAILED, replayed == ReplayResult::rolled_back ? ROLLED_BACK : ROLLBACK_INCOMPLETE, false);
     return false;
 }
@@ -331,13 +334,15 @@ bool keep_players_files(const LayoutChanges& layout, const OwnedFiles& owned)
 // planning settles by hashing them (and removes the dropped paths it still
 // has records of). The release mark does not wait for this write: the run
 // kept it in the state file when it accepted the release.
-bool commit(const Manifest& manifest, InstallState& state)
+bool commit(UpdateRun& run)
 {
+    const Manifest& manifest = run.manifest;
+    InstallState& state = run.state;
     if (!retry_while_held([] { return file_calls::DeleteFileW(journal_path().c_str()) != 0; }))
-        return roll_back(state);
+        return roll_back(run);
     crash_point("journal-deleted");
     record_release(state, manifest, received_release_mark(manifest));
-    const bool recorded = write_install_state(install_dir, state);
+    const bool recorded = write_install_state(run.install_folder, state);
     const DWORD error = recorded ? 0 : GetLastError();
     save_received_manifest();
     crash_point("state-written");
@@ -370,11 +375,12 @@ bool move_aside(const std::string& path)
     return move_into_old(path, error);
 }
 
-bool install_update(const UpdatePlan& plan)
+bool install_update(UpdateRun& run)
 {
-    const Manifest& manifest = update_status.manifest;
-    InstallState& state = update_status.install_state;
-    if (!wait_for_game(manifest, state)) return false;
+    const Manifest& manifest = run.manifest;
+    InstallState& state = run.state;
+    const UpdatePlan& plan = run.plan;
+    if (!wait_for_game(run)) return false;
     set_status(PHASE_INSTALLING, "installing", false);
     // "old" holds what a journal names for as long as the journal is there;
     // the run's start settles a journal before it gets here.
@@ -406,6 +412,7 @@ bool install_update(const UpdatePlan& plan)
     // No journal exists here, so nothing in "old" is needed; a copy left
     // there by an earlier run would otherwise be "restored" over a file this
     // install never touched if it is cut off.
+    check_rule(place_kind(journal_path()) == PlaceKind::missing, "\"old\" emptied while a journal is there");
     if (!remove_owned_tree(old_folder())) return fail_to_write();
     create_folders(old_folder());
     if (!write_file_atomic(journal_path(),
@@ -421,7 +428,7 @@ bool install_update(const UpdatePlan& plan)
         if (!moved_first.count(path)) later_removals.push_back(path);
     if (!move_files_in_the_way(layout) || !put_stale_files_in_place(plan, stale, folders, kept, survey, state) ||
         !move_removed_paths_aside(later_removals, kept) || !keep_players_files(layout, owned))
-        return roll_back(state);
+        return roll_back(run);
     for (const std::string& path : plan.paths_to_remove) state.files.erase(path);
-    return commit(manifest, state);
+    return commit(run);
 }

@@ -2,16 +2,18 @@
 // Puts the assembled files of an update into the install folder under the
 // journal, and undoes an install that was cut off.
 #include "update/journal_replay.h"
-#include "update/update_plan.h"
 
 #include <string>
 
+struct UpdateRun;
+
 // The install step of an update: waits for the game to close, writes the
-// journal, moves every stale file into place (its old copy aside first),
-// removes the paths the manifest dropped, then commits. True when committed;
-// false after a stop request (nothing touched) or a failure (phase 8, the
-// install folder restored).
-bool install_update(const UpdatePlan& plan);
+// journal, moves every stale file of run.plan into place (its old copy aside
+// first), removes the paths the manifest dropped, then commits the run's
+// manifest into run.state and the state file. True when committed; false
+// after a stop request (nothing touched) or a failure (the failed phase, the
+// install folder restored and run.state read back from it).
+bool install_update(UpdateRun& run);
 
 // Moves the installed file (or folder) at a relative path into the update
 // folder's "old". True when it was moved or nothing was there.

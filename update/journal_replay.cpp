@@ -41,30 +41,14 @@ enum class JournalRead { missing, read, unreadable };
 // would go on and empty "old" while the journal still names what it holds.
 JournalRead read_journal(std::string& text)
 {
-    FileHandle file;
-    retry_while_held([&] {
-        file.reset(file_calls::CreateFileW(journal_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        return static_cast<bool>(file);
-    });
-    if (!file) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return JournalRead::missing;
-        log_line("the journal of an interrupted update cannot be opened (error %lu) -- changing nothing", error);
-        return JournalRead::unreadable;
-    }
-    LARGE_INTEGER size{};
-    if (!file_calls::GetFileSizeEx(file.get(), &size) || size.QuadPart > (64ll << 20)) {
-        log_line("the journal of an interrupted update cannot be read -- changing nothing");
-        return JournalRead::unreadable;
-    }
-    text.resize(static_cast<size_t>(size.QuadPart));
-    if (!text.empty() && !read_at(file.get(), 0, text.data(), text.size())) {
-        log_line("the journal of an interrupted update cannot be read (error %lu) -- changing nothing",
-                 GetLastError());
-        return JournalRead::unreadable;
-    }
-    return JournalRead::read;
+    // No install writes a journal near this size: a larger file is not one.
+    constexpr size_t JOURNAL_MAX_BYTES = size_t(64) << 20;
+    if (retry_while_held([&] { return read_whole_file_into(journal_path(), text, JOURNAL_MAX_BYTES); }))
+        return JournalRead::read;
+    const DWORD error = GetLastError();
+    if (names_nothing(error)) return JournalRead::missing;
+    log_line("the journal of an interrupted update cannot be read (error %lu) -- changing nothing", error);
+    return JournalRead::unreadable;
 }
 
 bool move_back(const std::wstring& from, const std::wstring& to)

@@ -16,10 +16,10 @@ enum class ReplayResult {
 ReplayResult replay_journal();
 
 // The replay at the start of a run: true when the run may go on (nothing to
-// undo, or undone); otherwise phase 8 with a message saying why, and the run
+// undo, or undone); otherwise the failed phase with a message saying why, and the run
 // must stop before it reads or changes anything else.
 bool settle_interrupted_install();
 
-// The phase 8 message of an install whose rollback could not put every old
+// The failed phase's message of an install whose rollback could not put every old
 // file back.
 extern const char* const ROLLBACK_INCOMPLETE;

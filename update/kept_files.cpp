@@ -41,8 +41,7 @@ bool move_files(const std::wstring& from, const std::wstring& to, const std::str
 {
     const DWORD attributes = file_calls::GetFileAttributesW(from.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {   // nothing there, or something not to be looked at
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return names_nothing(GetLastError());
     }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (!wanted(relative)) return true;

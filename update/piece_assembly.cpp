@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "base/parallel_for.h"
 #include "base/paths.h"
+#include "base/rule_checks.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
@@ -11,6 +12,7 @@
 #include "update/piece_cache.h"
 #include "update/planning_rules.h"
 #include "update/update_folder.h"
+#include "update/update_run.h"
 
 #include <windows.h>
 
@@ -255,12 +257,17 @@ bool assemble_file(const ManifestFile& file, const std::wstring& dest)
     return build_file(file, dest, linked, PiecesInPart{}, [] { return false; }, on_disk) == AssemblyResult::Built;
 }
 
-bool assemble_stale_files(UpdatePlan& plan)
+bool assemble_stale_files(UpdateRun& run)
 {
+    UpdatePlan& plan = run.plan;
     set_status(PHASE_INSTALLING, "installing", false);
     std::vector<size_t> to_build;   // indexes into stale_files
-    for (size_t i = 0; i < plan.stale_files.size(); ++i)
-        if (plan.stale_files[i].stage == StageState::ToBuild) to_build.push_back(i);
+    for (size_t i = 0; i < plan.stale_files.size(); ++i) {
+        const StaleFile& stale = plan.stale_files[i];
+        if (stale.stage == StageState::ToBuild) to_build.push_back(i);
+        else check_rule(std::all_of(stale.pieces_staged.begin(), stale.pieces_staged.end(), [](char c) { return c; }),
+                        "a file counts as staged while one of its pieces is not");
+    }
     update_status.bytes_done.exchange(static_cast<int64_t>(plan.stale_files.size() - to_build.size()));
     update_status.bytes_total.exchange(static_cast<int64_t>(plan.stale_files.size()));
 
@@ -269,7 +276,7 @@ bool assemble_stale_files(UpdatePlan& plan)
     for (size_t i : to_build) files.push_back(plan.stale_files[i].file);
     SharedAssembly shared(files);
     for (size_t n = 0; n < to_build.size(); ++n)
-        shared.in_part[n] = {&plan.stale_files[to_build[n]].pieces_staged, update_status.manifest.piece_size};
+        shared.in_part[n] = {&plan.stale_files[to_build[n]].pieces_staged, run.manifest.piece_size};
     // One worker per hardware thread, the calling thread among them.
     for_each_index(files.size(), std::max(1u, std::thread::hardware_concurrency()),
                    [&](size_t i) { return assemble_one(shared, i); });

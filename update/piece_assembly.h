@@ -9,15 +9,17 @@
 
 #include <string>
 
+struct UpdateRun;
+
 // Builds one file on its own. True when dest now holds the verified file;
 // otherwise dest is untouched and no ".part" is left.
 bool assemble_file(const ManifestFile& file, const std::wstring& dest);
 
-// The assembly step of an update: phase 4 "installing", every stale file not
+// The assembly step of an update: the installing phase, every stale file not
 // yet staged built in the stage folder, several at once (one worker per
-// hardware thread). bytes_done counts the files staged. On failure phase 8,
-// "a downloaded file did not check out: <path>" or "could not write to the
-// install folder", naming the first failing file in manifest order, and
-// false; after a stop request false with the status left as it is. The
+// hardware thread). bytes_done counts the files staged. On failure the
+// failed phase, "a downloaded file did not check out: <path>" or "could not
+// write to the install folder", naming the first failing file in manifest
+// order, and false; after a stop request false with the status left as it is. The
 // install folder is never touched.
-bool assemble_stale_files(UpdatePlan& plan);
+bool assemble_stale_files(UpdateRun& run);

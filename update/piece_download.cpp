@@ -16,6 +16,7 @@
 #include "update/piece_delivery.h"
 #include "update/planning_rules.h"
 #include "update/update_folder.h"
+#include "update/update_run.h"
 
 #include <windows.h>
 
@@ -341,8 +342,9 @@ bool download_pieces(MirrorList& mirrors, const std::vector<PieceJob>& jobs)
     return run_piece_threads(mirrors, list, to_cache, StageTargets{}, write_failed);
 }
 
-bool download_update(MirrorList& mirrors, UpdatePlan& plan)
+bool download_update(UpdateRun& run)
 {
+    UpdatePlan& plan = run.plan;
     set_status(PHASE_DOWNLOADING, "downloading the update (" + format_size(plan.download_total) + ")",
                false);
     update_status.bytes_done.exchange(0);
@@ -350,15 +352,15 @@ bool download_update(MirrorList& mirrors, UpdatePlan& plan)
 
     const std::vector<PieceJob> jobs = distinct_jobs(plan.jobs);
     const std::vector<PieceDelivery> deliveries =
-        plan_piece_delivery(plan.stale_files, jobs, update_status.manifest.piece_size);
+        plan_piece_delivery(plan.stale_files, jobs, run.manifest.piece_size);
     for (StaleFile& stale : plan.stale_files) stale.forget_stage();   // only what this run finds counts
     reopen_staged_copies(plan, deliveries);
 
     bool write_failed = false;
-    if (run_piece_threads(mirrors, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
+    if (run_piece_threads(run.mirrors, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
         return true;
     const char* message = "the download failed -- check the connection and open the launcher again";
-    const std::string refusal = mirrors.proxy_refusal();
+    const std::string refusal = run.mirrors.proxy_refusal();
     if (update_status.stop_requested.load()) message = "stopped";
     else if (write_failed) message = "could not write to the install folder";
     else if (!refusal.empty()) message = refusal.c_str();

@@ -9,6 +9,7 @@
 #include <vector>
 
 class MirrorList;
+struct UpdateRun;
 
 constexpr int PIECE_THREADS = 12;
 
@@ -16,10 +17,11 @@ constexpr int PIECE_THREADS = 12;
 // failed and no stop was requested. Adds to bytes_done only.
 bool download_pieces(MirrorList& mirrors, const std::vector<PieceJob>& jobs);
 
-// The download step of an update: phase 3 with the download size, then the
-// twelve threads, which write each verified piece straight into the stage
-// copies of the files that use it (see update/piece_delivery.h) and into the
-// cache only for other uses; what they staged is noted in the stale files'
-// records (plan.stale_files). On failure phase 8 ("stopped", the connection text, or
-// "could not write to the install folder").
-bool download_update(MirrorList& mirrors, UpdatePlan& plan);
+// The download step of an update: the downloading phase with the download
+// size, then the twelve threads, which write each verified piece straight
+// into the stage copies of the files that use it (see update/piece_delivery.h)
+// and into the cache only for other uses; what they staged is noted in the
+// stale files' records (run.plan.stale_files). On failure the failed phase
+// ("stopped", the connection text, or "could not write to the install
+// folder").
+bool download_update(UpdateRun& run);

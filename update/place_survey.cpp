@@ -55,7 +55,7 @@ PlaceKind place_kind(const std::wstring& place)
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return attributes & FILE_ATTRIBUTE_DIRECTORY ? PlaceKind::folder : PlaceKind::file;
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY)
+    if (names_nothing(error) || error == ERROR_DIRECTORY)
         return PlaceKind::missing;
     return PlaceKind::unknown;
 }

@@ -15,6 +15,7 @@
 #include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/update_folder.h"
+#include "update/update_run.h"
 
 #include <windows.h>
 
@@ -27,53 +28,55 @@ namespace {
 // changed so that refreshed records reach the disk. A state file that cannot
 // be written costs only those records (the next start hashes again): the
 // release mark was kept when the release was accepted.
-bool finish_up_to_date(const Manifest& manifest, InstallState& state, const UpdatePlan& plan)
+bool finish_up_to_date(UpdateRun& run)
 {
+    const Manifest& manifest = run.manifest;
+    InstallState& state = run.state;
     record_release(state, manifest, received_release_mark(manifest));
-    if (!write_install_state(install_dir, state))
+    if (!write_install_state(run.install_folder, state))
         log_line("could not write the install state (error %lu) -- the installed files are checked again at "
                  "the next start", GetLastError());
     save_received_manifest();
     remove_update_folder();
     log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),
-             manifest.files.size(), plan.hashed_count);
+             manifest.files.size(), run.plan.hashed_count);
     return true;
 }
 
-bool enough_disk_space(const UpdatePlan& plan)
+bool enough_disk_space(const UpdateRun& run)
 {
-    const int64_t needed = disk_space_needed(plan);
+    const int64_t needed = disk_space_needed(run.plan);
     int64_t free_bytes = 0;
-    if (!free_disk_bytes(free_bytes)) return true;   // unknown: the check is skipped
+    if (!free_disk_bytes(run.install_folder, free_bytes)) return true;   // unknown: the check is skipped
     if (free_bytes >= needed) return true;
     set_status(PHASE_FAILED,
                "not enough disk space: the update needs " + format_size(needed) + " free in " +
-                   to_utf8(install_dir) + ", which has " + format_size(free_bytes),
+                   to_utf8(run.install_folder) + ", which has " + format_size(free_bytes),
                false);
     return false;
 }
 
 }  // namespace
 
-bool free_disk_bytes(int64_t& bytes)
+bool free_disk_bytes(const std::wstring& folder, int64_t& bytes)
 {
     if (test_free_bytes(bytes)) return true;   // tests stand in for the volume
     ULARGE_INTEGER available{};
-    if (!file_calls::GetDiskFreeSpaceExW(install_dir.c_str(), &available, nullptr, nullptr)) return false;
+    if (!file_calls::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return false;
     const uint64_t max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
     bytes = static_cast<int64_t>(available.QuadPart > max ? max : available.QuadPart);
     return true;
 }
 
-bool update_game(MirrorList& mirrors)
+bool update_game(UpdateRun& run)
 {
-    const Manifest& manifest = update_status.manifest;
-    InstallState& state = update_status.install_state;
-    UpdatePlan plan;
+    const Manifest& manifest = run.manifest;
+    InstallState& state = run.state;
+    UpdatePlan& plan = run.plan;
     if (!compare_installed_files(manifest, state, plan, verify_files)) return false;
     plan.paths_to_remove = removable_paths(state, manifest);
     if (plan.stale_files.empty() && plan.paths_to_remove.empty())
-        return finish_up_to_date(manifest, state, plan);
+        return finish_up_to_date(run);
 
     plan.jobs = build_piece_jobs(plan.stale_files, manifest.piece_size);
     ReuseCount reused;
@@ -85,8 +88,8 @@ bool update_game(MirrorList& mirrors)
     if (reused.pieces || reused.refused)
         log_line("reused %zu pieces (%s) from the installed files; pieces read that did not match: %zu",
                  reused.pieces, format_size(reused.bytes).c_str(), reused.refused);
-    if (!enough_disk_space(plan)) return false;
-    if (!download_update(mirrors, plan)) return false;
-    if (!assemble_stale_files(plan)) return false;
-    return install_update(plan);
+    if (!enough_disk_space(run)) return false;
+    if (!download_update(run)) return false;
+    if (!assemble_stale_files(run)) return false;
+    return install_update(run);
 }

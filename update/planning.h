@@ -3,17 +3,16 @@
 // installed files with it (the install state's size and write time stand in
 // for a hash), list what to fetch and remove, check the free space, then run
 // the download, assembly and install steps.
-#include "formats/install_state.h"
-#include "formats/manifest.h"
-#include "update/update_plan.h"
+#include <cstdint>
+#include <string>
 
-class MirrorList;
+struct UpdateRun;
 
-// True when the installed files match the manifest afterwards (already up to
-// date, or updated and committed). False after a failure (phase 8 set) or a
-// stop request.
-bool update_game(MirrorList& mirrors);
+// True when the installed files match the run's manifest afterwards (already
+// up to date, or updated and committed); run.plan holds what it did. False
+// after a failure (the failed phase set) or a stop request.
+bool update_game(UpdateRun& run);
 
-// Free bytes available to the caller on the install folder's volume; false
-// when unknown.
-bool free_disk_bytes(int64_t& bytes);
+// Free bytes available to the caller on the volume of `folder`; false when
+// unknown.
+bool free_disk_bytes(const std::wstring& folder, int64_t& bytes);

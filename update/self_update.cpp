@@ -10,6 +10,7 @@
 #include "update/launcher_jobs.h"
 #include "update/piece_assembly.h"
 #include "update/piece_download.h"
+#include "update/update_run.h"
 
 #include <windows.h>
 
@@ -31,9 +32,9 @@ bool is_running_launcher(const Manifest& manifest, const std::wstring& own)
 
 }  // namespace
 
-bool self_update_launcher(MirrorList& mirrors)
+bool self_update_launcher(UpdateRun& run)
 {
-    const Manifest& manifest = update_status.manifest;
+    const Manifest& manifest = run.manifest;
     if (!newer_launcher_offered(manifest)) return false;
     const std::wstring own = own_exe_path();
     if (is_running_launcher(manifest, own)) {
@@ -46,10 +47,10 @@ bool self_update_launcher(MirrorList& mirrors)
     set_status(PHASE_LAUNCHER_UPDATE, "updating the launcher", false);
     update_status.bytes_done.exchange(0);
     update_status.bytes_total.exchange(0);
-    if (!download_pieces(mirrors, launcher_piece_jobs(manifest.launcher, manifest.piece_size)))
+    if (!download_pieces(run.mirrors, launcher_piece_jobs(manifest.launcher, manifest.piece_size)))
         return false;   // the failed piece has logged itself
 
-    const std::wstring fresh = join_path(parent_folder(own), L"tarnwick.new.exe");
+    const std::wstring fresh = join_path(parent_folder(own), SWAP_LEFTOVER_NAME);
     if (!assemble_file(manifest.launcher, fresh)) {
         log_line("the new launcher did not check out -- keeping this one");
         return false;

@@ -12,6 +12,6 @@ std::wstring piece_cache_path(const std::string& id)
 {
     return join_path(join_path(pieces_folder(), to_utf16(id.substr(0, 2))), to_utf16(id));
 }
-std::wstring place_of(const std::string& relative) { return game_exe_path(install_dir, relative); }
-std::wstring stage_path_of(const std::string& relative) { return game_exe_path(stage_folder(), relative); }
-std::wstring old_path_of(const std::string& relative) { return game_exe_path(old_folder(), relative); }
+std::wstring place_of(const std::string& relative) { return path_under(install_dir, relative); }
+std::wstring stage_path_of(const std::string& relative) { return path_under(stage_folder(), relative); }
+std::wstring old_path_of(const std::string& relative) { return path_under(old_folder(), relative); }

@@ -6,6 +6,7 @@
 #include "base/thread_priority.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
+#include "base/win_handles.h"
 #include "tests/windows/child_scenarios.h"
 
 #include <windows.h>
@@ -114,6 +115,18 @@ TEST(Owners, ASecondOwnerOfOneHandleStopsTheTestBuild)
     EXPECT_EQ(owner_verdict(L"second"), 71);
 }
 
+// An owner given the other kind of "no handle" owns nothing: a null file
+// handle closed would stop the test build.
+TEST(Owners, KernelAndFileOwnersAgreeOnWhatIsNoHandle)
+{
+    KernelHandle kernel(INVALID_HANDLE_VALUE);
+    FileHandle file(nullptr);
+    EXPECT_FALSE(kernel);
+    EXPECT_FALSE(file);
+    EXPECT_EQ(kernel.get(), nullptr);
+    EXPECT_EQ(file.get(), INVALID_HANDLE_VALUE);
+}
+
 TEST(Log, LinesAreStampedCutAndNeverInterleaved)
 {
     std::wstring dir = make_temp_folder(L"log");
@@ -170,10 +183,10 @@ TEST(Paths, JoinFollowsFilesystemAppend)
     EXPECT_EQ(join_path(L"C:\\games", L"D:\\other"), L"D:\\other");
 }
 
-TEST(Paths, GameExePathUsesBackslashesThroughout)
+TEST(Paths, PathUnderUsesBackslashesThroughout)
 {
-    EXPECT_EQ(game_exe_path(L"C:\\g", "bin/game.exe"), L"C:\\g\\bin\\game.exe");
-    EXPECT_EQ(game_exe_path(L"C:/g", "tarnwick.exe"), L"C:\\g\\tarnwick.exe");
+    EXPECT_EQ(path_under(L"C:\\g", "bin/game.exe"), L"C:\\g\\bin\\game.exe");
+    EXPECT_EQ(path_under(L"C:/g", "tarnwick.exe"), L"C:\\g\\tarnwick.exe");
     EXPECT_EQ(to_utf8(to_utf16("caf\xC3\xA9 \xE2\x82\xAC")), "caf\xC3\xA9 \xE2\x82\xAC");
     EXPECT_EQ(to_utf16(""), L"");
     EXPECT_EQ(parent_folder(L"C:\\a\\b.exe"), L"C:\\a");

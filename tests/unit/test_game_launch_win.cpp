@@ -4,7 +4,6 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/settings.h"
-#include "base/update_status.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
 #include "tests/windows/child_scenarios.h"
@@ -39,7 +38,6 @@ class GameLaunch : public testing::Test {
 protected:
     void SetUp() override
     {
-        reset_update_status();
         install_dir = make_temp_folder(L"game launch");   // a blank in the folder name
         log_path = join_path(install_dir, L"launcher.log");
         open_log(log_path);
@@ -50,7 +48,7 @@ protected:
     // report (command line, current folder).
     std::string start_and_report()
     {
-        KernelHandle game(start_game());
+        KernelHandle game(start_game(install_dir, state_));
         EXPECT_TRUE(game);
         if (!game) return {};
         EXPECT_EQ(WaitForSingleObject(game.get(), 20000), WAIT_OBJECT_0);
@@ -58,6 +56,7 @@ protected:
     }
 
     std::wstring log_path;
+    InstallState state_;
 };
 
 TEST(AppPlaceholder, EveryOccurrenceIsReplacedAndTheFolderIsNotSearchedAgain)
@@ -89,8 +88,8 @@ TEST(AppPlaceholder, AFolderEndingInABackslashKeepsTheArgumentsApart)
 TEST_F(GameLaunch, StartsRecordedExeWithExpandedArgumentsInInstallFolder)
 {
     copy_fake_game(join_path(install_dir, L"bin\\game.exe"));
-    update_status.install_state.run_exe = "bin/game.exe";
-    update_status.install_state.run_args = "--out \"{app}\\out.txt\" --tag {app}";
+    state_.run_exe = "bin/game.exe";
+    state_.run_args = "--out \"{app}\\out.txt\" --tag {app}";
     std::string dir = to_utf8(install_dir);
 
     std::string report = start_and_report();
@@ -111,8 +110,8 @@ TEST_F(GameLaunch, EmptyRunExeStartsTarnwickExeWithTrailingBlank)
 
 TEST_F(GameLaunch, MissingExeIsLoggedWithTheSystemError)
 {
-    update_status.install_state.run_exe = "nothing.exe";
-    EXPECT_EQ(start_game(), nullptr);
+    state_.run_exe = "nothing.exe";
+    EXPECT_FALSE(start_game(install_dir, state_));
     EXPECT_NE(read_whole_file(log_path).find("could not start " + to_utf8(install_dir) + "\\nothing.exe (error 2)"),
               std::string::npos);
 }

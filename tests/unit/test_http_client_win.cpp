@@ -13,6 +13,7 @@
 #include "tests/windows/child_scenarios.h"
 #include "update/piece_cache.h"
 #include "update/piece_download.h"
+#include "update/update_run.h"
 #include "update/update_folder.h"
 
 #include <windows.h>
@@ -317,8 +318,9 @@ TEST_F(PieceFetch, CacheThatCannotBeWrittenIsReportedAsSuch)
     HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(blocker, INVALID_HANDLE_VALUE);   // a file where the piece's folder belongs
     CloseHandle(blocker);
-    UpdatePlan plan;
-    plan.jobs = {job};
-    EXPECT_FALSE(download_update(mirrors_, plan));
+    UpdateRun run;
+    ASSERT_TRUE(run.mirrors.open(widen(url_)));
+    run.plan.jobs = {job};
+    EXPECT_FALSE(download_update(run));
     EXPECT_EQ(read_status().message, "could not write to the install folder");
 }

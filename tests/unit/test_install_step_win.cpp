@@ -12,6 +12,7 @@
 #include "formats/install_state.h"
 #include "tests/windows/child_scenarios.h"
 #include "update/update_folder.h"
+#include "update/update_run.h"
 
 #include <windows.h>
 
@@ -52,12 +53,20 @@ protected:
     {
         reset_update_status();
         install_dir = make_temp_folder(L"install");
+        run_.install_folder = install_dir;
         log_path = join_path(make_temp_folder(L"install-log"), L"test.log");
         open_log(log_path);
     }
     void TearDown() override { open_log(join_path(parent_folder(log_path), L"after.log")); }
 
     std::string log_text() { return content(log_path); }
+
+    // The install step of a run whose plan is `plan`.
+    bool install(const UpdatePlan& plan)
+    {
+        run_.plan = plan;
+        return install_update(run_);
+    }
 
     // Release "1": keep.txt, change.txt and gone.txt installed and recorded.
     void install_release_one()
@@ -72,14 +81,14 @@ protected:
         state.files["change.txt"] = {9, 1, HASH_A};
         state.files["gone.txt"] = {7, 1, HASH_A};
         ASSERT_TRUE(write_install_state(install_dir, state));
-        update_status.install_state = state;
+        run_.state = state;
     }
 
     // Release "2": keep.txt as it was, change.txt and sub/new.dat staged,
     // gone.txt dropped.
     UpdatePlan stage_release_two()
     {
-        Manifest& m = update_status.manifest;
+        Manifest& m = run_.manifest;
         m.version = "2";
         m.run_exe = "game.exe";
         m.run_args = "--two";
@@ -94,6 +103,7 @@ protected:
     }
 
     std::wstring log_path;
+    UpdateRun run_;
 };
 
 TEST_F(InstallStep, ReplayRestoresSavedCopiesAndDeletesNewPaths)
@@ -154,7 +164,7 @@ TEST_F(InstallStep, SuccessfulInstallCommitsAndLeavesNoUpdateFolder)
     put(old_path_of("sub/new.dat"), "stale copy from an earlier run");
     put(pieces_folder() + L"\\0123", "cached piece");
 
-    ASSERT_TRUE(install_update(plan));
+    ASSERT_TRUE(install(plan));
 
     EXPECT_EQ(content(place_of("keep.txt")), "keep");
     EXPECT_EQ(content(place_of("change.txt")), "change v2");
@@ -188,7 +198,7 @@ TEST_F(InstallStep, AStateFileThatCannotBeWrittenAtTheCommitIsNoUpdate)
     UpdatePlan plan = stage_release_two();
     {
         FileFaultScope full(L"open|\\.twinstall.json.part|1|112|0");
-        EXPECT_FALSE(install_update(plan));
+        EXPECT_FALSE(install(plan));
     }
     EXPECT_EQ(read_status().phase, PHASE_FAILED);
     EXPECT_EQ(read_status().message, "could not write to the install folder");
@@ -201,7 +211,7 @@ TEST_F(InstallStep, AStateFileThatCannotBeWrittenAtTheCommitIsNoUpdate)
 TEST_F(InstallStep, LockedFileRollsEverythingBack)
 {
     install_release_one();
-    Manifest& m = update_status.manifest;
+    Manifest& m = run_.manifest;
     m.version = "2";
     m.files = {manifest_file("a.txt", HASH_B, "a v2"), manifest_file("change.txt", HASH_B, "change v2"),
                manifest_file("z.txt", HASH_B, "z v2")};
@@ -212,7 +222,7 @@ TEST_F(InstallStep, LockedFileRollsEverythingBack)
     UpdatePlan plan;
     plan.stale_files = {&m.files[0], &m.files[1], &m.files[2]};
     plan.paths_to_remove = {"gone.txt", "keep.txt"};
-    update_status.install_state.files["a.txt"] = {0, 0, HASH_B};   // in memory only
+    run_.state.files["a.txt"] = {0, 0, HASH_B};   // in memory only
     // Copies left in "old" by an earlier run that was cut off: the rollback
     // must not "restore" them over files this install never moved aside.
     put(old_path_of("gone.txt"), "gone v0");
@@ -221,7 +231,7 @@ TEST_F(InstallStep, LockedFileRollsEverythingBack)
     FileHandle lock(CreateFileW(place_of("change.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(lock);
-    EXPECT_FALSE(install_update(plan));
+    EXPECT_FALSE(install(plan));
     lock.reset();
 
     EXPECT_EQ(content(place_of("a.txt")), "a v1");
@@ -235,9 +245,9 @@ TEST_F(InstallStep, LockedFileRollsEverythingBack)
     EXPECT_EQ(s.phase, PHASE_FAILED);
     EXPECT_EQ(s.message, "the update could not be installed -- the game was left as it was");
     // The in-memory state is the file's again.
-    EXPECT_EQ(update_status.install_state.version, "1");
-    EXPECT_EQ(update_status.install_state.files.count("a.txt"), 0u);
-    EXPECT_EQ(update_status.install_state.files.count("gone.txt"), 1u);
+    EXPECT_EQ(run_.state.version, "1");
+    EXPECT_EQ(run_.state.files.count("a.txt"), 0u);
+    EXPECT_EQ(run_.state.files.count("gone.txt"), 1u);
     std::string log = log_text();
     EXPECT_NE(log.find("could not put change.txt in place (error 32)"), std::string::npos) << log;
     EXPECT_NE(log.find("rolled back (1 files restored)"), std::string::npos) << log;
@@ -247,7 +257,7 @@ TEST_F(InstallStep, LockedFileRollsEverythingBack)
 // rolls every other one back, whichever thread got how far.
 TEST_F(InstallStep, LockedFileAmongManyRollsEverythingBack)
 {
-    Manifest& m = update_status.manifest;
+    Manifest& m = run_.manifest;
     m.version = "2";
     for (int i = 0; i < 100; ++i) {
         std::string path = "many/f" + std::to_string(i) + ".txt";
@@ -261,7 +271,7 @@ TEST_F(InstallStep, LockedFileAmongManyRollsEverythingBack)
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(lock);
 
-    EXPECT_FALSE(install_update(plan));
+    EXPECT_FALSE(install(plan));
     lock.reset();
     for (const ManifestFile& f : m.files) EXPECT_EQ(content(place_of(f.path)), "v1 " + f.path);
     EXPECT_FALSE(exists(journal_path()));
@@ -272,13 +282,13 @@ TEST_F(InstallStep, RemovalOnlyInstallDropsRecordOfAlreadyDeletedFile)
 {
     install_release_one();
     DeleteFileW(place_of("gone.txt").c_str());
-    Manifest& m = update_status.manifest;
+    Manifest& m = run_.manifest;
     m.version = "1b";
     m.files = {manifest_file("keep.txt", HASH_A, "keep"), manifest_file("change.txt", HASH_A, "change v1")};
     UpdatePlan plan;
     plan.paths_to_remove = {"gone.txt"};
 
-    ASSERT_TRUE(install_update(plan));
+    ASSERT_TRUE(install(plan));
     InstallState on_disk = read_install_state(install_dir);
     EXPECT_EQ(on_disk.version, "1b");
     EXPECT_EQ(on_disk.files.count("gone.txt"), 0u);
@@ -292,14 +302,14 @@ TEST_F(InstallStep, RenameThatOnlyChangesCaseKeepsTheFile)
     // planning finds the file current and asks to remove the old spelling,
     // which on a case-insensitive file system is the same file.
     put(place_of("Data.pak"), "pak");
-    update_status.install_state.files["Data.pak"] = {3, 1, HASH_A};
-    Manifest& m = update_status.manifest;
+    run_.state.files["Data.pak"] = {3, 1, HASH_A};
+    Manifest& m = run_.manifest;
     m.version = "2";
     m.files = {manifest_file("data.pak", HASH_A, "pak")};
     UpdatePlan plan;
     plan.paths_to_remove = {"Data.pak"};
 
-    ASSERT_TRUE(install_update(plan));
+    ASSERT_TRUE(install(plan));
     EXPECT_EQ(content(place_of("data.pak")), "pak");
     EXPECT_EQ(read_install_state(install_dir).files.count("Data.pak"), 0u);
 }
@@ -310,7 +320,7 @@ TEST_F(InstallStep, UnwritableJournalFailsBeforeTouchingAnything)
     UpdatePlan plan = stage_release_two();
     create_folders(journal_path());   // a folder where the journal goes: the move over it fails
 
-    EXPECT_FALSE(install_update(plan));
+    EXPECT_FALSE(install(plan));
     EXPECT_EQ(read_status().phase, PHASE_FAILED);
     EXPECT_EQ(read_status().message, "could not write to the install folder");
     EXPECT_EQ(content(place_of("change.txt")), "change v1");
@@ -323,7 +333,7 @@ TEST_F(InstallStep, UnwritableJournalFailsBeforeTouchingAnything)
 // by an earlier run) is installed file by file, without the stray file.
 TEST_F(InstallStep, NewFoldersTakeOnlyTheNewFilesIn)
 {
-    Manifest& m = update_status.manifest;
+    Manifest& m = run_.manifest;
     m.version = "1";
     m.files = {manifest_file("new/a.txt", HASH_A, "a"), manifest_file("new/deep/b.txt", HASH_B, "b"),
                manifest_file("mixed/c.txt", HASH_C, "c")};
@@ -332,7 +342,7 @@ TEST_F(InstallStep, NewFoldersTakeOnlyTheNewFilesIn)
     UpdatePlan plan;
     plan.stale_files = {&m.files[0], &m.files[1], &m.files[2]};
 
-    ASSERT_TRUE(install_update(plan));
+    ASSERT_TRUE(install(plan));
     EXPECT_EQ(content(place_of("new/deep/b.txt")), "ab");
     EXPECT_EQ(content(place_of("mixed/c.txt")), "c");
     EXPECT_FALSE(exists(place_of("mixed/stray.bin.part")));
@@ -385,7 +395,7 @@ TEST_F(InstallWaitsForGame, WaitsWhileTheGameRunsThenInstalls)
         Sleep(2300);
         DeleteFileW(marker.c_str());
     });
-    ASSERT_TRUE(install_update(plan));
+    ASSERT_TRUE(install(plan));
     closer.join();
     WaitForSingleObject(game.get(), 10000);
 
@@ -411,7 +421,7 @@ TEST_F(InstallWaitsForGame, StopWhileWaitingTouchesNothing)
         Sleep(1200);
         update_status.stop_requested = true;
     });
-    EXPECT_FALSE(install_update(plan));
+    EXPECT_FALSE(install(plan));
     stopper.join();
     DeleteFileW(marker.c_str());
     WaitForSingleObject(game.get(), 10000);
@@ -489,7 +499,7 @@ TEST_F(InstallStep, FileHeldForAMomentIsWaitedFor)
         Sleep(400);
         lock.reset();
     });
-    const bool installed = install_update(plan);
+    const bool installed = install(plan);
     releaser.join();
     ASSERT_TRUE(installed) << log_text();
     EXPECT_EQ(content(place_of("change.txt")), "change v2");
@@ -504,7 +514,7 @@ TEST_F(InstallStep, RestoreThatFailsKeepsTheJournalAndTheOldCopies)
 {
     install_release_one();
     UpdatePlan plan = stage_release_two();   // change.txt, then sub/new.dat
-    Manifest& m = update_status.manifest;
+    Manifest& m = run_.manifest;
     m.files.push_back(manifest_file("zz.txt", HASH_B, "zz v2"));
     put(place_of("zz.txt"), "zz v1");
     put(stage_path_of("zz.txt"), "zz v2");
@@ -513,7 +523,7 @@ TEST_F(InstallStep, RestoreThatFailsKeepsTheJournalAndTheOldCopies)
     FileHandle lock = hold(place_of("zz.txt"));
     ASSERT_TRUE(lock);
 
-    EXPECT_FALSE(install_update(plan));
+    EXPECT_FALSE(install(plan));
     ASSERT_TRUE(scanner.held());
     EXPECT_EQ(read_status().message,
               "the update could not be installed and some old files could not be put back -- "
@@ -574,7 +584,7 @@ TEST_F(InstallStep, FileThatAppearedAtANewPlaceIsKeptByTheRollback)
     before_atomic_move_hook = [](const std::wstring& path) {
         if (path == journal_path()) write_new_file(appear_at, "the player's", 12, false);
     };
-    const bool installed = install_update(plan);
+    const bool installed = install(plan);
     before_atomic_move_hook = nullptr;
 
     EXPECT_FALSE(installed);
@@ -600,13 +610,13 @@ protected:
         state.files["data/sub/a.bin"] = {3, 1, HASH_A};
         state.files["data/other.bin"] = {7, 1, HASH_A};
         ASSERT_TRUE(write_install_state(install_dir, state));
-        update_status.install_state = state;
+        run_.state = state;
     }
     // Release B: data/thing/inner.bin, a file data/sub, a new folder, and
     // data/other.bin replaced.
     UpdatePlan stage_release_b()
     {
-        Manifest& m = update_status.manifest;
+        Manifest& m = run_.manifest;
         m.version = "B";
         m.files = {manifest_file("data/thing/inner.bin", HASH_B, "inner B"),
                    manifest_file("data/sub", HASH_B, "sub B"), manifest_file("fresh/deep/x.bin", HASH_C, "x B"),
@@ -633,7 +643,7 @@ TEST_F(LayoutChange, FileBecomesFolderAndFolderBecomesFileKeepingThePlayersFiles
 {
     install_release_a();
     UpdatePlan plan = stage_release_b();
-    ASSERT_TRUE(install_update(plan)) << log_text();
+    ASSERT_TRUE(install(plan)) << log_text();
 
     EXPECT_EQ(content(place_of("data/thing/inner.bin")), "data/thing/inner.bin B");
     EXPECT_EQ(content(place_of("data/sub")), "data/sub B");
@@ -655,7 +665,7 @@ TEST_F(LayoutChange, RollbackPutsTheOldLayoutBackWithThePlayersFiles)
     UpdatePlan plan = stage_release_b();
     FileHandle lock = hold(place_of("data/other.bin"));   // the last file to move
     ASSERT_TRUE(lock);
-    EXPECT_FALSE(install_update(plan));
+    EXPECT_FALSE(install(plan));
     lock.reset();
     expect_release_a();
     EXPECT_EQ(read_status().message, "the update could not be installed -- the game was left as it was");

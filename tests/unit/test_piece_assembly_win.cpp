@@ -11,6 +11,7 @@
 #include "update/piece_assembly.h"
 #include "update/piece_cache.h"
 #include "update/update_folder.h"
+#include "update/update_run.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,13 @@ protected:
     }
     void TearDown() override { install_dir = saved_; }
 
+    // The run's plan, emptied for a new step.
+    UpdatePlan& fresh_plan()
+    {
+        run_.plan = {};
+        return run_.plan;
+    }
+
     // Puts a piece into the cache and returns its PieceRef.
     PieceRef cache(const std::string& bytes)
     {
@@ -50,6 +58,7 @@ protected:
     }
 
     std::wstring saved_;
+    UpdateRun run_;
 };
 
 TEST_F(PieceAssembly, EmptyFileWithoutPiecesChecksItsHash)
@@ -112,10 +121,10 @@ TEST_F(PieceAssembly, StepReportsTheFirstFileThatDoesNotCheckOut)
     PieceRef a = cache("alpha");
     ManifestFile good = file("good.txt", "alpha", {a});
     ManifestFile bad = file("dir/bad.txt", "beta", {PieceRef{std::string(64, 'c'), 4, true}});
-    UpdatePlan plan;
+    UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&good, &bad};
 
-    EXPECT_FALSE(assemble_stale_files(plan));
+    EXPECT_FALSE(assemble_stale_files(run_));
     StatusSnapshot s = read_status();
     EXPECT_EQ(s.phase, PHASE_FAILED);
     EXPECT_EQ(s.message, "a downloaded file did not check out: dir/bad.txt");
@@ -135,9 +144,9 @@ TEST_F(PieceAssembly, FilesOfOneSharedPieceDoNotShareTheirBytes)
     PieceRef only = cache("the same bytes twice");
     ManifestFile a = file("a.cfg", "the same bytes twice", {only});
     ManifestFile b = file("sub/b.cfg", "the same bytes twice", {only});
-    UpdatePlan plan;
+    UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&a, &b};
-    ASSERT_TRUE(assemble_stale_files(plan));
+    ASSERT_TRUE(assemble_stale_files(run_));
 
     HANDLE h = CreateFileW(stage_path_of(a.path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -159,9 +168,9 @@ TEST_F(PieceAssembly, StageThatCannotBeWrittenIsReportedAsSuch)
     ASSERT_TRUE(create_folders(parent_folder(blocker)));
     ASSERT_TRUE(write_file_atomic(blocker, "a file where the folder belongs"));
     for (const ManifestFile* f : {&several, &single}) {
-        UpdatePlan plan;
+        UpdatePlan& plan = fresh_plan();
         plan.stale_files = {f};
-        EXPECT_FALSE(assemble_stale_files(plan));
+        EXPECT_FALSE(assemble_stale_files(run_));
         EXPECT_EQ(read_status().message, "could not write to the install folder") << f->path;
     }
 }
@@ -175,7 +184,7 @@ namespace {
 // file (left by an earlier release) is cut to the file's length.
 TEST_F(PieceAssembly, PartWrittenByTheDownloadIsCompletedFromTheCacheAndCut)
 {
-    update_status.manifest.piece_size = 4;
+    run_.manifest.piece_size = 4;
     PieceRef first{sha256_bytes("abcd", 4), 4, true};
     PieceRef second = cache("efgh");
     PieceRef tail{sha256_bytes("ij", 2), 2, true};
@@ -183,11 +192,11 @@ TEST_F(PieceAssembly, PartWrittenByTheDownloadIsCompletedFromTheCacheAndCut)
     std::wstring part = stage_path_of(f.path) + L".part";
     ASSERT_TRUE(create_folders(parent_folder(part)));
     ASSERT_TRUE(write_file_atomic(part, "abcd????ij and a stale tail"));
-    UpdatePlan plan;
+    UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&f};
     plan.stale_files[0].pieces_staged = {1, 0, 1};
 
-    ASSERT_TRUE(assemble_stale_files(plan));
+    ASSERT_TRUE(assemble_stale_files(run_));
     EXPECT_EQ(read_whole_file(stage_path_of(f.path)), "abcdefghij");
     EXPECT_FALSE(exists(part));
     EXPECT_EQ(plan.stale_files[0].stage, StageState::StagedOnDisk);
@@ -208,10 +217,10 @@ TEST_F(PieceAssembly, FirstFailureInManifestOrderWinsOverAQuickerLaterOne)
     ManifestFile tiny = file("0-tiny.txt", "t", {cache("t")});
     ManifestFile slow_bad = file("1-slow.bin", content + "!", many);   // every piece there, wrong hash
     ManifestFile quick_bad = file("2-quick.bin", "xy", {PieceRef{std::string(64, 'e'), 2, true}, many[0]});
-    UpdatePlan plan;
+    UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&tiny, &slow_bad, &quick_bad};
 
-    EXPECT_FALSE(assemble_stale_files(plan));
+    EXPECT_FALSE(assemble_stale_files(run_));
     EXPECT_EQ(read_status().message, "a downloaded file did not check out: 1-slow.bin");
     EXPECT_FALSE(exists(stage_path_of(slow_bad.path)));
     EXPECT_FALSE(exists(stage_path_of(quick_bad.path) + L".part"));
@@ -226,18 +235,18 @@ namespace {
 // keeps it for the next run instead of fetching those pieces again.
 TEST_F(PieceAssembly, PartWithDownloadedPiecesSurvivesAFailedAssembly)
 {
-    update_status.manifest.piece_size = 4;
+    run_.manifest.piece_size = 4;
     PieceRef first{sha256_bytes("abcd", 4), 4, true};
     PieceRef second{sha256_bytes("efgh", 4), 4, true};   // in no cache
     ManifestFile f = file("x/kept.bin", "abcdefgh", {first, second});
     std::wstring part = stage_path_of(f.path) + L".part";
     ASSERT_TRUE(create_folders(parent_folder(part)));
     ASSERT_TRUE(write_file_atomic(part, "abcd"));
-    UpdatePlan plan;
+    UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&f};
     plan.stale_files[0].pieces_staged = {1, 0};
 
-    EXPECT_FALSE(assemble_stale_files(plan));
+    EXPECT_FALSE(assemble_stale_files(run_));
     EXPECT_EQ(read_whole_file(part), "abcd");
 }
 
@@ -251,9 +260,9 @@ TEST_F(PieceAssembly, PieceLinkedByAnEarlierRunIsCopiedNotLinkedAgain)
     std::wstring earlier = stage_path_of("a/first.cfg");
     ASSERT_TRUE(create_folders(parent_folder(earlier)));
     ASSERT_TRUE(CreateHardLinkW(earlier.c_str(), piece_cache_path(only.id).c_str(), nullptr));
-    UpdatePlan plan;
+    UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&twin};
-    ASSERT_TRUE(assemble_stale_files(plan));
+    ASSERT_TRUE(assemble_stale_files(run_));
 
     HANDLE h = CreateFileW(stage_path_of(twin.path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, 0, nullptr);
@@ -263,6 +272,15 @@ TEST_F(PieceAssembly, PieceLinkedByAnEarlierRunIsCopiedNotLinkedAgain)
     CloseHandle(h);
     EXPECT_EQ(info.nNumberOfLinks, 1u);
     EXPECT_EQ(read_whole_file(stage_path_of(twin.path)), "twin bytes");
+}
+
+// A file counted as staged while one of its pieces is not would be
+// installed with the bytes the missing piece left: the test builds stop there.
+TEST(StagedPieces, AFileStagedWithAPieceMissingStopsTheTestBuild)
+{
+    const std::wstring folder = L"\"" + make_temp_folder(L"half-staged") + L"\"";
+    EXPECT_EQ(run_child(L"half-staged", folder + L" sound"), 0);
+    EXPECT_EQ(run_child(L"half-staged", folder + L" missing"), 72);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "update/piece_cache.h"
 #include "update/piece_download.h"
 #include "update/update_folder.h"
+#include "update/update_run.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +37,15 @@ protected:
         return {sha256_bytes(raw.data(), raw.size()), transfer, static_cast<int64_t>(raw.size()), false};
     }
 
+    // The run's plan, emptied for a new step.
+    UpdatePlan& fresh_plan()
+    {
+        run_.plan = {};
+        return run_.plan;
+    }
+
     MirrorList offline_;   // no mirror: every fetch fails at once
+    UpdateRun run_;        // with no mirror either
     std::wstring saved_;
 };
 
@@ -61,11 +70,11 @@ TEST_F(PieceDownload, CachedCopyOfTheRightSizeButWrongBytesIsFetchedAgain)
 {
     PieceJob a = job_for("right bytes", 11);
     ASSERT_TRUE(store_piece(a.id, "wrong bytes", 11));
-    UpdatePlan plan;
+    UpdatePlan& plan = fresh_plan();
     plan.jobs = {a};
     plan.download_total = 11;
 
-    EXPECT_FALSE(download_update(offline_, plan));   // the fetch has no server to reach
+    EXPECT_FALSE(download_update(run_));   // the fetch has no server to reach
     StatusSnapshot s = read_status();
     EXPECT_EQ(s.phase, PHASE_FAILED);
     EXPECT_EQ(s.message, "the download failed -- check the connection and open the launcher again");
@@ -77,8 +86,7 @@ TEST_F(PieceDownload, CachedCopyOfTheRightSizeButWrongBytesIsFetchedAgain)
 TEST_F(PieceDownload, StopRequestFailsTheStepWithStopped)
 {
     update_status.stop_requested = true;
-    UpdatePlan plan;
-    EXPECT_FALSE(download_update(offline_, plan));
+    EXPECT_FALSE(download_update(run_));
     StatusSnapshot s = read_status();
     EXPECT_EQ(s.phase, PHASE_FAILED);
     EXPECT_EQ(s.message, "stopped");
@@ -90,24 +98,24 @@ TEST_F(PieceDownload, StopRequestFailsTheStepWithStopped)
 // becomes its ".part" again. A stage copy with other bytes is not taken.
 TEST_F(PieceDownload, PiecesLeftInTheStageAreFoundInPlace)
 {
-    update_status.manifest.piece_size = 4;
+    run_.manifest.piece_size = 4;
     ManifestFile one{"one.txt", sha256_bytes("solo", 4), 4, {{sha256_bytes("solo", 4), 4, true}}};
     ManifestFile big{"d/big.bin", sha256_bytes("abcdef", 6), 6,
                      {{sha256_bytes("abcd", 4), 4, true}, {sha256_bytes("ef", 2), 2, true}}};
     ASSERT_TRUE(create_folders(parent_folder(stage_path_of(big.path))));
     ASSERT_TRUE(write_file_atomic(stage_path_of(one.path), "solo"));
     ASSERT_TRUE(write_file_atomic(stage_path_of(big.path), "abcdef"));
-    UpdatePlan plan;
+    UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&one, &big};
     plan.jobs = {job_for("solo", 4), job_for("abcd", 4), job_for("ef", 2)};
 
-    ASSERT_TRUE(download_update(offline_, plan));   // nothing to fetch
+    ASSERT_TRUE(download_update(run_));   // nothing to fetch
     EXPECT_EQ(plan.stale_files[0].stage, StageState::Staged);
     EXPECT_EQ(plan.stale_files[1].pieces_staged, (std::vector<char>{1, 1}));
     EXPECT_EQ(update_status.bytes_done.load(), 10);
 
     ASSERT_TRUE(write_file_atomic(stage_path_of(one.path), "SOLO"));
-    EXPECT_FALSE(download_update(offline_, plan));   // must be fetched again
+    EXPECT_FALSE(download_update(run_));   // must be fetched again
     EXPECT_EQ(plan.stale_files[0].stage, StageState::ToBuild);
 }
 

@@ -3,8 +3,11 @@
 #include "app/install_lock.h"
 #include "base/file_call_hooks.h"
 #include "base/paths.h"
+#include "base/settings.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
+#include "update/piece_assembly.h"
+#include "update/update_run.h"
 
 #include <windows.h>
 
@@ -77,6 +80,22 @@ int take_install_lock_then(int argc, wchar_t** argv)
     return 0;
 }
 
+// Hands the assembly a file marked staged with one of its two pieces not
+// staged, in the install folder argv[0]; with argv[1] "sound" every piece is
+// staged. The test builds stop on the broken rule (72).
+int assemble_half_staged(int argc, wchar_t** argv)
+{
+    if (argc < 2) return 2;
+    install_dir = argv[0];
+    UpdateRun run;
+    run.manifest.piece_size = 4;
+    ManifestFile file{"half.bin", std::string(64, '0'), 6, {{std::string(64, '1'), 4, true}, {std::string(64, '2'), 2, true}}};
+    run.plan.stale_files = {&file};
+    run.plan.stale_files[0].stage = StageState::Staged;
+    run.plan.stale_files[0].pieces_staged = {1, std::wstring(argv[1]) == L"sound"};
+    return assemble_stale_files(run) ? 0 : 1;
+}
+
 }  // namespace
 
 int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
@@ -85,6 +104,7 @@ int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
     if (name == L"close-search") return close_search_handle(argc, argv);
     if (name == L"share-handle") return share_handle(argc, argv);
     if (name == L"install-lock") return take_install_lock_then(argc, argv);
+    if (name == L"half-staged") return assemble_half_staged(argc, argv);
     return 99;
 }
 

@@ -1,10 +1,10 @@
-#include "app/uninstall_entry.h"
+#include "app/apps_features_entry.h"
 
 #include "app/install_folder.h"
-#include "app/self_install.h"
 #include "app/uninstall_plan.h"
 #include "base/log.h"
 #include "base/launcher_command_lines.h"
+#include "base/path_identity.h"
 #include "base/paths.h"
 #include "base/registry_values.h"
 #include "base/settings.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr const wchar_t* ENTRY_KEY = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\tarnwick";
+constexpr const wchar_t* ENTRY_KEY = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" TW_PRODUCT_WORD;
 
 RegKey open_entry(REGSAM access)
 {

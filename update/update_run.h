@@ -1,0 +1,20 @@
+#pragma once
+// One update run's data, from the install folder it serves to the plan it
+// carries out. The driver owns it and hands it down by reference, so that a
+// step's signature says what it reads and a test builds one as a value. The
+// progress the splash and the headless lines read is shared apart from it
+// (base/update_status.h).
+#include "formats/install_state.h"
+#include "formats/manifest.h"
+#include "net/mirror_list.h"
+#include "update/update_plan.h"
+
+#include <string>
+
+struct UpdateRun {
+    std::wstring install_folder;
+    InstallState state;   // what is installed, as the state file records it
+    Manifest manifest;    // the accepted manifest; empty until one is
+    UpdatePlan plan;      // what this run fetches, builds and installs
+    MirrorList mirrors;   // the servers of the setting; the one in use serves first
+};
