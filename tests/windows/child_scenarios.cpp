@@ -86,8 +86,7 @@ int take_install_lock_then(int argc, wchar_t** argv)
 int assemble_half_staged(int argc, wchar_t** argv)
 {
     if (argc < 2) return 2;
-    install_dir = argv[0];
-    UpdateRun run;
+    UpdateRun run{InstallFolder(argv[0])};
     run.manifest.piece_size = 4;
     ManifestFile file{"half.bin", std::string(64, '0'), 6, {{std::string(64, '1'), 4, true}, {std::string(64, '2'), 2, true}}};
     run.plan.stale_files = {&file};
