@@ -18,6 +18,7 @@
 #include "update/journal.h"
 #include "update/kept_files.h"
 #include "update/place_survey.h"
+#include "update/planning_rules.h"
 #include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/update_run.h"
@@ -26,6 +27,7 @@
 
 #include <atomic>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <string>
 #include <vector>
@@ -341,14 +343,11 @@ bool keep_players_files(const InstallFolder& folder, const LayoutChanges& layout
 // kept it in the state file when it accepted the release.
 bool commit(UpdateRun& run)
 {
-    const Manifest& manifest = run.manifest;
-    InstallState& state = run.state;
     const InstallFolder& folder = run.folder;
     if (!retry_while_held([&] { return file_calls::DeleteFileW(folder.journal_path().c_str()) != 0; }))
         return roll_back(run);
     crash_point("journal-deleted");
-    record_release(state, manifest, received_release_mark(folder.path(), manifest));
-    const bool recorded = write_install_state(folder.path(), state);
+    const bool recorded = write_run_state(run);
     const DWORD error = recorded ? 0 : GetLastError();
     save_received_manifest(folder.path());
     crash_point("state-written");
@@ -361,7 +360,23 @@ bool commit(UpdateRun& run)
                  "again at the next start", error);
         return fail_to_write();
     }
-    log_line("updated to %s", manifest.version.c_str());
+    log_line("updated to %s", run.manifest.version.c_str());
+    return true;
+}
+
+// The state vouches only for bytes on disk: each file it records is in the
+// install folder at the recorded size, and a file of the release at the
+// release's size.
+bool recorded_sizes_on_disk(const UpdateRun& run)
+{
+    std::unordered_map<std::string, int64_t> release_sizes;
+    for (const ManifestFile& file : run.manifest.files) release_sizes.emplace(file.path, file.size);
+    for (const auto& [path, record] : run.state.files) {
+        if (is_cache_path(path)) continue;
+        const auto in_release = release_sizes.find(path);
+        if (in_release != release_sizes.end() && in_release->second != record.size) return false;
+        if (file_size_of(run.folder.place_of(path)) != record.size) return false;
+    }
     return true;
 }
 
@@ -373,6 +388,14 @@ void remove_update_folder(const InstallFolder& folder)
     const std::wstring update_folder = folder.update_folder();
     if (!file_calls::RemoveDirectoryW(update_folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
         remove_owned_tree(update_folder);
+}
+
+bool write_run_state(UpdateRun& run)
+{
+    record_release(run.state, run.manifest, received_release_mark(run.folder.path(), run.manifest));
+    if (rule_checks_on())
+        check_rule(recorded_sizes_on_disk(run), "the state records a size that is not the file's on disk or the release's");
+    return write_install_state(run.folder.path(), run.state);
 }
 
 bool install_update(UpdateRun& run)

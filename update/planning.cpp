@@ -30,9 +30,7 @@ namespace {
 bool finish_up_to_date(UpdateRun& run)
 {
     const Manifest& manifest = run.manifest;
-    InstallState& state = run.state;
-    record_release(state, manifest, received_release_mark(run.folder.path(), manifest));
-    if (!write_install_state(run.folder.path(), state))
+    if (!write_run_state(run))
         log_line("could not write the install state (error %lu) -- the installed files are checked again at "
                  "the next start", GetLastError());
     save_received_manifest(run.folder.path());

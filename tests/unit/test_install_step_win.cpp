@@ -335,7 +335,7 @@ TEST_F(InstallStep, NewFoldersTakeOnlyTheNewFilesIn)
 {
     Manifest& m = run_.manifest;
     m.version = "1";
-    m.files = {manifest_file("new/a.txt", HASH_A, "a"), manifest_file("new/deep/b.txt", HASH_B, "b"),
+    m.files = {manifest_file("new/a.txt", HASH_A, "ab"), manifest_file("new/deep/b.txt", HASH_B, "ab"),
                manifest_file("mixed/c.txt", HASH_C, "c")};
     for (const ManifestFile& f : m.files) put(folder.stage_path_of(f.path), f.path == "mixed/c.txt" ? "c" : "ab");
     put(folder.stage_path_of("mixed/stray.bin.part"), "left by an earlier run");
@@ -620,9 +620,8 @@ protected:
     {
         Manifest& m = run_.manifest;
         m.version = "B";
-        m.files = {manifest_file("data/thing/inner.bin", HASH_B, "inner B"),
-                   manifest_file("data/sub", HASH_B, "sub B"), manifest_file("fresh/deep/x.bin", HASH_C, "x B"),
-                   manifest_file("data/other.bin", HASH_C, "other B")};
+        for (const char* path : {"data/thing/inner.bin", "data/sub", "fresh/deep/x.bin", "data/other.bin"})
+            m.files.push_back(manifest_file(path, HASH_B, path + std::string(" B")));
         for (const ManifestFile& f : m.files) put(folder.stage_path_of(f.path), f.path + " B");
         UpdatePlan plan;
         for (const ManifestFile& f : m.files) plan.stale_files.push_back(&f);
