@@ -59,7 +59,8 @@ bool write_uninstall_entry(const std::wstring& install_folder, const std::wstrin
                     write_registry_text(k, L"DisplayIcon", launcher) &&
                     write_registry_text(k, L"Publisher", to_utf16(TW_PUBLISHER)) &&
                     write_registry_text(k, L"InstallLocation", install_folder) &&
-                    write_registry_text(k, L"UninstallString", uninstall_command_line(launcher, install_folder, false)) &&
+                    write_registry_text(k, L"UninstallString",
+                                        uninstall_command_line(launcher, install_folder, false)) &&
                     write_registry_text(k, L"QuietUninstallString",
                                         uninstall_command_line(launcher, install_folder, true)) &&
                     write_registry_number(k, L"NoModify", 1) && write_registry_number(k, L"NoRepair", 1) &&

@@ -44,7 +44,8 @@ void update_work(const std::wstring& install_folder, std::atomic<bool>& worker_d
 // The update worker. When no thread can be had the update runs here on the
 // main thread instead: the splash keeps drawing on its own thread (without
 // numbers), and the player still gets the update and the game.
-std::thread start_update_worker(const std::wstring& install_folder, std::atomic<bool>& worker_done, InstallState& installed)
+std::thread start_update_worker(const std::wstring& install_folder, std::atomic<bool>& worker_done,
+                                InstallState& installed)
 {
     std::thread worker;
     if (!test_update_thread_refused()) {

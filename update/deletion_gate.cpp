@@ -72,7 +72,8 @@ OwnedFiles owned_files(const InstallFolder& folder, const InstallState& state)
     return OwnedFiles(recorded_files(folder, state, stood_in));
 }
 
-bool move_into_old(const InstallFolder& folder, const std::string& path, unsigned long& error, bool folder_made, bool only_a_file)
+bool move_into_old(const InstallFolder& folder, const std::string& path, unsigned long& error, bool folder_made,
+                   bool only_a_file)
 {
     error = 0;
     const std::wstring place = folder.place_of(path);

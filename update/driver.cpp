@@ -159,7 +159,8 @@ bool accept_manifest(UpdateRun& run, bool& mark_lowered)
 
 // proxy_refusal: what a proxy that would not let the launcher through said;
 // with no game to play that is the message, since the connection itself is fine.
-void play_offline(const InstallFolder& folder, InstallState& state, bool installed, const std::string& proxy_refusal = {},
+void play_offline(const InstallFolder& folder, InstallState& state, bool installed,
+                  const std::string& proxy_refusal = {},
                   const char* offline_text = "offline -- playing the installed version")
 {
     if (installed) {
@@ -189,7 +190,8 @@ bool keep_release_mark(UpdateRun& run, bool mark_lowered)
     InstallState& state = run.state;
     const ReleaseMark installed = installed_release_mark(run.folder.path(), state);
     if (!state.release) state.release = installed;   // a state from before the mark was kept there
-    if (!raise_release_mark(state, received_release_mark(run.folder.path(), run.manifest)) && !mark_lowered) return true;
+    const ReleaseMark accepted = received_release_mark(run.folder.path(), run.manifest);
+    if (!raise_release_mark(state, accepted) && !mark_lowered) return true;
     if (write_install_state(run.folder.path(), state)) return true;
     log_line("could not keep the release mark (error %lu) -- not updating this time", GetLastError());
     set_status(PHASE_FAILED, "could not write to the install folder", false);

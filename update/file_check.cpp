@@ -82,8 +82,8 @@ void log_verify_summary(const std::vector<CheckedFile>& files, const InstallStat
 
 }  // namespace
 
-bool compare_installed_files(const InstallFolder& folder, const Manifest& manifest, InstallState& state, UpdatePlan& plan,
-                             bool verify)
+bool compare_installed_files(const InstallFolder& folder, const Manifest& manifest, InstallState& state,
+                             UpdatePlan& plan, bool verify)
 {
     set_status(PHASE_COMPARING, "checking the installed files", false);
     update_status.bytes_done.exchange(0);

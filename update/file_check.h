@@ -16,8 +16,8 @@
 // Fills plan.stale_files (manifest order) and plan.hashed_count, and refreshes
 // the records of files found equal by hashing. False, with no record changed,
 // when a stop was requested part-way.
-bool compare_installed_files(const InstallFolder& folder, const Manifest& manifest, InstallState& state, UpdatePlan& plan,
-                             bool verify = false);
+bool compare_installed_files(const InstallFolder& folder, const Manifest& manifest, InstallState& state,
+                             UpdatePlan& plan, bool verify = false);
 
 // A verify run without the server's manifest: the installed files are checked
 // against the manifest kept from the last install, when its signature still

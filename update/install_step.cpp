@@ -394,7 +394,8 @@ bool write_run_state(UpdateRun& run)
 {
     record_release(run.state, run.manifest, received_release_mark(run.folder.path(), run.manifest));
     if (rule_checks_on())
-        check_rule(recorded_sizes_on_disk(run), "the state records a size that is not the file's on disk or the release's");
+        check_rule(recorded_sizes_on_disk(run),
+                   "the state records a size that is not the file's on disk or the release's");
     return write_install_state(run.folder.path(), run.state);
 }
 
@@ -449,7 +450,8 @@ bool install_update(UpdateRun& run)
     std::vector<std::string> later_removals;
     for (const std::string& path : removals)
         if (!moved_first.count(path)) later_removals.push_back(path);
-    if (!move_files_in_the_way(folder, layout) || !put_stale_files_in_place(plan, stale, folders, kept, survey, state) ||
+    if (!move_files_in_the_way(folder, layout) ||
+        !put_stale_files_in_place(plan, stale, folders, kept, survey, state) ||
         !move_removed_paths_aside(folder, later_removals, kept) || !keep_players_files(folder, layout, owned))
         return roll_back(run);
     for (const std::string& path : plan.paths_to_remove) state.files.erase(path);

@@ -114,7 +114,8 @@ bool make_room(const InstallFolder& folder, const std::string& path, bool copy_i
 // step looks at the disk afresh, so a replay cut or failed anywhere is taken
 // up by the next one: a copy that is a folder merges into a folder an
 // earlier replay already put back.
-void restore_saved_copy(const InstallFolder& folder, const std::string& path, const OwnedFiles& made, ReplayCount& count)
+void restore_saved_copy(const InstallFolder& folder, const std::string& path, const OwnedFiles& made,
+                        ReplayCount& count)
 {
     const std::wstring copy = folder.old_path_of(path);
     const PlaceKind saved = place_kind(copy);
@@ -192,7 +193,8 @@ ReplayResult replay_journal(const InstallFolder& folder)
     for (const JournalEntry& entry : entries)
         if (entry.flag != '1' && entry.flag != 'k' && entry.flag != 'd' && !take_new_file_out(folder, entry.path))
             count.failure(entry.path);
-    for (const std::string& made_folder : deepest_first(made_folders)) remove_empty_folders(folder.place_of(made_folder));
+    for (const std::string& made_folder : deepest_first(made_folders))
+        remove_empty_folders(folder.place_of(made_folder));
     for (const JournalEntry& entry : entries)
         if (entry.flag == '1') restore_saved_copy(folder, entry.path, made, count);
 

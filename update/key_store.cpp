@@ -47,7 +47,8 @@ bool keep_key_records(const std::wstring& install_folder, const std::string& tex
     return write_file_atomic(kept_keys_path(install_folder), signature + text);
 }
 
-std::string manifest_signer_key(const std::wstring& install_folder, const std::string& body, const std::string& signature)
+std::string manifest_signer_key(const std::wstring& install_folder, const std::string& body,
+                                const std::string& signature)
 {
     const TrustedKeys trusted = load_trusted_keys(install_folder);
     if (verify_signature_with_public_key(trusted.root, body, signature)) return hex_text(trusted.root);
@@ -63,8 +64,8 @@ namespace {
 // judged from the signed bytes when the saved manifest is that release, else
 // by the signer the mark names (a release whose install never finished).
 // `known` is false when neither tells; the mark then stays as it is.
-bool marked_signer_accepted(const std::wstring& install_folder, const TrustedKeys& trusted, const ReleaseMark& installed,
-                            bool& known)
+bool marked_signer_accepted(const std::wstring& install_folder, const TrustedKeys& trusted,
+                            const ReleaseMark& installed, bool& known)
 {
     known = true;
     std::string body, signature;

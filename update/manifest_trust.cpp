@@ -68,8 +68,8 @@ bool verify_offered(const TrustedKeys& trusted, const std::string& text, const s
 
 // Records newer than the kept ones are kept (the root they reach with them)
 // before anything relies on them; the kept ones themselves need no write.
-bool keep_if_newer(const std::wstring& install_folder, const TrustedKeys& trusted, const KeyRecords& records, const RecordsVerdict& verdict,
-                   const std::string& text, const std::string& signature)
+bool keep_if_newer(const std::wstring& install_folder, const TrustedKeys& trusted, const KeyRecords& records,
+                   const RecordsVerdict& verdict, const std::string& text, const std::string& signature)
 {
     if (trusted.has_records) {
         const KeyRefusal order = judge_records_order(trusted.records, trusted.text, records, text);
@@ -139,7 +139,8 @@ bool manifest_signature_trusted(const std::wstring& install_folder, HttpClient& 
            judge_manifest(records, verdict, body, signature);
 }
 
-bool saved_manifest_signature_ok(const std::wstring& install_folder, const std::string& body, const std::string& signature)
+bool saved_manifest_signature_ok(const std::wstring& install_folder, const std::string& body,
+                                 const std::string& signature)
 {
     const TrustedKeys trusted = load_trusted_keys(install_folder);
     if (verify_signature_with_public_key(trusted.root, body, signature)) return true;

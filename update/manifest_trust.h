@@ -19,4 +19,5 @@ bool manifest_signature_trusted(const std::wstring& install_folder, HttpClient& 
 // release key the kept records name, withdrawn ones included. Its release
 // was judged when it was installed; this tells the studio's bytes from
 // damaged ones, and keeps the mark of a release whose key was withdrawn since.
-bool saved_manifest_signature_ok(const std::wstring& install_folder, const std::string& body, const std::string& signature);
+bool saved_manifest_signature_ok(const std::wstring& install_folder, const std::string& body,
+                                 const std::string& signature);

@@ -99,8 +99,8 @@ struct PiecesInPart {
 // it is read back from its offset, any other is read from the cache and
 // written there. The file's bytes are exactly the hashed ones: pieces follow
 // each other without gaps, and the file is cut where the last one ends.
-AssemblyResult write_pieces(const InstallFolder& folder, const ManifestFile& file, HANDLE part, const PiecesInPart& in_part,
-                            const AbandonCheck& abandoned)
+AssemblyResult write_pieces(const InstallFolder& folder, const ManifestFile& file, HANDLE part,
+                            const PiecesInPart& in_part, const AbandonCheck& abandoned)
 {
     Sha256Hash hash;
     if (!hash.ok()) return AssemblyResult::NotVerified;
@@ -199,8 +199,9 @@ AssemblyResult build_from_one_piece(const InstallFolder& folder, const ManifestF
 // Concatenates the cached pieces of `file` into dest. Unless Built, dest is
 // untouched and the ".part" deleted. on_disk tells whether the built file's
 // bytes have been committed to the disk.
-AssemblyResult build_file(const InstallFolder& folder, const ManifestFile& file, const std::wstring& dest, LinkedPieces& linked,
-                          const PiecesInPart& in_part, const AbandonCheck& abandoned, bool& on_disk)
+AssemblyResult build_file(const InstallFolder& folder, const ManifestFile& file, const std::wstring& dest,
+                          LinkedPieces& linked, const PiecesInPart& in_part, const AbandonCheck& abandoned,
+                          bool& on_disk)
 {
     on_disk = false;
     create_folders(parent_folder(dest));
@@ -255,7 +256,8 @@ bool assemble_file(const InstallFolder& folder, const ManifestFile& file, const 
 {
     LinkedPieces linked;
     bool on_disk = false;
-    return build_file(folder, file, dest, linked, PiecesInPart{}, [] { return false; }, on_disk) == AssemblyResult::Built;
+    return build_file(folder, file, dest, linked, PiecesInPart{}, [] { return false; }, on_disk) ==
+           AssemblyResult::Built;
 }
 
 bool assemble_stale_files(UpdateRun& run)

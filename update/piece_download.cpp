@@ -78,8 +78,8 @@ bool cached_copy_is_good(const InstallFolder& folder, const PieceJob& job)
 }
 
 // True when a stage copy left by an earlier run already holds the piece.
-bool target_holds(const InstallFolder& folder, const PieceJob& job, const StageTargets& stage, const PieceTarget& target,
-                  WorkerBuffers& buffers)
+bool target_holds(const InstallFolder& folder, const PieceJob& job, const StageTargets& stage,
+                  const PieceTarget& target, WorkerBuffers& buffers)
 {
     const std::wstring path = stage.path_of(folder, target);
     const int64_t size = file_size_of(path);
@@ -98,8 +98,8 @@ bool target_holds(const InstallFolder& folder, const PieceJob& job, const StageT
 // True when nothing needs fetching: every place of the piece holds it from
 // an earlier run, or the cache does (the assembly then copies it to the
 // places still without it).
-bool already_there(const InstallFolder& folder, const PieceJob& job, const PieceDelivery& delivery, const StageTargets& stage,
-                   WorkerBuffers& buffers)
+bool already_there(const InstallFolder& folder, const PieceJob& job, const PieceDelivery& delivery,
+                   const StageTargets& stage, WorkerBuffers& buffers)
 {
     bool every_target = true;
     for (const PieceTarget& target : delivery.targets) {
@@ -317,7 +317,8 @@ bool run_piece_threads(const InstallFolder& folder, MirrorList& mirrors, const s
 // A complete stage copy of a file of several pieces, left by an earlier run
 // that was cut off after its assembly, becomes that file's ".part" again, so
 // that its pieces are found in place instead of being fetched.
-void reopen_staged_copies(const InstallFolder& folder, const UpdatePlan& plan, const std::vector<PieceDelivery>& deliveries)
+void reopen_staged_copies(const InstallFolder& folder, const UpdatePlan& plan,
+                          const std::vector<PieceDelivery>& deliveries)
 {
     std::vector<char> has_part(plan.stale_files.size(), 0);
     for (const PieceDelivery& delivery : deliveries)

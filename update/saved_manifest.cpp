@@ -31,7 +31,8 @@ bool write_part(const std::wstring& path, const std::string& bytes)
     return write_part_file(path, [&](void* file) { return write_to_handle(file, bytes.data(), bytes.size()); });
 }
 
-bool parse_verified(const std::wstring& install_folder, const std::string& body, const std::string& signature, Manifest& manifest)
+bool parse_verified(const std::wstring& install_folder, const std::string& body, const std::string& signature,
+                    Manifest& manifest)
 {
     if (!saved_manifest_signature_ok(install_folder, body, signature)) return false;
     Manifest loaded;
@@ -47,7 +48,8 @@ bool finish_cut_save(const std::wstring& install_folder, const std::string& body
 {
     std::string signature;
     const std::wstring part = saved_signature_path(install_folder) + L".part";
-    if (!read_whole_file_into(part, signature, SIGNATURE_BYTES) || !parse_verified(install_folder, body, signature, manifest))
+    if (!read_whole_file_into(part, signature, SIGNATURE_BYTES) ||
+        !parse_verified(install_folder, body, signature, manifest))
         return false;
     if (move_part_into_place(saved_signature_path(install_folder))) log_line("finished saving the installed manifest");
     return true;
@@ -67,8 +69,15 @@ bool load_saved_manifest_and_bytes(const std::wstring& install_folder, Manifest&
 
 }  // namespace
 
-std::wstring saved_manifest_path(const std::wstring& install_folder) { return join_path(install_folder, L".twmanifest.json"); }
-std::wstring saved_signature_path(const std::wstring& install_folder) { return join_path(install_folder, L".twmanifest.sig"); }
+std::wstring saved_manifest_path(const std::wstring& install_folder)
+{
+    return join_path(install_folder, L".twmanifest.json");
+}
+
+std::wstring saved_signature_path(const std::wstring& install_folder)
+{
+    return join_path(install_folder, L".twmanifest.sig");
+}
 
 void keep_received_manifest(std::string body, std::string signature)
 {

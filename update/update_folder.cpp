@@ -16,4 +16,7 @@ std::wstring InstallFolder::stage_path_of(const std::string& relative) const
 {
     return path_under(stage_folder(), relative);
 }
-std::wstring InstallFolder::old_path_of(const std::string& relative) const { return path_under(old_folder(), relative); }
+std::wstring InstallFolder::old_path_of(const std::string& relative) const
+{
+    return path_under(old_folder(), relative);
+}

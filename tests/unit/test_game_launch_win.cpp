@@ -3,7 +3,6 @@
 
 #include "base/log.h"
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
 #include "tests/windows/child_scenarios.h"

@@ -5,7 +5,6 @@
 #include "app/game_launch.h"
 #include "base/log.h"
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
@@ -113,9 +112,11 @@ TEST_F(InstallStep, ReplayRestoresSavedCopiesAndDeletesNewPaths)
     put(folder.place_of("new.dat"), "new file");
     put(folder.place_of("kept.txt"), "never moved aside");
     put(folder.old_path_of("c.txt"), "old c");   // c.txt itself was moved aside and is missing
-    std::wstring outside = join_path(parent_folder(folder.path()), L"outside-" + std::to_wstring(GetCurrentProcessId()));
+    std::wstring outside =
+        join_path(parent_folder(folder.path()), L"outside-" + std::to_wstring(GetCurrentProcessId()));
     put(outside, "not ours");
-    put(folder.journal_path(), "1 a/b.txt\n0 new.dat\n1 \n1 kept.txt\n0 ../" + to_utf8(outside.substr(outside.rfind(L'\\') + 1)) +
+    put(folder.journal_path(), "1 a/b.txt\n0 new.dat\n1 \n1 kept.txt\n0 ../" +
+                                   to_utf8(outside.substr(outside.rfind(L'\\') + 1)) +
                             "\n0 " + to_utf8(outside) + "\n1 c.txt");
 
     replay_journal(folder);
@@ -655,8 +656,8 @@ TEST_F(LayoutChange, FileBecomesFolderAndFolderBecomesFileKeepingThePlayersFiles
     EXPECT_EQ(on_disk.files.count("data/thing"), 0u);
     EXPECT_EQ(on_disk.files.count("data/sub"), 1u);
     std::string log = log_text();
-    EXPECT_NE(log.find("kept 1 file(s) the game does not manage in " + to_utf8(folder.place_of("data/sub (kept files)"))),
-              std::string::npos)
+    const std::string kept = to_utf8(folder.place_of("data/sub (kept files)"));
+    EXPECT_NE(log.find("kept 1 file(s) the game does not manage in " + kept), std::string::npos)
         << log;
 }
 

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "crypto/sha256.h"

@@ -3,7 +3,6 @@
 #include "app/install_lock.h"
 #include "base/file_call_hooks.h"
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
 #include "update/piece_assembly.h"
