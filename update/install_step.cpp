@@ -2,6 +2,7 @@
 
 #include "base/file_calls.h"
 #include "base/log.h"
+#include "base/long_path.h"
 #include "base/parallel_for.h"
 #include "base/paths.h"
 #include "base/rule_checks.h"
@@ -364,18 +365,30 @@ bool commit(UpdateRun& run)
     return true;
 }
 
+// The size on disk as the rule check sees it: read past the file-call seam,
+// so that a fault injected for the run neither fails the check nor is used up
+// by it.
+int64_t size_seen_by_check(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(extended_path(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
 // The state vouches only for bytes on disk: each file it records is in the
 // install folder at the recorded size, and a file of the release at the
-// release's size.
+// release's size. A record without a write time (the file could not be
+// looked at once it was in place) vouches for nothing: the next start hashes
+// the file.
 bool recorded_sizes_on_disk(const UpdateRun& run)
 {
     std::unordered_map<std::string, int64_t> release_sizes;
     for (const ManifestFile& file : run.manifest.files) release_sizes.emplace(file.path, file.size);
     for (const auto& [path, record] : run.state.files) {
-        if (is_cache_path(path)) continue;
+        if (is_cache_path(path) || record.write_time == 0) continue;
         const auto in_release = release_sizes.find(path);
         if (in_release != release_sizes.end() && in_release->second != record.size) return false;
-        if (file_size_of(run.folder.place_of(path)) != record.size) return false;
+        if (size_seen_by_check(run.folder.place_of(path)) != record.size) return false;
     }
     return true;
 }

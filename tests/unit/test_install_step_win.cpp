@@ -363,6 +363,14 @@ TEST_F(InstallStep, MoveAsideOfNothingSucceedsAndReplacesAnOlderCopy)
     EXPECT_EQ(content(folder.old_path_of("f.txt")), "current");
 }
 
+// A state that records a file at a size the disk does not hold would vouch
+// for bytes that are not there: the test builds stop before writing it.
+TEST(InstallRule, AStateVouchingForOtherBytesStopsTheTestBuild)
+{
+    EXPECT_EQ(run_child(L"other-size", L"\"" + make_temp_folder(L"other-size") + L"\" sound"), 0);
+    EXPECT_EQ(run_child(L"other-size", L"\"" + make_temp_folder(L"other-size") + L"\" long"), 72);
+}
+
 class InstallWaitsForGame : public InstallStep {
 protected:
     // A copy of the fake game as the install's game.exe, running until the

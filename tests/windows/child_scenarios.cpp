@@ -5,6 +5,7 @@
 #include "base/paths.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
+#include "update/install_step.h"
 #include "update/piece_assembly.h"
 #include "update/update_run.h"
 
@@ -94,6 +95,20 @@ int assemble_half_staged(int argc, wchar_t** argv)
     return assemble_stale_files(run) ? 0 : 1;
 }
 
+// Installs a staged file of three bytes into the install folder argv[0];
+// the manifest says three bytes with argv[1] "sound", four otherwise. The
+// test builds stop rather than write a state that records the four (72).
+int install_other_size(int argc, wchar_t** argv)
+{
+    if (argc < 2) return 2;
+    UpdateRun run{InstallFolder(argv[0])};
+    run.manifest.files = {ManifestFile{"a.txt", std::string(64, 'a'), std::wstring(argv[1]) == L"sound" ? 3 : 4, {}}};
+    run.plan.stale_files = {&run.manifest.files[0]};
+    const std::wstring staged = run.folder.stage_path_of("a.txt");
+    if (!create_folders(parent_folder(staged)) || !write_file_atomic(staged, "abc")) return 3;
+    return install_update(run) ? 0 : 1;
+}
+
 }  // namespace
 
 int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
@@ -103,6 +118,7 @@ int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
     if (name == L"share-handle") return share_handle(argc, argv);
     if (name == L"install-lock") return take_install_lock_then(argc, argv);
     if (name == L"half-staged") return assemble_half_staged(argc, argv);
+    if (name == L"other-size") return install_other_size(argc, argv);
     return 99;
 }
 
