@@ -141,10 +141,10 @@ bool read_records(const InstallFolder& folder, InstallState& state, Removal& rem
     }
     StateRead read = StateRead::read;
     retry_while_held([&] {
-        read = read_install_state_checked(folder.path(), state);
+        read = read_install_state_checked(folder.root(), state);
         return read != StateRead::unreadable;
     });
-    const std::string record = "the install record in " + to_utf8(folder.path());
+    const std::string record = "the install record in " + to_utf8(folder.root());
     if (read == StateRead::unreadable) {
         removal.refuse(record + " cannot be read -- close the programs that use the game's files and run the "
                                 "uninstall again" + NOTHING_REMOVED);
@@ -168,7 +168,7 @@ void remove_game(const InstallFolder& folder, const InstallState& state, Removal
 {
     for (const auto& [relative, file] : state.files) {
         const std::wstring path = folder.place_of(relative);
-        if (passes_through_link(folder.path(), path)) {
+        if (passes_through_link(folder.root(), path)) {
             log_line("kept %s: it lies behind a folder link", relative.c_str());
             continue;
         }
@@ -176,7 +176,7 @@ void remove_game(const InstallFolder& folder, const InstallState& state, Removal
     }
     for (const std::string& emptied : folders_to_prune(state)) {
         const std::wstring path = folder.place_of(emptied);
-        if (!passes_through_link(folder.path(), path)) remove_folder_if_empty(path);
+        if (!passes_through_link(folder.root(), path)) remove_folder_if_empty(path);
     }
 }
 
@@ -185,11 +185,11 @@ void remove_game(const InstallFolder& folder, const InstallState& state, Removal
 void remove_launcher_records(const InstallFolder& folder, Removal& removal)
 {
     removal.tree(folder.update_folder());
-    removal.file(join_path(folder.path(), L"launcher.log"));
-    removal.file(join_path(parent_folder(launcher_install_path(folder.path())), SWAP_LEFTOVER_NAME));
-    const std::wstring state_file = install_state_path(folder.path());
-    for (const std::wstring& path : {saved_manifest_path(folder.path()), saved_signature_path(folder.path()),
-                                     kept_keys_path(folder.path()), state_file}) {
+    removal.file(join_path(folder.root(), L"launcher.log"));
+    removal.file(join_path(parent_folder(launcher_install_path(folder.root())), SWAP_LEFTOVER_NAME));
+    const std::wstring state_file = install_state_path(folder.root());
+    for (const std::wstring& path : {saved_manifest_path(folder.root()), saved_signature_path(folder.root()),
+                                     kept_keys_path(folder.root()), state_file}) {
         removal.file(path + L".part");
         removal.file(path);
     }
@@ -210,7 +210,7 @@ void remove_shortcuts(const std::wstring& launcher, Removal& removal)
 // False when the records stopped it before anything was removed.
 bool remove_all_but_launcher(const InstallFolder& folder, Removal& removal, Progress& progress)
 {
-    if (folder_exists(folder.path())) {
+    if (folder_exists(folder.root())) {
         InstallState state;
         if (!read_records(folder, state, removal)) {
             progress.finished = true;
@@ -225,8 +225,8 @@ bool remove_all_but_launcher(const InstallFolder& folder, Removal& removal, Prog
         }
         remove_launcher_records(folder, removal);
     }
-    remove_shortcuts(launcher_install_path(folder.path()), removal);
-    if (!remove_uninstall_entry(folder.path())) {
+    remove_shortcuts(launcher_install_path(folder.root()), removal);
+    if (!remove_uninstall_entry(folder.root())) {
         removal.count_failure();
         log_line("could not delete the Apps & features entry");
     }
@@ -328,16 +328,16 @@ int run_uninstall(const std::wstring& install_folder)
     const std::wstring log = uninstall_log_path();
     if (!log.empty()) open_log(log);
     log_line("tarnwick launcher v%d at %s: uninstall of %s", LAUNCHER_VERSION, to_utf8(own_exe_path()).c_str(),
-             to_utf8(folder.path()).c_str());
+             to_utf8(folder.root()).c_str());
 
     // A folder that is gone needs no guarding; a lock there would make it anew.
-    if (folder_exists(folder.path()) && !take_install_lock(folder.path(), LOCK_WAIT_MS)) {
-        tell("another launcher is working in " + to_utf8(folder.path()) +
+    if (folder_exists(folder.root()) && !take_install_lock(folder.root(), LOCK_WAIT_MS)) {
+        tell("another launcher is working in " + to_utf8(folder.root()) +
                  " -- close it and run the uninstall again; nothing was removed",
              true);
         return 1;
     }
-    if (game_is_running(folder.path())) {
+    if (game_is_running(folder.root())) {
         tell(std::string(PRODUCT_NAME) + " is running -- close the game and run the uninstall again; nothing was removed",
              true);
         return 1;
@@ -352,7 +352,7 @@ int run_uninstall(const std::wstring& install_folder)
         return 1;
     }
     if (removal.failed() > 0) {   // the launcher stays to run the uninstall again
-        report(folder.path(), removal.removed(), removal.failed(), log);
+        report(folder.root(), removal.removed(), removal.failed(), log);
         return 1;
     }
 
@@ -360,12 +360,12 @@ int run_uninstall(const std::wstring& install_folder)
     // shared by every install folder and rebuilt by any launcher, so what
     // another launcher's splash still holds open there may stay.
     if (!remove_owned_tree(splash_cache_folder())) log_line("the splash cache could not be removed whole");
-    const std::wstring launcher = launcher_install_path(folder.path());
+    const std::wstring launcher = launcher_install_path(folder.root());
     if (!remove_launcher_file(launcher, splash_cache_folder())) removal.count_failure();
     remove_folder_if_empty(parent_folder(launcher));
     release_install_lock();   // its file would keep the emptied folder
-    remove_folder_if_empty(folder.path());
+    remove_folder_if_empty(folder.root());
 
-    report(folder.path(), removal.removed(), removal.failed(), log);
+    report(folder.root(), removal.removed(), removal.failed(), log);
     return removal.failed() == 0 ? 0 : 1;
 }

@@ -58,7 +58,7 @@ InstallState recorded_files(const InstallFolder& folder, const InstallState& sta
 {
     stood_in = false;
     Manifest saved;
-    if (!state.files.empty() || !load_saved_manifest(folder.path(), saved)) return state;
+    if (!state.files.empty() || !load_saved_manifest(folder.root(), saved)) return state;
     InstallState records;
     for (const ManifestFile& file : saved.files) records.files[file.path] = {file.size, 0, file.hash};
     records.version = saved.version;

@@ -118,7 +118,7 @@ bool accept_manifest_from(UpdateRun& run, size_t mirror, bool& mark_lowered)
 {
     MirrorList& mirrors = run.mirrors;
     std::string manifest_body, signature_body;
-    if (!fetch_verified_pair(run.folder.path(), mirrors, mirror, manifest_body, signature_body)) return false;
+    if (!fetch_verified_pair(run.folder.root(), mirrors, mirror, manifest_body, signature_body)) return false;
     Manifest manifest;
     DocumentRefusal refusal = DocumentRefusal::none;
     if (!parse_manifest(manifest_body, manifest, &refusal)) {
@@ -130,7 +130,7 @@ bool accept_manifest_from(UpdateRun& run, size_t mirror, bool& mark_lowered)
     }
     // Before anything of it is used, the launcher entry included. A mirror
     // that still serves an older release is passed over for the next one.
-    const ReleaseMark installed = installed_mark_after_withdrawals(run.folder.path(), run.state, mark_lowered);
+    const ReleaseMark installed = installed_mark_after_withdrawals(run.folder.root(), run.state, mark_lowered);
     const ReleaseMark offered = release_mark(manifest, sha256_bytes(manifest_body.data(), manifest_body.size()));
     if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
         log_line("%s", older_release_line(installed, offered).c_str());
@@ -188,11 +188,11 @@ void play_offline(const InstallFolder& folder, InstallState& state, bool install
 bool keep_release_mark(UpdateRun& run, bool mark_lowered)
 {
     InstallState& state = run.state;
-    const ReleaseMark installed = installed_release_mark(run.folder.path(), state);
+    const ReleaseMark installed = installed_release_mark(run.folder.root(), state);
     if (!state.release) state.release = installed;   // a state from before the mark was kept there
-    const ReleaseMark accepted = received_release_mark(run.folder.path(), run.manifest);
+    const ReleaseMark accepted = received_release_mark(run.folder.root(), run.manifest);
     if (!raise_release_mark(state, accepted) && !mark_lowered) return true;
-    if (write_install_state(run.folder.path(), state)) return true;
+    if (write_install_state(run.folder.root(), state)) return true;
     log_line("could not keep the release mark (error %lu) -- not updating this time", GetLastError());
     set_status(PHASE_FAILED, "could not write to the install folder", false);
     return false;
@@ -222,11 +222,11 @@ void update_from_manifest(UpdateRun& run, bool installed)
 // update status, what is installed in run.state.
 void update_in(UpdateRun& run)
 {
-    create_folders(run.folder.path());
+    create_folders(run.folder.root());
     if (!settle_interrupted_install(run.folder)) return;   // failed: nothing else is read or changed
     // A scanner may hold the state file for a moment, as any other game file.
     const bool state_read =
-        retry_while_held([&] { return read_install_state_if_readable(run.folder.path(), run.state); });
+        retry_while_held([&] { return read_install_state_if_readable(run.folder.root(), run.state); });
     const DWORD state_error = state_read ? 0 : GetLastError();
     const bool installed = game_installed(run);
     if (!state_read) {   // updating now would leave the files it names behind for good

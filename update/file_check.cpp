@@ -126,7 +126,7 @@ bool compare_installed_files(const InstallFolder& folder, const Manifest& manife
 void verify_against_saved_manifest(const InstallFolder& folder, const InstallState& state)
 {
     Manifest saved;
-    if (!load_saved_manifest(folder.path(), saved)) {
+    if (!load_saved_manifest(folder.root(), saved)) {
         log_line("verify: no signed manifest kept from an earlier install -- nothing to check against");
         return;
     }

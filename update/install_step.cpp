@@ -109,10 +109,10 @@ bool any_game_running(const std::vector<std::wstring>& exes)
 // release that renames its executable must still wait for the running game.
 bool wait_for_game(const UpdateRun& run)
 {
-    std::vector<std::wstring> exes = {installed_game_exe(run.folder.path(), run.manifest.run_exe)};
+    std::vector<std::wstring> exes = {installed_game_exe(run.folder.root(), run.manifest.run_exe)};
     const std::string& installed = run.state.run_exe;
-    if (!installed.empty() && installed_game_exe(run.folder.path(), installed) != exes[0])
-        exes.push_back(installed_game_exe(run.folder.path(), installed));
+    if (!installed.empty() && installed_game_exe(run.folder.root(), installed) != exes[0])
+        exes.push_back(installed_game_exe(run.folder.root(), installed));
 
     if (any_game_running(exes)) {
         while (!update_status.stop_requested) {
@@ -138,7 +138,7 @@ InstalledFile installed_record(const InstallFolder& folder, const ManifestFile& 
 bool roll_back(UpdateRun& run)
 {
     const ReplayResult replayed = replay_journal(run.folder);
-    run.state = read_install_state(run.folder.path());
+    run.state = read_install_state(run.folder.root());
     set_status(PHASE_FAILED, replayed == ReplayResult::rolled_back ? ROLLED_BACK : ROLLBACK_INCOMPLETE, false);
     return false;
 }
@@ -350,7 +350,7 @@ bool commit(UpdateRun& run)
     crash_point("journal-deleted");
     const bool recorded = write_run_state(run);
     const DWORD error = recorded ? 0 : GetLastError();
-    save_received_manifest(folder.path());
+    save_received_manifest(folder.root());
     crash_point("state-written");
     const std::wstring update_folder = folder.update_folder();
     if (!file_calls::RemoveDirectoryW(update_folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
@@ -405,11 +405,11 @@ void remove_update_folder(const InstallFolder& folder)
 
 bool write_run_state(UpdateRun& run)
 {
-    record_release(run.state, run.manifest, received_release_mark(run.folder.path(), run.manifest));
+    record_release(run.state, run.manifest, received_release_mark(run.folder.root(), run.manifest));
     if (rule_checks_on())
         check_rule(recorded_sizes_on_disk(run),
                    "the state records a size that is not the file's on disk or the release's");
-    return write_install_state(run.folder.path(), run.state);
+    return write_install_state(run.folder.root(), run.state);
 }
 
 bool install_update(UpdateRun& run)

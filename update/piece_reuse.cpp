@@ -114,7 +114,7 @@ void reuse_worker(SharedReuse& shared)
 bool reuse_installed_pieces(const InstallFolder& folder, const InstallState& state, UpdatePlan& plan, ReuseCount& count)
 {
     Manifest saved;
-    if (plan.jobs.empty() || !load_saved_manifest(folder.path(), saved)) return true;
+    if (plan.jobs.empty() || !load_saved_manifest(folder.root(), saved)) return true;
     const std::vector<Candidate> candidates = list_candidates(folder, saved, state, plan.jobs);
     if (candidates.empty()) return true;
 

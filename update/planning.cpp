@@ -12,7 +12,6 @@
 #include "update/piece_download.h"
 #include "update/piece_reuse.h"
 #include "update/planning_rules.h"
-#include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/update_run.h"
 
@@ -33,7 +32,7 @@ bool finish_up_to_date(UpdateRun& run)
     if (!write_run_state(run))
         log_line("could not write the install state (error %lu) -- the installed files are checked again at "
                  "the next start", GetLastError());
-    save_received_manifest(run.folder.path());
+    save_received_manifest(run.folder.root());
     remove_update_folder(run.folder);
     log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),
              manifest.files.size(), run.plan.hashed_count);
@@ -44,11 +43,11 @@ bool enough_disk_space(const UpdateRun& run)
 {
     const int64_t needed = disk_space_needed(run.plan);
     int64_t free_bytes = 0;
-    if (!free_disk_bytes(run.folder.path(), free_bytes)) return true;   // unknown: the check is skipped
+    if (!free_disk_bytes(run.folder.root(), free_bytes)) return true;   // unknown: the check is skipped
     if (free_bytes >= needed) return true;
     set_status(PHASE_FAILED,
                "not enough disk space: the update needs " + format_size(needed) + " free in " +
-                   to_utf8(run.folder.path()) + ", which has " + format_size(free_bytes),
+                   to_utf8(run.folder.root()) + ", which has " + format_size(free_bytes),
                false);
     return false;
 }

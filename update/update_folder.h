@@ -9,9 +9,9 @@
 
 class InstallFolder {
 public:
-    explicit InstallFolder(std::wstring path) : path_(std::move(path)) {}
+    explicit InstallFolder(std::wstring root) : root_(std::move(root)) {}
 
-    const std::wstring& path() const { return path_; }
+    const std::wstring& root() const { return root_; }            // <install>
     std::wstring update_folder() const;                           // <install>\.twupdate
     std::wstring pieces_folder() const;                           // ...\pieces
     std::wstring stage_folder() const;                            // ...\stage
@@ -27,5 +27,5 @@ public:
     std::wstring old_path_of(const std::string& relative) const;     // ...\old\<path>
 
 private:
-    std::wstring path_;
+    std::wstring root_;
 };

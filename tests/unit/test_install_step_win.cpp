@@ -78,7 +78,7 @@ protected:
         state.files["keep.txt"] = {4, 1, HASH_A};
         state.files["change.txt"] = {9, 1, HASH_A};
         state.files["gone.txt"] = {7, 1, HASH_A};
-        ASSERT_TRUE(write_install_state(folder.path(), state));
+        ASSERT_TRUE(write_install_state(folder.root(), state));
         run_.state = state;
     }
 
@@ -113,7 +113,7 @@ TEST_F(InstallStep, ReplayRestoresSavedCopiesAndDeletesNewPaths)
     put(folder.place_of("kept.txt"), "never moved aside");
     put(folder.old_path_of("c.txt"), "old c");   // c.txt itself was moved aside and is missing
     std::wstring outside =
-        join_path(parent_folder(folder.path()), L"outside-" + std::to_wstring(GetCurrentProcessId()));
+        join_path(parent_folder(folder.root()), L"outside-" + std::to_wstring(GetCurrentProcessId()));
     put(outside, "not ours");
     put(folder.journal_path(), "1 a/b.txt\n0 new.dat\n1 \n1 kept.txt\n0 ../" +
                                    to_utf8(outside.substr(outside.rfind(L'\\') + 1)) +
@@ -175,7 +175,7 @@ TEST_F(InstallStep, SuccessfulInstallCommitsAndLeavesNoUpdateFolder)
     EXPECT_EQ(read_status().phase, PHASE_INSTALLING);
     EXPECT_EQ(read_status().message, "installing");
 
-    InstallState on_disk = read_install_state(folder.path());
+    InstallState on_disk = read_install_state(folder.root());
     EXPECT_EQ(on_disk.version, "2");
     EXPECT_EQ(on_disk.run_args, "--two");
     EXPECT_EQ(on_disk.files.count("gone.txt"), 0u);
@@ -206,7 +206,7 @@ TEST_F(InstallStep, AStateFileThatCannotBeWrittenAtTheCommitIsNoUpdate)
     EXPECT_EQ(log_text().find("updated to"), std::string::npos) << log_text();
     EXPECT_EQ(content(folder.place_of("change.txt")), "change v2");
     EXPECT_FALSE(exists(folder.journal_path()));
-    EXPECT_EQ(read_install_state(folder.path()).version, "1");
+    EXPECT_EQ(read_install_state(folder.root()).version, "1");
 }
 
 TEST_F(InstallStep, LockedFileRollsEverythingBack)
@@ -290,7 +290,7 @@ TEST_F(InstallStep, RemovalOnlyInstallDropsRecordOfAlreadyDeletedFile)
     plan.paths_to_remove = {"gone.txt"};
 
     ASSERT_TRUE(install(plan));
-    InstallState on_disk = read_install_state(folder.path());
+    InstallState on_disk = read_install_state(folder.root());
     EXPECT_EQ(on_disk.version, "1b");
     EXPECT_EQ(on_disk.files.count("gone.txt"), 0u);
     EXPECT_EQ(on_disk.files.count("keep.txt"), 1u);
@@ -312,7 +312,7 @@ TEST_F(InstallStep, RenameThatOnlyChangesCaseKeepsTheFile)
 
     ASSERT_TRUE(install(plan));
     EXPECT_EQ(content(folder.place_of("data.pak")), "pak");
-    EXPECT_EQ(read_install_state(folder.path()).files.count("Data.pak"), 0u);
+    EXPECT_EQ(read_install_state(folder.root()).files.count("Data.pak"), 0u);
 }
 
 TEST_F(InstallStep, UnwritableJournalFailsBeforeTouchingAnything)
@@ -347,7 +347,7 @@ TEST_F(InstallStep, NewFoldersTakeOnlyTheNewFilesIn)
     EXPECT_EQ(content(folder.place_of("new/deep/b.txt")), "ab");
     EXPECT_EQ(content(folder.place_of("mixed/c.txt")), "c");
     EXPECT_FALSE(exists(folder.place_of("mixed/stray.bin.part")));
-    EXPECT_EQ(read_install_state(folder.path()).files.size(), 3u);
+    EXPECT_EQ(read_install_state(folder.root()).files.size(), 3u);
     EXPECT_FALSE(exists(folder.update_folder()));
 }
 
@@ -620,7 +620,7 @@ protected:
         state.files["data/thing"] = {7, 1, HASH_A};
         state.files["data/sub/a.bin"] = {3, 1, HASH_A};
         state.files["data/other.bin"] = {7, 1, HASH_A};
-        ASSERT_TRUE(write_install_state(folder.path(), state));
+        ASSERT_TRUE(write_install_state(folder.root(), state));
         run_.state = state;
     }
     // Release B: data/thing/inner.bin, a file data/sub, a new folder, and
@@ -659,7 +659,7 @@ TEST_F(LayoutChange, FileBecomesFolderAndFolderBecomesFileKeepingThePlayersFiles
     EXPECT_EQ(content(folder.place_of("data/sub")), "data/sub B");
     EXPECT_EQ(content(folder.place_of("data/sub (kept files)/my_save.dat")), "save");
     EXPECT_FALSE(exists(folder.place_of("data/sub (kept files)/a.bin")));   // the release dropped it
-    InstallState on_disk = read_install_state(folder.path());
+    InstallState on_disk = read_install_state(folder.root());
     EXPECT_EQ(on_disk.files.count("data/sub/a.bin"), 0u);
     EXPECT_EQ(on_disk.files.count("data/thing"), 0u);
     EXPECT_EQ(on_disk.files.count("data/sub"), 1u);

@@ -188,10 +188,10 @@ TEST_F(Comparison, StopRequestEndsTheComparisonAtOnce)
 TEST_F(Comparison, FreeSpaceTestHookReplacesTheVolumeFigure)
 {
     int64_t bytes = 0;
-    ASSERT_TRUE(free_disk_bytes(folder.path(), bytes));
+    ASSERT_TRUE(free_disk_bytes(folder.root(), bytes));
     EXPECT_GT(bytes, 0);
     SetEnvironmentVariableW(L"TW_TEST_FREE_BYTES", L"12345");
-    EXPECT_TRUE(free_disk_bytes(folder.path(), bytes));
+    EXPECT_TRUE(free_disk_bytes(folder.root(), bytes));
     SetEnvironmentVariableW(L"TW_TEST_FREE_BYTES", nullptr);
     EXPECT_EQ(bytes, 12345);
 }
