@@ -138,7 +138,7 @@ bool accept_manifest_from(UpdateRun& run, size_t mirror, bool& mark_lowered)
         return false;
     }
     run.manifest = std::move(manifest);
-    keep_received_manifest(std::move(manifest_body), std::move(signature_body));
+    run.received = ReceivedManifest{std::move(manifest_body), std::move(signature_body)};
     return true;
 }
 
@@ -190,7 +190,7 @@ bool keep_release_mark(UpdateRun& run, bool mark_lowered)
     InstallState& state = run.state;
     const ReleaseMark installed = installed_release_mark(run.folder.root(), state);
     if (!state.release) state.release = installed;   // a state from before the mark was kept there
-    const ReleaseMark accepted = received_release_mark(run.folder.root(), run.manifest);
+    const ReleaseMark accepted = received_release_mark(run.folder.root(), run.manifest, run.received);
     if (!raise_release_mark(state, accepted) && !mark_lowered) return true;
     if (write_install_state(run.folder.root(), state)) return true;
     log_line("could not keep the release mark (error %lu) -- not updating this time", GetLastError());

@@ -350,7 +350,7 @@ bool commit(UpdateRun& run)
     crash_point("journal-deleted");
     const bool recorded = write_run_state(run);
     const DWORD error = recorded ? 0 : GetLastError();
-    save_received_manifest(folder.root());
+    save_received_manifest(folder.root(), run.received);
     crash_point("state-written");
     const std::wstring update_folder = folder.update_folder();
     if (!file_calls::RemoveDirectoryW(update_folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
@@ -405,7 +405,7 @@ void remove_update_folder(const InstallFolder& folder)
 
 bool write_run_state(UpdateRun& run)
 {
-    record_release(run.state, run.manifest, received_release_mark(run.folder.root(), run.manifest));
+    record_release(run.state, run.manifest, received_release_mark(run.folder.root(), run.manifest, run.received));
     if (rule_checks_on())
         check_rule(recorded_sizes_on_disk(run),
                    "the state records a size that is not the file's on disk or the release's");

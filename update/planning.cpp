@@ -32,7 +32,7 @@ bool finish_up_to_date(UpdateRun& run)
     if (!write_run_state(run))
         log_line("could not write the install state (error %lu) -- the installed files are checked again at "
                  "the next start", GetLastError());
-    save_received_manifest(run.folder.root());
+    save_received_manifest(run.folder.root(), run.received);
     remove_update_folder(run.folder);
     log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),
              manifest.files.size(), run.plan.hashed_count);

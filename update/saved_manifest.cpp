@@ -13,13 +13,6 @@
 
 namespace {
 
-// Written by the update run's thread only, like the accepted manifest.
-struct ReceivedManifest {
-    std::string body;
-    std::string signature;
-};
-ReceivedManifest received;
-
 bool holds(const std::wstring& path, const std::string& bytes, size_t bound)
 {
     std::string saved;
@@ -79,20 +72,15 @@ std::wstring saved_signature_path(const std::wstring& install_folder)
     return join_path(install_folder, L".twmanifest.sig");
 }
 
-void keep_received_manifest(std::string body, std::string signature)
-{
-    received.body = std::move(body);
-    received.signature = std::move(signature);
-}
-
-ReleaseMark received_release_mark(const std::wstring& install_folder, const Manifest& manifest)
+ReleaseMark received_release_mark(const std::wstring& install_folder, const Manifest& manifest,
+                                  const ReceivedManifest& received)
 {
     ReleaseMark mark = release_mark(manifest, sha256_bytes(received.body.data(), received.body.size()));
     mark.signer = manifest_signer_key(install_folder, received.body, received.signature);
     return mark;
 }
 
-bool save_received_manifest(const std::wstring& install_folder)
+bool save_received_manifest(const std::wstring& install_folder, const ReceivedManifest& received)
 {
     if (received.body.empty() || received.signature.empty()) return false;
     const std::wstring manifest_path = saved_manifest_path(install_folder);
