@@ -58,10 +58,10 @@ constexpr unsigned long FIRST_LAUNCHER_WAIT_MS = 60000;
 // The installed copy that the self-install started finds the folder still
 // held: said in the log (after the holder's lines) and, windowed, in a box,
 // so that the player's click does not end in nothing.
-int report_folder_held()
+int report_folder_held(const std::wstring& install_folder)
 {
-    open_log_appending(join_path(install_dir, L"launcher.log"));
-    const std::string message = "another launcher is still working in " + to_utf8(install_dir) +
+    open_log_appending(join_path(install_folder, L"launcher.log"));
+    const std::string message = "another launcher is still working in " + to_utf8(install_folder) +
                                 " -- open the launcher again when it has finished";
     log_line("%s", message.c_str());
     if (!headless)
@@ -106,15 +106,15 @@ int headless_exit_code(unsigned phase)
     return phase == PHASE_READY || phase == PHASE_LAUNCHER_UPDATE ? 0 : 1;
 }
 
-int run_headless(const std::vector<std::wstring>& shots)
+int run_headless(const std::wstring& install_folder, const std::vector<std::wstring>& shots)
 {
     {
         HeadlessProgress progress;
-        run_update(install_dir);
+        run_update(install_folder);
     }
     unsigned phase = read_status().phase;
     log_line("headless: done, phase %d", static_cast<int>(phase));
-    if (phase == PHASE_READY) refresh_uninstall_entry();
+    if (phase == PHASE_READY) refresh_uninstall_entry(install_folder);
     if (!shots.empty()) {
         std::string assets = to_utf8(prepare_splash_assets());
         for (const std::wstring& file : shots) {
@@ -138,38 +138,38 @@ int entry()
 
     if (const auto url = read_environment(L"TW_UPDATE_URL", 2048)) server_url = *url;
     const InstallFolderChoice folder = choose_install_folder(cl.install_dir, read_environment(L"TW_INSTALL_DIR", 520));
-    install_dir = folder.folder;
+    const std::wstring& install_folder = folder.folder;
 
     if (cl.uninstall) {
         // Before the install folder is made or its log opened: a "No" to the
         // question changes nothing.
         if (headless) attach_headless_output();
-        return run_uninstall();
+        return run_uninstall(install_folder);
     }
 
     if (headless) attach_headless_output();
     // A folder the player chose is looked at before anything goes into it.
     if (chosen_by_player(folder.source)) {
-        const std::string problem = install_folder_problem(install_dir);
+        const std::string problem = install_folder_problem(install_folder);
         if (!problem.empty()) return refuse_install_folder(problem);
     }
-    create_folders(install_dir);
+    create_folders(install_folder);
     // Before the log: a second launcher must not even truncate the first's.
     if (cl.after_pid) wait_for_process_end(cl.after_pid, FIRST_LAUNCHER_WAIT_MS);
-    if (!take_install_lock(install_dir, INSTALL_LOCK_WAIT_MS)) {
-        if (cl.after_pid) return report_folder_held();
+    if (!take_install_lock(install_folder, INSTALL_LOCK_WAIT_MS)) {
+        if (cl.after_pid) return report_folder_held(install_folder);
         // Windowed, the first launcher's splash is on screen already.
         if (!headless) return 0;
         if (console_attached)
-            std::printf("another launcher is working in %s -- nothing done\n", to_utf8(install_dir).c_str());
+            std::printf("another launcher is working in %s -- nothing done\n", to_utf8(install_folder).c_str());
         return 1;
     }
-    open_log(join_path(install_dir, L"launcher.log"));
+    open_log(join_path(install_folder, L"launcher.log"));
     log_line(TW_PRODUCT_WORD " launcher v%d at %s, install %s, server %s", LAUNCHER_VERSION,
-             to_utf8(own_exe_path()).c_str(), to_utf8(install_dir).c_str(),
+             to_utf8(own_exe_path()).c_str(), to_utf8(install_folder).c_str(),
              to_utf8(server_url).c_str());
     if (folder.source == InstallFolderSource::command_line) {
-        remember_install_folder(install_dir);
+        remember_install_folder(install_folder);
         log_line("install folder chosen with --install-dir -- later starts use it too");
     }
     const DownloadLimit limit = read_download_limit(cl.max_rate);
@@ -177,13 +177,13 @@ int entry()
     max_download_rate = limit.bytes_per_second;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     remove_swap_leftover();
-    repair_uninstall_entry();
+    repair_uninstall_entry(install_folder);
 
-    if (!no_install && !headless && self_install()) return 0;
-    if (headless) return run_headless(cl.shots);
-    if (game_is_running()) {
+    if (!no_install && !headless && self_install(install_folder)) return 0;
+    if (headless) return run_headless(install_folder, cl.shots);
+    if (game_is_running(install_folder)) {
         log_line("the game is already running -- nothing to do");
         return 0;
     }
-    return run_windowed();
+    return run_windowed(install_folder);
 }

@@ -3,7 +3,6 @@
 #include "base/log.h"
 #include "base/paths.h"
 #include "base/process_start.h"
-#include "base/settings.h"
 
 #include <windows.h>
 

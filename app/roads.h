@@ -3,15 +3,15 @@
 #include <string>
 
 // The normal start: splash window, update worker, game start. Exit code.
-int run_windowed();
+int run_windowed(const std::wstring& install_folder);
 
 // --uninstall: asks first unless headless, then removes the game, the
 // launcher's files, shortcuts, entry and splash cache. Exit code.
-int run_uninstall();
+int run_uninstall(const std::wstring& install_folder);
 
 // Copies the launcher into the install folder and starts the copy there.
 // True when the installed copy was started and this process should end.
-bool self_install();
+bool self_install(const std::wstring& install_folder);
 
 // Waits for the old launcher, copies this executable over it and relaunches
 // it. 0 when the copy succeeded, 1 when it did not, 2 (nothing copied or

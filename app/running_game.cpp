@@ -2,10 +2,9 @@
 
 #include "base/paths.h"
 #include "base/running_process.h"
-#include "base/settings.h"
 #include "formats/install_state.h"
 
-bool game_is_running()
+bool game_is_running(const std::wstring& install_folder)
 {
-    return game_running(installed_game_exe(install_dir, read_install_state(install_dir).run_exe));
+    return game_running(installed_game_exe(install_folder, read_install_state(install_folder).run_exe));
 }

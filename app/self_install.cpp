@@ -1,5 +1,5 @@
 // Self-install: the launcher keeps one copy of itself at
-// install_dir\launcher\tarnwick.exe, reached through Start-menu and desktop
+// <install folder>\launcher\tarnwick.exe, reached through Start-menu and desktop
 // shortcuts (app/shortcut_files.h) and the Apps & features entry.
 #include "app/roads.h"
 #include "app/shortcut_files.h"
@@ -14,9 +14,9 @@
 #include "base/settings.h"
 #include "base/win_handles.h"
 
-bool self_install()
+bool self_install(const std::wstring& install_folder)
 {
-    const std::wstring installed = launcher_install_path();
+    const std::wstring installed = launcher_install_path(install_folder);
     // The running file is held from here on, without write or delete
     // sharing: nothing can be put in its place between the check and the
     // copy, and the copy reads through this handle, not the path.
@@ -30,7 +30,7 @@ bool self_install()
         return false;
     }
     make_launcher_shortcuts(installed);
-    write_uninstall_entry(installed);
+    write_uninstall_entry(install_folder, installed);
 
     // No options of this run but its download limit: the installed copy
     // starts as if from its shortcut, only told to let this process end

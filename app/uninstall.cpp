@@ -131,9 +131,9 @@ private:
 // player's files may still be in the update folder), or a state file it
 // cannot read, or one that is damaged with no saved manifest to stand in for
 // it (see recorded_files).
-bool read_records(InstallState& state, Removal& removal)
+bool read_records(const InstallFolder& folder, InstallState& state, Removal& removal)
 {
-    const ReplayResult replayed = replay_journal();
+    const ReplayResult replayed = replay_journal(folder);
     if (replayed == ReplayResult::incomplete || replayed == ReplayResult::unreadable) {
         removal.refuse(std::string("an interrupted update could not be undone -- close the programs that use the "
                                    "game's files and run the uninstall again") + NOTHING_REMOVED);
@@ -141,17 +141,17 @@ bool read_records(InstallState& state, Removal& removal)
     }
     StateRead read = StateRead::read;
     retry_while_held([&] {
-        read = read_install_state_checked(install_dir, state);
+        read = read_install_state_checked(folder.root(), state);
         return read != StateRead::unreadable;
     });
-    const std::string record = "the install record in " + to_utf8(install_dir);
+    const std::string record = "the install record in " + to_utf8(folder.root());
     if (read == StateRead::unreadable) {
         removal.refuse(record + " cannot be read -- close the programs that use the game's files and run the "
                                 "uninstall again" + NOTHING_REMOVED);
         return false;
     }
     bool stood_in = false;
-    state = recorded_files(state, stood_in);
+    state = recorded_files(folder, state, stood_in);
     if (stood_in) {
         log_line("%s names no files -- going by the signed manifest of %s", record.c_str(), state.version.c_str());
         return true;
@@ -164,31 +164,32 @@ bool read_records(InstallState& state, Removal& removal)
 
 // The game's files and the folders they leave empty. A file reached through
 // a folder link is kept: its bytes may live outside the install folder.
-void remove_game(const InstallState& state, Removal& removal)
+void remove_game(const InstallFolder& folder, const InstallState& state, Removal& removal)
 {
     for (const auto& [relative, file] : state.files) {
-        const std::wstring path = path_under(install_dir, relative);
-        if (passes_through_link(install_dir, path)) {
+        const std::wstring path = folder.place_of(relative);
+        if (passes_through_link(folder.root(), path)) {
             log_line("kept %s: it lies behind a folder link", relative.c_str());
             continue;
         }
         removal.file(path);
     }
-    for (const std::string& folder : folders_to_prune(state)) {
-        const std::wstring path = path_under(install_dir, folder);
-        if (!passes_through_link(install_dir, path)) remove_folder_if_empty(path);
+    for (const std::string& emptied : folders_to_prune(state)) {
+        const std::wstring path = folder.place_of(emptied);
+        if (!passes_through_link(folder.root(), path)) remove_folder_if_empty(path);
     }
 }
 
 // The launcher's own files in the install folder, its records last. Only
 // names the launcher makes are touched: whatever else lies there stays.
-void remove_launcher_records(Removal& removal)
+void remove_launcher_records(const InstallFolder& folder, Removal& removal)
 {
-    removal.tree(update_folder());
-    removal.file(join_path(install_dir, L"launcher.log"));
-    removal.file(join_path(parent_folder(launcher_install_path()), SWAP_LEFTOVER_NAME));
-    const std::wstring state_file = install_state_path(install_dir);
-    for (const std::wstring& path : {saved_manifest_path(), saved_signature_path(), kept_keys_path(), state_file}) {
+    removal.tree(folder.update_folder());
+    removal.file(join_path(folder.root(), L"launcher.log"));
+    removal.file(join_path(parent_folder(launcher_install_path(folder.root())), SWAP_LEFTOVER_NAME));
+    const std::wstring state_file = install_state_path(folder.root());
+    for (const std::wstring& path : {saved_manifest_path(folder.root()), saved_signature_path(folder.root()),
+                                     kept_keys_path(folder.root()), state_file}) {
         removal.file(path + L".part");
         removal.file(path);
     }
@@ -196,36 +197,36 @@ void remove_launcher_records(Removal& removal)
 
 // Shortcuts that lead to this install's launcher; one made for another
 // install folder is not ours.
-void remove_shortcuts(Removal& removal)
+void remove_shortcuts(const std::wstring& launcher, Removal& removal)
 {
     for (const std::wstring& link : launcher_shortcuts()) {
         const std::wstring target = shortcut_target(link);
-        if (!target.empty() && same_path_text(target, launcher_install_path())) removal.file(link);
+        if (!target.empty() && same_path_text(target, launcher)) removal.file(link);
     }
     const std::wstring menu = start_menu_folder();
     if (!menu.empty()) remove_folder_if_empty(menu);
 }
 
 // False when the records stopped it before anything was removed.
-bool remove_all_but_launcher(Removal& removal, Progress& progress)
+bool remove_all_but_launcher(const InstallFolder& folder, Removal& removal, Progress& progress)
 {
-    if (folder_exists(install_dir)) {
+    if (folder_exists(folder.root())) {
         InstallState state;
-        if (!read_records(state, removal)) {
+        if (!read_records(folder, state, removal)) {
             progress.finished = true;
             return false;
         }
         progress.total = state.files.size() + 12;
-        remove_game(state, removal);
+        remove_game(folder, state, removal);
         // Kept while a file they name is left: the next run goes by them.
         if (removal.failed() > 0) {
             progress.finished = true;
             return true;
         }
-        remove_launcher_records(removal);
+        remove_launcher_records(folder, removal);
     }
-    remove_shortcuts(removal);
-    if (!remove_uninstall_entry()) {
+    remove_shortcuts(launcher_install_path(folder.root()), removal);
+    if (!remove_uninstall_entry(folder.root())) {
         removal.count_failure();
         log_line("could not delete the Apps & features entry");
     }
@@ -233,24 +234,24 @@ bool remove_all_but_launcher(Removal& removal, Progress& progress)
     return true;
 }
 
-bool remove_with_com(Removal& removal, Progress& progress)
+bool remove_with_com(const InstallFolder& folder, Removal& removal, Progress& progress)
 {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);   // for the shortcuts
-    const bool went_on = remove_all_but_launcher(removal, progress);
+    const bool went_on = remove_all_but_launcher(folder, removal, progress);
     if (SUCCEEDED(com)) CoUninitialize();
     return went_on;
 }
 
 // Runs the removal on a worker; the splash's bar appears only when it takes
 // longer than two seconds, and is gone before the caller goes on.
-bool remove_with_bar(Removal& removal, Progress& progress)
+bool remove_with_bar(const InstallFolder& folder, Removal& removal, Progress& progress)
 {
     bool went_on = false;
     std::thread worker;
     try {
-        worker = std::thread([&] { went_on = remove_with_com(removal, progress); });
+        worker = std::thread([&] { went_on = remove_with_com(folder, removal, progress); });
     } catch (const std::system_error&) {
-        return remove_with_com(removal, progress);   // no thread to spare: the same work without the bar
+        return remove_with_com(folder, removal, progress);   // no thread to spare: the same work without the bar
     }
     const ULONGLONG start = GetTickCount64();
     bool shown = false;
@@ -296,12 +297,12 @@ std::vector<std::wstring> files_below(const std::wstring& folder)
 }
 
 // What stayed in the install folder after the removal: the player's.
-void report(size_t removed, size_t failed, const std::wstring& log)
+void report(const std::wstring& install_folder, size_t removed, size_t failed, const std::wstring& log)
 {
-    const std::vector<std::wstring> kept = files_below(install_dir);
+    const std::vector<std::wstring> kept = files_below(install_folder);
     for (const std::wstring& file : kept) log_line("kept %s", to_utf8(file).c_str());
     log_line("removed %zu files, kept %zu", removed, kept.size());
-    const std::string folder = to_utf8(install_dir);
+    const std::string folder = to_utf8(install_folder);
     if (failed > 0) {
         tell(std::string(PRODUCT_NAME) + " was not removed completely: " + std::to_string(failed) +
                  " files or folders could not be deleted (see " + to_utf8(log) + "). Close the game and run the uninstall again.",
@@ -315,8 +316,9 @@ void report(size_t removed, size_t failed, const std::wstring& log)
 
 }  // namespace
 
-int run_uninstall()
+int run_uninstall(const std::wstring& install_folder)
 {
+    const InstallFolder folder(install_folder);
     // The question comes before anything is touched, the log included.
     if (!headless && MessageBoxW(nullptr, QUESTION, to_utf16(PRODUCT_NAME).c_str(),
                                  MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
@@ -326,16 +328,16 @@ int run_uninstall()
     const std::wstring log = uninstall_log_path();
     if (!log.empty()) open_log(log);
     log_line("tarnwick launcher v%d at %s: uninstall of %s", LAUNCHER_VERSION, to_utf8(own_exe_path()).c_str(),
-             to_utf8(install_dir).c_str());
+             to_utf8(folder.root()).c_str());
 
     // A folder that is gone needs no guarding; a lock there would make it anew.
-    if (folder_exists(install_dir) && !take_install_lock(install_dir, LOCK_WAIT_MS)) {
-        tell("another launcher is working in " + to_utf8(install_dir) +
+    if (folder_exists(folder.root()) && !take_install_lock(folder.root(), LOCK_WAIT_MS)) {
+        tell("another launcher is working in " + to_utf8(folder.root()) +
                  " -- close it and run the uninstall again; nothing was removed",
              true);
         return 1;
     }
-    if (game_is_running()) {
+    if (game_is_running(folder.root())) {
         tell(std::string(PRODUCT_NAME) + " is running -- close the game and run the uninstall again; nothing was removed",
              true);
         return 1;
@@ -343,13 +345,14 @@ int run_uninstall()
 
     Progress progress;
     Removal removal(progress);
-    const bool went_on = headless ? remove_with_com(removal, progress) : remove_with_bar(removal, progress);
+    const bool went_on = headless ? remove_with_com(folder, removal, progress)
+                                  : remove_with_bar(folder, removal, progress);
     if (!went_on) {   // nothing was removed
         tell(removal.refusal(), true);
         return 1;
     }
     if (removal.failed() > 0) {   // the launcher stays to run the uninstall again
-        report(removal.removed(), removal.failed(), log);
+        report(folder.root(), removal.removed(), removal.failed(), log);
         return 1;
     }
 
@@ -357,12 +360,12 @@ int run_uninstall()
     // shared by every install folder and rebuilt by any launcher, so what
     // another launcher's splash still holds open there may stay.
     if (!remove_owned_tree(splash_cache_folder())) log_line("the splash cache could not be removed whole");
-    const std::wstring launcher = launcher_install_path();
+    const std::wstring launcher = launcher_install_path(folder.root());
     if (!remove_launcher_file(launcher, splash_cache_folder())) removal.count_failure();
     remove_folder_if_empty(parent_folder(launcher));
     release_install_lock();   // its file would keep the emptied folder
-    remove_folder_if_empty(install_dir);
+    remove_folder_if_empty(folder.root());
 
-    report(removal.removed(), removal.failed(), log);
+    report(folder.root(), removal.removed(), removal.failed(), log);
     return removal.failed() == 0 ? 0 : 1;
 }

@@ -29,14 +29,14 @@ constexpr DWORD POLL_MS = 30;
 
 // `installed` is the run's outcome for the game's start, read once the
 // worker has been joined.
-void update_work(std::atomic<bool>& worker_done, InstallState& installed)
+void update_work(const std::wstring& install_folder, std::atomic<bool>& worker_done, InstallState& installed)
 {
     if (test_launcher_handed_over()) {
         std::lock_guard<std::mutex> lock(update_status.status_mutex);
         update_status.phase = PHASE_LAUNCHER_UPDATE;
     } else {
-        installed = run_update(install_dir);
-        if (read_status().phase == PHASE_READY) refresh_uninstall_entry();
+        installed = run_update(install_folder);
+        if (read_status().phase == PHASE_READY) refresh_uninstall_entry(install_folder);
     }
     worker_done.exchange(true);
 }
@@ -44,19 +44,20 @@ void update_work(std::atomic<bool>& worker_done, InstallState& installed)
 // The update worker. When no thread can be had the update runs here on the
 // main thread instead: the splash keeps drawing on its own thread (without
 // numbers), and the player still gets the update and the game.
-std::thread start_update_worker(std::atomic<bool>& worker_done, InstallState& installed)
+std::thread start_update_worker(const std::wstring& install_folder, std::atomic<bool>& worker_done,
+                                InstallState& installed)
 {
     std::thread worker;
     if (!test_update_thread_refused()) {
         try {
-            worker = std::thread(update_work, std::ref(worker_done), std::ref(installed));
+            worker = std::thread(update_work, std::cref(install_folder), std::ref(worker_done), std::ref(installed));
         } catch (const std::system_error& e) {
             log_line("the update thread could not be started (%s)", e.what());
         }
     }
     if (!worker.joinable()) {
         log_line("updating without the progress bar -- no update thread");
-        update_work(worker_done, installed);
+        update_work(install_folder, worker_done, installed);
     }
     return worker;
 }
@@ -103,17 +104,17 @@ void wait_for_handover(HANDLE game)
 
 }  // namespace
 
-int run_windowed()
+int run_windowed(const std::wstring& install_folder)
 {
     // The default executable by name, not the recorded run_exe: its presence
     // tells an update ("updating...") from a first install.
-    const std::wstring game_file = path_under(install_dir, DEFAULT_RUN_EXE);
+    const std::wstring game_file = path_under(install_folder, DEFAULT_RUN_EXE);
     const bool game_present = GetFileAttributesW(game_file.c_str()) != INVALID_FILE_ATTRIBUTES;
 
     start_splash(to_utf8(prepare_splash_assets()), SPLASH_WIDTH, SPLASH_HEIGHT);
     std::atomic<bool> worker_done{false};
     InstallState installed;
-    std::thread worker = start_update_worker(worker_done, installed);
+    std::thread worker = start_update_worker(install_folder, worker_done, installed);
     poll_update(game_present, worker_done);
     if (worker.joinable()) worker.join();   // without a splash this waits for the whole update
 
@@ -123,7 +124,7 @@ int run_windowed()
     case WindowedEnd::start_game: {
         splash_state.set_text("");
         splash_state.set_window_text(STARTING_WINDOW_TEXT);
-        KernelHandle game(start_game(install_dir, installed));
+        KernelHandle game(start_game(install_folder, installed));
         if (game) {
             wait_for_handover(game.get());
             stop_splash();

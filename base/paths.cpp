@@ -79,9 +79,9 @@ std::wstring known_folder(const GUID& id)
     return found && raw ? std::wstring(raw) : std::wstring();
 }
 
-std::wstring launcher_install_path()
+std::wstring launcher_install_path(const std::wstring& install_folder)
 {
-    return join_path(join_path(install_dir, L"launcher"), LAUNCHER_FILE_NAME);
+    return join_path(join_path(install_folder, L"launcher"), LAUNCHER_FILE_NAME);
 }
 
 std::wstring path_under(const std::wstring& folder, const std::string& relative)

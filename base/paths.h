@@ -18,8 +18,8 @@ std::wstring own_exe_path();
 std::wstring module_path(void* module);
 std::wstring known_folder(const _GUID& id);   // empty when the lookup fails
 
-// install_dir \ "launcher" \ "tarnwick.exe"
-std::wstring launcher_install_path();
+// <install folder> \ "launcher" \ "tarnwick.exe"
+std::wstring launcher_install_path(const std::wstring& install_folder);
 
 // A folder (the install folder, the stage, "old") joined with a
 // manifest-style relative path, every '/' turned into '\'.

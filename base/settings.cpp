@@ -10,7 +10,6 @@ bool no_self_update = false;
 bool verify_files = false;
 bool console_attached = false;
 std::wstring server_url = default_server_url();
-std::wstring install_dir;
 uint64_t max_download_rate = 0;
 
 const std::wstring& default_server_url()

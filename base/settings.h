@@ -37,7 +37,6 @@ extern bool no_self_update;
 extern bool verify_files;   // --verify: hash every installed file while planning
 extern bool console_attached;
 extern std::wstring server_url;   // base URL(s): one, or mirrors separated by spaces
-extern std::wstring install_dir;
 // The download limit in bytes a second for every piece thread together; 0:
 // none. Set once from the policy, the command line or the player's value.
 extern uint64_t max_download_rate;

@@ -10,6 +10,7 @@ void crash_point(const char*) {}
 std::string test_hook_text(const char*) { return {}; }
 void owner_close_failed(const char*) {}
 void rule_broken(const char*) {}
+bool rule_checks_on() { return false; }
 void owner_took(HandleKind, uintptr_t, const void*, const char*) {}
 void owner_moved(HandleKind, uintptr_t, const void*, const void*, const char*) {}
 void owner_let_go(HandleKind, uintptr_t, const void*, const char*) {}

@@ -355,7 +355,7 @@ DWORD status_code(HINTERNET request)
 
 // Sends the request and receives the answer's head, answering its proxy
 // for as long as the proxy asks and there is something left to answer with.
-HttpClient::Attempt HttpClient::exchange(HINTERNET request, Request& r)
+HttpClient::Attempt HttpClient::send_answering_proxy(HINTERNET request, Request& r)
 {
     for (;;) {
         if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
@@ -389,7 +389,7 @@ HttpClient::Attempt HttpClient::attempt_at(const Place& place, Request& r, std::
     WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
     // WinHTTP's default sends the user's logon to any host it takes for the
     // intranet, a redirect target included. The update server never gets it;
-    // a proxy gets it only when it asks (exchange).
+    // a proxy gets it only when it asks (send_answering_proxy).
     DWORD never_log_on = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &never_log_on, sizeof never_log_on);
     // A server that sends nothing at all fails within the same window as one
@@ -398,7 +398,7 @@ HttpClient::Attempt HttpClient::attempt_at(const Place& place, Request& r, std::
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof receive_ms);
     if (place.secure)
         WinHttpSetStatusCallback(request.get(), note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-    const Attempt exchanged = exchange(request.get(), r);
+    const Attempt exchanged = send_answering_proxy(request.get(), r);
     if (exchanged == Attempt::ProxyRefused && r.status) *r.status = 407;
     if (exchanged != Attempt::Ok) return exchanged;
 

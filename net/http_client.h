@@ -85,7 +85,7 @@ private:
     struct Request;
     Attempt attempt(Request& request, std::string& body);
     Attempt attempt_at(const Place& place, Request& request, std::string& body, Place& next);
-    Attempt exchange(HINTERNET handle, Request& request);
+    Attempt send_answering_proxy(HINTERNET handle, Request& request);
     Attempt read_body(HINTERNET handle, Request& request, std::string& body) const;
     bool certificate_was_refused(const Request& request) const;
 

@@ -7,7 +7,6 @@
 #include "formats/file_name_case.h"
 #include "update/held_file.h"
 #include "update/saved_manifest.h"
-#include "update/update_folder.h"
 
 #include <windows.h>
 
@@ -55,11 +54,11 @@ void OwnedFiles::add(const std::string& relative) { keys_.insert(file_name_key(r
 
 bool OwnedFiles::owns(const std::string& relative) const { return keys_.count(file_name_key(relative)) != 0; }
 
-InstallState recorded_files(const InstallState& state, bool& stood_in)
+InstallState recorded_files(const InstallFolder& folder, const InstallState& state, bool& stood_in)
 {
     stood_in = false;
     Manifest saved;
-    if (!state.files.empty() || !load_saved_manifest(saved)) return state;
+    if (!state.files.empty() || !load_saved_manifest(folder.root(), saved)) return state;
     InstallState records;
     for (const ManifestFile& file : saved.files) records.files[file.path] = {file.size, 0, file.hash};
     records.version = saved.version;
@@ -67,16 +66,17 @@ InstallState recorded_files(const InstallState& state, bool& stood_in)
     return records;
 }
 
-OwnedFiles owned_files(const InstallState& state)
+OwnedFiles owned_files(const InstallFolder& folder, const InstallState& state)
 {
     bool stood_in = false;
-    return OwnedFiles(recorded_files(state, stood_in));
+    return OwnedFiles(recorded_files(folder, state, stood_in));
 }
 
-bool move_into_old(const std::string& path, unsigned long& error, bool folder_made, bool only_a_file)
+bool move_into_old(const InstallFolder& folder, const std::string& path, unsigned long& error, bool folder_made,
+                   bool only_a_file)
 {
     error = 0;
-    const std::wstring place = place_of(path);
+    const std::wstring place = folder.place_of(path);
     switch (place_kind(place)) {
     case PlaceKind::missing:
         return true;
@@ -92,7 +92,7 @@ bool move_into_old(const std::string& path, unsigned long& error, bool folder_ma
     case PlaceKind::file:
         break;
     }
-    const std::wstring copy = old_path_of(path);
+    const std::wstring copy = folder.old_path_of(path);
     if (!folder_made) create_folders(parent_folder(copy));
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (retry_while_held([&] { return file_calls::MoveFileExW(place.c_str(), copy.c_str(), flags) != 0; })) return true;
@@ -172,8 +172,8 @@ std::wstring free_name_beside(const std::wstring& path)
     return path + L" (kept files " + std::to_wstring(GetTickCount64()) + L")";
 }
 
-std::string free_kept_place(const std::string& relative)
+std::string free_kept_place(const InstallFolder& folder, const std::string& relative)
 {
-    const std::wstring place = place_of(relative);
+    const std::wstring place = folder.place_of(relative);
     return relative + to_utf8(free_name_beside(place).substr(place.size()));
 }

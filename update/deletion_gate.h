@@ -17,6 +17,7 @@
 #include "formats/install_state.h"
 #include "formats/manifest.h"
 #include "update/place_survey.h"
+#include "update/update_folder.h"
 
 #include <string>
 #include <unordered_set>
@@ -49,15 +50,16 @@ AsideAction aside_action(PlaceKind kind, bool owned, bool place_needed);
 // it names none (damaged, missing, or cut before its first records), the
 // files of the saved manifest, when its signature verifies (`stood_in` then
 // true; sizes and hashes from the manifest, no write times).
-InstallState recorded_files(const InstallState& state, bool& stood_in);
-OwnedFiles owned_files(const InstallState& state);
+InstallState recorded_files(const InstallFolder& folder, const InstallState& state, bool& stood_in);
+OwnedFiles owned_files(const InstallFolder& folder, const InstallState& state);
 
 // Moves what stands at a relative path's place into the update folder's
 // "old"; true when moved or nothing was there (`error` is then 0). A place
 // that cannot be looked at fails, and so does anything but a file when
 // `only_a_file`. The copy's folder is made unless `folder_made`. Waits
 // briefly for a program that holds the place.
-bool move_into_old(const std::string& path, unsigned long& error, bool folder_made = false, bool only_a_file = false);
+bool move_into_old(const InstallFolder& folder, const std::string& path, unsigned long& error, bool folder_made = false,
+                   bool only_a_file = false);
 
 enum class FileRemoval {
     gone,       // deleted, or nothing was there
@@ -90,4 +92,4 @@ bool passes_through_link(const std::wstring& root, const std::wstring& path);
 // " 3", ... when that is taken. Full paths, or relative ones of the install
 // folder ('/'-separated) for free_kept_place.
 std::wstring free_name_beside(const std::wstring& path);
-std::string free_kept_place(const std::string& relative);
+std::string free_kept_place(const InstallFolder& folder, const std::string& relative);

@@ -35,7 +35,7 @@ namespace {
 bool game_installed(const UpdateRun& run)
 {
     if (!run.state.version.empty()) return true;
-    return file_calls::GetFileAttributesW(path_under(run.install_folder, DEFAULT_RUN_EXE).c_str()) !=
+    return file_calls::GetFileAttributesW(run.folder.place_of(DEFAULT_RUN_EXE).c_str()) !=
            INVALID_FILE_ATTRIBUTES;
 }
 
@@ -79,16 +79,17 @@ bool pause_unless_stopped(DWORD ms)
 
 // Fetches a pair from one mirror whose signature verifies, once more after a
 // pause when the first does not. The log says why when none does.
-bool fetch_verified_pair(MirrorList& mirrors, size_t mirror, std::string& manifest_body, std::string& signature_body)
+bool fetch_verified_pair(const std::wstring& install_folder, MirrorList& mirrors, size_t mirror,
+                         std::string& manifest_body, std::string& signature_body)
 {
     if (!fetch_manifest(mirrors, mirror, manifest_body, signature_body)) return false;
-    if (manifest_signature_trusted(mirrors.client(mirror), manifest_body, signature_body)) return true;
+    if (manifest_signature_trusted(install_folder, mirrors.client(mirror), manifest_body, signature_body)) return true;
     log_line("mirror %s: the manifest's signature does not verify -- asking again in %lu ms, in case a "
              "release is being uploaded", mirrors.name(mirror).c_str(),
              static_cast<unsigned long>(PUBLISH_IN_PROGRESS_PAUSE_MS));
     if (pause_unless_stopped(PUBLISH_IN_PROGRESS_PAUSE_MS) &&
         fetch_manifest(mirrors, mirror, manifest_body, signature_body) &&
-        manifest_signature_trusted(mirrors.client(mirror), manifest_body, signature_body))
+        manifest_signature_trusted(install_folder, mirrors.client(mirror), manifest_body, signature_body))
         return true;
     if (update_status.stop_requested.load()) return false;
     log_line("the manifest's signature does NOT verify -- refusing it");
@@ -99,10 +100,11 @@ bool fetch_verified_pair(MirrorList& mirrors, size_t mirror, std::string& manife
 // The installed release's mark, lowered in the state (in memory; the mark is
 // written with the accepted one) when kept key records no longer accept the
 // key that signed it. The records may have arrived with this mirror's manifest.
-ReleaseMark installed_mark_after_withdrawals(InstallState& state, bool& mark_lowered)
+ReleaseMark installed_mark_after_withdrawals(const std::wstring& install_folder, InstallState& state,
+                                              bool& mark_lowered)
 {
-    const ReleaseMark installed = installed_release_mark(state);
-    const ReleaseMark mark = release_mark_after_withdrawals(installed);
+    const ReleaseMark installed = installed_release_mark(install_folder, state);
+    const ReleaseMark mark = release_mark_after_withdrawals(install_folder, installed);
     if (mark.has_serial && mark.serial < installed.serial) {
         lower_release_mark(state, mark);
         mark_lowered = true;
@@ -116,7 +118,7 @@ bool accept_manifest_from(UpdateRun& run, size_t mirror, bool& mark_lowered)
 {
     MirrorList& mirrors = run.mirrors;
     std::string manifest_body, signature_body;
-    if (!fetch_verified_pair(mirrors, mirror, manifest_body, signature_body)) return false;
+    if (!fetch_verified_pair(run.folder.root(), mirrors, mirror, manifest_body, signature_body)) return false;
     Manifest manifest;
     DocumentRefusal refusal = DocumentRefusal::none;
     if (!parse_manifest(manifest_body, manifest, &refusal)) {
@@ -128,7 +130,7 @@ bool accept_manifest_from(UpdateRun& run, size_t mirror, bool& mark_lowered)
     }
     // Before anything of it is used, the launcher entry included. A mirror
     // that still serves an older release is passed over for the next one.
-    const ReleaseMark installed = installed_mark_after_withdrawals(run.state, mark_lowered);
+    const ReleaseMark installed = installed_mark_after_withdrawals(run.folder.root(), run.state, mark_lowered);
     const ReleaseMark offered = release_mark(manifest, sha256_bytes(manifest_body.data(), manifest_body.size()));
     if (judge_release_order(installed, offered) != ReleaseOrder::acceptable) {
         log_line("%s", older_release_line(installed, offered).c_str());
@@ -136,7 +138,7 @@ bool accept_manifest_from(UpdateRun& run, size_t mirror, bool& mark_lowered)
         return false;
     }
     run.manifest = std::move(manifest);
-    keep_received_manifest(std::move(manifest_body), std::move(signature_body));
+    run.received = ReceivedManifest{std::move(manifest_body), std::move(signature_body)};
     return true;
 }
 
@@ -157,7 +159,8 @@ bool accept_manifest(UpdateRun& run, bool& mark_lowered)
 
 // proxy_refusal: what a proxy that would not let the launcher through said;
 // with no game to play that is the message, since the connection itself is fine.
-void play_offline(InstallState& state, bool installed, const std::string& proxy_refusal = {},
+void play_offline(const InstallFolder& folder, InstallState& state, bool installed,
+                  const std::string& proxy_refusal = {},
                   const char* offline_text = "offline -- playing the installed version")
 {
     if (installed) {
@@ -165,7 +168,7 @@ void play_offline(InstallState& state, bool installed, const std::string& proxy_
             state.run_exe = DEFAULT_RUN_EXE;
             state.run_args = DEFAULT_RUN_ARGS;
         }
-        if (verify_files) verify_against_saved_manifest(state);   // reports, repairs nothing
+        if (verify_files) verify_against_saved_manifest(folder, state);   // reports, repairs nothing
         set_status(PHASE_OFFLINE, offline_text, true);
         return;
     }
@@ -185,10 +188,11 @@ void play_offline(InstallState& state, bool installed, const std::string& proxy_
 bool keep_release_mark(UpdateRun& run, bool mark_lowered)
 {
     InstallState& state = run.state;
-    const ReleaseMark installed = installed_release_mark(state);
+    const ReleaseMark installed = installed_release_mark(run.folder.root(), state);
     if (!state.release) state.release = installed;   // a state from before the mark was kept there
-    if (!raise_release_mark(state, received_release_mark(run.manifest)) && !mark_lowered) return true;
-    if (write_install_state(run.install_folder, state)) return true;
+    const ReleaseMark accepted = received_release_mark(run.folder.root(), run.manifest, run.received);
+    if (!raise_release_mark(state, accepted) && !mark_lowered) return true;
+    if (write_install_state(run.folder.root(), state)) return true;
     log_line("could not keep the release mark (error %lu) -- not updating this time", GetLastError());
     set_status(PHASE_FAILED, "could not write to the install folder", false);
     return false;
@@ -218,17 +222,17 @@ void update_from_manifest(UpdateRun& run, bool installed)
 // update status, what is installed in run.state.
 void update_in(UpdateRun& run)
 {
-    create_folders(run.install_folder);
-    if (!settle_interrupted_install()) return;   // failed: nothing else is read or changed
+    create_folders(run.folder.root());
+    if (!settle_interrupted_install(run.folder)) return;   // failed: nothing else is read or changed
     // A scanner may hold the state file for a moment, as any other game file.
     const bool state_read =
-        retry_while_held([&] { return read_install_state_if_readable(run.install_folder, run.state); });
+        retry_while_held([&] { return read_install_state_if_readable(run.folder.root(), run.state); });
     const DWORD state_error = state_read ? 0 : GetLastError();
     const bool installed = game_installed(run);
     if (!state_read) {   // updating now would leave the files it names behind for good
         log_line("could not read the state file (error %lu) -- not updating this time", state_error);
         if (installed)
-            play_offline(run.state, true, {},
+            play_offline(run.folder, run.state, true, {},
                          "could not read the install state -- playing the installed version without updating");
         else
             set_status(PHASE_FAILED, STATE_UNREADABLE, false);
@@ -245,7 +249,7 @@ void update_in(UpdateRun& run)
     run.mirrors.set_download_budget(&budget);
     bool mark_lowered = false;
     if (!accept_manifest(run, mark_lowered))
-        play_offline(run.state, installed, run.mirrors.proxy_refusal());
+        play_offline(run.folder, run.state, installed, run.mirrors.proxy_refusal());
     else if (keep_release_mark(run, mark_lowered))
         update_from_manifest(run, installed);
     run.mirrors.close();
@@ -256,8 +260,7 @@ void update_in(UpdateRun& run)
 InstallState run_update(const std::wstring& install_folder)
 {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    UpdateRun run;
-    run.install_folder = install_folder;
+    UpdateRun run{InstallFolder(install_folder)};
     update_in(run);
     if (SUCCEEDED(com)) CoUninitialize();   // balances this run's own initialisation
     return std::move(run.state);

@@ -8,7 +8,6 @@
 #include "update/held_file.h"
 #include "update/planning_rules.h"
 #include "update/saved_manifest.h"
-#include "update/update_folder.h"
 #include "update/verify_report.h"
 
 #include <windows.h>
@@ -21,10 +20,10 @@ namespace {
 // More threads than this only queue on the disk.
 constexpr unsigned MAX_HASH_THREADS = 8;
 
-DiskFacts read_disk_facts(const std::string& path)
+DiskFacts read_disk_facts(const InstallFolder& folder, const std::string& path)
 {
     DiskFacts facts;
-    if (!file_size_and_time(place_of(path), facts.size, facts.write_time)) return facts;
+    if (!file_size_and_time(folder.place_of(path), facts.size, facts.write_time)) return facts;
     facts.present = facts.write_time != 0;
     return facts;
 }
@@ -47,7 +46,7 @@ struct CheckedFile {
 // Hashes the files at `order` (indices into files) on up to one thread per
 // core, largest first so that the last file to finish is a small one. Each
 // slot is written by the one thread that took it and read after the join.
-void hash_files(std::vector<CheckedFile>& files, std::vector<size_t> order)
+void hash_files(const InstallFolder& folder, std::vector<CheckedFile>& files, std::vector<size_t> order)
 {
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         return files[a].disk.size > files[b].disk.size;
@@ -59,7 +58,7 @@ void hash_files(std::vector<CheckedFile>& files, std::vector<size_t> order)
         // A file a scanner holds for a moment is waited for rather than
         // taken for out of date and fetched again.
         f.hashed = retry_while_held([&] {
-            return sha256_file(place_of(f.file->path), f.digest, &update_status.stop_requested,
+            return sha256_file(folder.place_of(f.file->path), f.digest, &update_status.stop_requested,
                                &update_status.bytes_done);
         });
         return true;
@@ -83,8 +82,8 @@ void log_verify_summary(const std::vector<CheckedFile>& files, const InstallStat
 
 }  // namespace
 
-bool compare_installed_files(const Manifest& manifest, InstallState& state, UpdatePlan& plan,
-                             bool verify)
+bool compare_installed_files(const InstallFolder& folder, const Manifest& manifest, InstallState& state,
+                             UpdatePlan& plan, bool verify)
 {
     set_status(PHASE_COMPARING, "checking the installed files", false);
     update_status.bytes_done.exchange(0);
@@ -97,7 +96,7 @@ bool compare_installed_files(const Manifest& manifest, InstallState& state, Upda
         if (update_status.stop_requested.load()) return false;
         CheckedFile& f = files[i];
         f.file = &manifest.files[i];
-        f.disk = read_disk_facts(f.file->path);
+        f.disk = read_disk_facts(folder, f.file->path);
         auto record = state.files.find(f.file->path);
         const InstalledFile* trusted =
             verify || record == state.files.end() ? nullptr : &record->second;
@@ -108,7 +107,7 @@ bool compare_installed_files(const Manifest& manifest, InstallState& state, Upda
         }
     }
     update_status.bytes_total.exchange(bytes_to_hash);
-    hash_files(files, to_hash);
+    hash_files(folder, files, to_hash);
     if (update_status.stop_requested.load()) return false;
 
     if (verify) log_verify_summary(files, state);
@@ -124,15 +123,15 @@ bool compare_installed_files(const Manifest& manifest, InstallState& state, Upda
     return true;
 }
 
-void verify_against_saved_manifest(const InstallState& state)
+void verify_against_saved_manifest(const InstallFolder& folder, const InstallState& state)
 {
     Manifest saved;
-    if (!load_saved_manifest(saved)) {
+    if (!load_saved_manifest(folder.root(), saved)) {
         log_line("verify: no signed manifest kept from an earlier install -- nothing to check against");
         return;
     }
     log_line("verify: offline -- checking against the saved manifest of %s", saved.version.c_str());
     InstallState scratch = state;   // refreshed records would reach no disk anyway
     UpdatePlan plan;
-    compare_installed_files(saved, scratch, plan, true);
+    compare_installed_files(folder, saved, scratch, plan, true);
 }

@@ -2,6 +2,7 @@
 
 #include "base/file_calls.h"
 #include "base/log.h"
+#include "base/long_path.h"
 #include "base/parallel_for.h"
 #include "base/paths.h"
 #include "base/rule_checks.h"
@@ -18,15 +19,16 @@
 #include "update/journal.h"
 #include "update/kept_files.h"
 #include "update/place_survey.h"
+#include "update/planning_rules.h"
 #include "update/release_order.h"
 #include "update/saved_manifest.h"
 #include "update/update_run.h"
-#include "update/update_folder.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <string>
 #include <vector>
@@ -44,9 +46,9 @@ constexpr size_t MOVE_THREADS = 4;
 constexpr size_t PARALLEL_MOVES_FROM = 64;
 
 // Upper-cased full path, for comparing places the way the file system does.
-std::wstring place_key(const std::string& relative)
+std::wstring place_key(const InstallFolder& folder, const std::string& relative)
 {
-    std::wstring place = place_of(relative);
+    std::wstring place = folder.place_of(relative);
     if (!place.empty())
         LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, place.data(), static_cast<int>(place.size()),
                       place.data(), static_cast<int>(place.size()), nullptr, nullptr, 0);
@@ -61,29 +63,30 @@ std::wstring place_key(const std::string& relative)
 // Their records are dropped all the same. A place that cannot be looked at
 // gets a kept place, in case it holds what is not the launcher's. (A file in
 // the way of a new folder is moved aside as such; see LayoutChanges.)
-std::vector<std::string> paths_to_move_away(const UpdatePlan& plan, const Manifest& manifest,
-                                            std::vector<KeptPlace>& kept_places)
+std::vector<std::string> paths_to_move_away(const UpdateRun& run, std::vector<KeptPlace>& kept_places)
 {
+    const InstallFolder& folder = run.folder;
+    const UpdatePlan& plan = run.plan;
     if (plan.paths_to_remove.empty()) return {};
     std::set<std::wstring> kept;
-    for (const ManifestFile& f : manifest.files) {
-        kept.insert(place_key(f.path));
+    for (const ManifestFile& f : run.manifest.files) {
+        kept.insert(place_key(folder, f.path));
         // A recorded file whose path is now a folder of the release (a run
         // cut off after its commit left the old records): its place is that
         // folder, which must stay.
         for (size_t slash = f.path.find('/'); slash != std::string::npos; slash = f.path.find('/', slash + 1))
-            kept.insert(place_key(f.path.substr(0, slash)));
+            kept.insert(place_key(folder, f.path.substr(0, slash)));
     }
     std::vector<std::string> out;
     for (const std::string& path : plan.paths_to_remove) {
-        if (kept.count(place_key(path))) continue;
+        if (kept.count(place_key(folder, path))) continue;
         // Looked at on its own: the survey's folders are the new files' ways.
-        switch (aside_action(place_kind(place_of(path)), true, false)) {
+        switch (aside_action(place_kind(folder.place_of(path)), true, false)) {
         case AsideAction::leave:
             log_line("kept %s: a folder stands where the release's file was", path.c_str());
             continue;
         case AsideAction::keep:
-            kept_places.push_back({path, free_kept_place(path)});
+            kept_places.push_back({path, free_kept_place(folder, path)});
             break;
         case AsideAction::nothing:
         case AsideAction::owned_file:
@@ -106,10 +109,10 @@ bool any_game_running(const std::vector<std::wstring>& exes)
 // release that renames its executable must still wait for the running game.
 bool wait_for_game(const UpdateRun& run)
 {
-    std::vector<std::wstring> exes = {installed_game_exe(run.install_folder, run.manifest.run_exe)};
+    std::vector<std::wstring> exes = {installed_game_exe(run.folder.root(), run.manifest.run_exe)};
     const std::string& installed = run.state.run_exe;
-    if (!installed.empty() && installed_game_exe(run.install_folder, installed) != exes[0])
-        exes.push_back(installed_game_exe(run.install_folder, installed));
+    if (!installed.empty() && installed_game_exe(run.folder.root(), installed) != exes[0])
+        exes.push_back(installed_game_exe(run.folder.root(), installed));
 
     if (any_game_running(exes)) {
         while (!update_status.stop_requested) {
@@ -121,10 +124,10 @@ bool wait_for_game(const UpdateRun& run)
     return !update_status.stop_requested;
 }
 
-InstalledFile installed_record(const ManifestFile& file)
+InstalledFile installed_record(const InstallFolder& folder, const ManifestFile& file)
 {
     InstalledFile record;
-    file_size_and_time(place_of(file.path), record.size, record.write_time);   // else 0 and 0
+    file_size_and_time(folder.place_of(file.path), record.size, record.write_time);   // else 0 and 0
     record.hash = file.hash;
     return record;
 }
@@ -134,8 +137,8 @@ InstalledFile installed_record(const ManifestFile& file)
 // the journal and "old", both kept.
 bool roll_back(UpdateRun& run)
 {
-    const ReplayResult replayed = replay_journal();
-    run.state = read_install_state(run.install_folder);
+    const ReplayResult replayed = replay_journal(run.folder);
+    run.state = read_install_state(run.folder.root());
     set_status(PHASE_FAILED, replayed == ReplayResult::rolled_back ? ROLLED_BACK : ROLLBACK_INCOMPLETE, false);
     return false;
 }
@@ -149,14 +152,16 @@ bool fail_to_write()
 // Moves a new folder's stage copy into place as a whole. Each of its files
 // passes the two crash points a file moved on its own passes, the first ones
 // before the move (nothing of the folder is in place yet), the others after.
-bool move_folder_in(const NewFolder& folder, const UpdatePlan& plan, InstallState& state)
+bool move_folder_in(const InstallFolder& install, const NewFolder& folder, const UpdatePlan& plan,
+                    InstallState& state)
 {
     for (size_t n = 0; n < folder.files.size(); ++n) crash_point("moved-aside");
-    if (!file_calls::MoveFileExW(stage_path_of(folder.path).c_str(), place_of(folder.path).c_str(), MOVEFILE_WRITE_THROUGH))
+    if (!file_calls::MoveFileExW(install.stage_path_of(folder.path).c_str(), install.place_of(folder.path).c_str(),
+                                 MOVEFILE_WRITE_THROUGH))
         return false;
     for (size_t i : folder.files) {
         crash_point("moved-in");
-        state.files[plan.stale_files[i].file->path] = installed_record(*plan.stale_files[i].file);
+        state.files[plan.stale_files[i].file->path] = installed_record(install, *plan.stale_files[i].file);
     }
     return true;
 }
@@ -171,11 +176,12 @@ struct FileMove {
 // where the survey found it missing, and the folder of each old copy.
 void make_move_folders(const UpdatePlan& plan, const std::vector<FileMove>& moves, PlaceSurvey& survey)
 {
+    const InstallFolder& folder = survey.folder();
     std::set<std::wstring> folders;
     for (const FileMove& move : moves) {
         const std::string& path = plan.stale_files[move.file].file->path;
-        if (!survey.missing_folder(path).empty()) folders.insert(parent_folder(place_of(path)));
-        if (move.existed) folders.insert(parent_folder(old_path_of(path)));
+        if (!survey.missing_folder(path).empty()) folders.insert(parent_folder(folder.place_of(path)));
+        if (move.existed) folders.insert(parent_folder(folder.old_path_of(path)));
     }
     for (const std::wstring& folder : folders) create_folders(folder);
 }
@@ -184,13 +190,13 @@ void make_move_folders(const UpdatePlan& plan, const std::vector<FileMove>& move
 // aside first. A place the journal found empty is moved into without
 // replacing: should something have appeared there since, the move fails
 // rather than destroy what the journal could not put back.
-bool move_file_in(const ManifestFile& file, bool existed, bool kept, DWORD& error)
+bool move_file_in(const InstallFolder& folder, const ManifestFile& file, bool existed, bool kept, DWORD& error)
 {
     error = 0;
-    if (existed && !move_into_old(file.path, error, true, !kept)) return false;
+    if (existed && !move_into_old(folder, file.path, error, true, !kept)) return false;
     crash_point("moved-aside");
     const DWORD flags = existed ? MOVE_FLAGS : MOVEFILE_WRITE_THROUGH;
-    const std::wstring staged = stage_path_of(file.path), place = place_of(file.path);
+    const std::wstring staged = folder.stage_path_of(file.path), place = folder.place_of(file.path);
     if (retry_while_held([&] { return file_calls::MoveFileExW(staged.c_str(), place.c_str(), flags) != 0; })) return true;
     error = GetLastError();
     return false;
@@ -204,9 +210,10 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
                               const std::vector<NewFolder>& folders, const std::set<std::string>& kept,
                               PlaceSurvey& survey, InstallState& state)
 {
+    const InstallFolder& install = survey.folder();
     std::vector<char> placed(plan.stale_files.size(), 0);
     for (const NewFolder& folder : folders) {
-        if (!move_folder_in(folder, plan, state)) continue;   // then file by file below
+        if (!move_folder_in(install, folder, plan, state)) continue;   // then file by file below
         for (size_t i : folder.files) placed[i] = 1;
     }
     std::vector<FileMove> moves;
@@ -220,12 +227,12 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
     const bool moved = for_each_index(moves.size(), threads, [&](size_t n) {
         const ManifestFile& file = *plan.stale_files[moves[n].file].file;
         DWORD error = 0;
-        if (!move_file_in(file, moves[n].existed, moves[n].kept, error)) {
+        if (!move_file_in(install, file, moves[n].existed, moves[n].kept, error)) {
             if (!logged.exchange(true)) log_line("could not put %s in place (error %lu)", file.path.c_str(), error);
             return false;
         }
         crash_point("moved-in");
-        records[n] = installed_record(file);
+        records[n] = installed_record(install, file);
         return true;
     });
     if (!moved) return false;   // the rollback reads the state file back
@@ -240,12 +247,12 @@ bool put_stale_files_in_place(const UpdatePlan& plan, const std::vector<StalePat
 // the disk as they were written; every other staged file is flushed here,
 // before the journal, all at once: the flushes overlap on the disk instead of
 // costing one round trip per file.
-bool commit_staged_files(const UpdatePlan& plan)
+bool commit_staged_files(const InstallFolder& folder, const UpdatePlan& plan)
 {
     std::vector<std::wstring> staged;
     staged.reserve(plan.stale_files.size());
     for (const StaleFile& stale : plan.stale_files)
-        if (stale.stage != StageState::StagedOnDisk) staged.push_back(stage_path_of(stale.file->path));
+        if (stale.stage != StageState::StagedOnDisk) staged.push_back(folder.stage_path_of(stale.file->path));
     if (staged.empty()) return true;
     const ULONGLONG started = GetTickCount64();
     if (unsigned long error = flush_files(staged)) {
@@ -257,11 +264,12 @@ bool commit_staged_files(const UpdatePlan& plan)
     return true;
 }
 
-bool move_removed_paths_aside(const std::vector<std::string>& paths, const std::set<std::string>& kept)
+bool move_removed_paths_aside(const InstallFolder& folder, const std::vector<std::string>& paths,
+                              const std::set<std::string>& kept)
 {
     for (const std::string& path : paths) {
         DWORD error = 0;
-        if (!move_into_old(path, error, false, !kept.count(path))) return false;
+        if (!move_into_old(folder, path, error, false, !kept.count(path))) return false;
         crash_point("moved-aside");
     }
     return true;
@@ -281,24 +289,24 @@ void plan_layout_changes(const UpdatePlan& plan, PlaceSurvey& survey, std::vecto
 {
     std::set<std::string> made;
     for (const StaleFile& stale : plan.stale_files) {
-        std::string folder = survey.missing_folder(stale.file->path);
-        if (!folder.empty() && made.insert(folder).second) layout.made_folders.push_back(std::move(folder));
+        std::string missing = survey.missing_folder(stale.file->path);
+        if (!missing.empty() && made.insert(missing).second) layout.made_folders.push_back(std::move(missing));
     }
     // A file where a new folder must go is moved aside like a removed one
     // (it is one when the old release had it), before the new files move in.
     const std::set<std::string> removed(removals.begin(), removals.end());
     for (const std::string& path : survey.files_in_the_way()) {
         layout.files_first.push_back(path);
-        layout.in_the_way.push_back({path, free_kept_place(path)});
+        layout.in_the_way.push_back({path, free_kept_place(survey.folder(), path)});
         if (!removed.count(path)) removals.push_back(path);
     }
 }
 
-bool move_files_in_the_way(const LayoutChanges& layout)
+bool move_files_in_the_way(const InstallFolder& folder, const LayoutChanges& layout)
 {
     for (const std::string& path : layout.files_first) {
         DWORD error = 0;
-        if (!move_into_old(path, error)) {
+        if (!move_into_old(folder, path, error)) {
             log_line("could not move %s out of the way (error %lu)", path.c_str(), error);
             return false;
         }
@@ -310,17 +318,17 @@ bool move_files_in_the_way(const LayoutChanges& layout)
 // Before the commit empties "old": whatever the install moved out of a place
 // the release needs and does not own goes to its kept place beside it, and
 // the log says where.
-bool keep_players_files(const LayoutChanges& layout, const OwnedFiles& owned)
+bool keep_players_files(const InstallFolder& folder, const LayoutChanges& layout, const OwnedFiles& owned)
 {
     for (const KeptPlace& place : layout.in_the_way) {
         size_t moved = 0;
-        if (!keep_unmanaged_files(place, owned, moved)) {
+        if (!keep_unmanaged_files(folder, place, owned, moved)) {
             log_line("could not keep the files found in %s (error %lu)", place.path.c_str(), GetLastError());
             return false;
         }
         if (moved > 0)
             log_line("%s had to make way for the new release: kept %zu file(s) the game does not manage in %s",
-                     place.path.c_str(), moved, to_utf8(place_of(place.kept)).c_str());
+                     place.path.c_str(), moved, to_utf8(folder.place_of(place.kept)).c_str());
     }
     return true;
 }
@@ -336,60 +344,89 @@ bool keep_players_files(const LayoutChanges& layout, const OwnedFiles& owned)
 // kept it in the state file when it accepted the release.
 bool commit(UpdateRun& run)
 {
-    const Manifest& manifest = run.manifest;
-    InstallState& state = run.state;
-    if (!retry_while_held([] { return file_calls::DeleteFileW(journal_path().c_str()) != 0; }))
+    const InstallFolder& folder = run.folder;
+    if (!retry_while_held([&] { return file_calls::DeleteFileW(folder.journal_path().c_str()) != 0; }))
         return roll_back(run);
     crash_point("journal-deleted");
-    record_release(state, manifest, received_release_mark(manifest));
-    const bool recorded = write_install_state(run.install_folder, state);
+    const bool recorded = write_run_state(run);
     const DWORD error = recorded ? 0 : GetLastError();
-    save_received_manifest();
+    save_received_manifest(folder.root(), run.received);
     crash_point("state-written");
-    std::wstring folder = update_folder();
-    if (!file_calls::RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
-        remove_owned_tree(folder, "update-folder-removing");
+    const std::wstring update_folder = folder.update_folder();
+    if (!file_calls::RemoveDirectoryW(update_folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+        remove_owned_tree(update_folder, "update-folder-removing");
     if (!recorded) {
         // The new files are in place; the next start finds them by hashing.
         log_line("could not write the install state (error %lu) -- the new files are in place and are checked "
                  "again at the next start", error);
         return fail_to_write();
     }
-    log_line("updated to %s", manifest.version.c_str());
+    log_line("updated to %s", run.manifest.version.c_str());
+    return true;
+}
+
+// The size on disk as the rule check sees it: read past the file-call seam,
+// so that a fault injected for the run neither fails the check nor is used up
+// by it.
+int64_t size_seen_by_check(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(extended_path(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+// The state vouches only for bytes on disk: each file it records is in the
+// install folder at the recorded size, and a file of the release at the
+// release's size. A record without a write time (the file could not be
+// looked at once it was in place) vouches for nothing: the next start hashes
+// the file.
+bool recorded_sizes_on_disk(const UpdateRun& run)
+{
+    std::unordered_map<std::string, int64_t> release_sizes;
+    for (const ManifestFile& file : run.manifest.files) release_sizes.emplace(file.path, file.size);
+    for (const auto& [path, record] : run.state.files) {
+        if (is_cache_path(path) || record.write_time == 0) continue;
+        const auto in_release = release_sizes.find(path);
+        if (in_release != release_sizes.end() && in_release->second != record.size) return false;
+        if (size_seen_by_check(run.folder.place_of(path)) != record.size) return false;
+    }
     return true;
 }
 
 }  // namespace
 
-void remove_update_folder()
+void remove_update_folder(const InstallFolder& folder)
 {
-    if (place_kind(journal_path()) != PlaceKind::missing) return;
-    std::wstring folder = update_folder();
-    if (!file_calls::RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
-        remove_owned_tree(folder);
+    if (place_kind(folder.journal_path()) != PlaceKind::missing) return;
+    const std::wstring update_folder = folder.update_folder();
+    if (!file_calls::RemoveDirectoryW(update_folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+        remove_owned_tree(update_folder);
 }
 
-bool move_aside(const std::string& path)
+bool write_run_state(UpdateRun& run)
 {
-    DWORD error = 0;
-    return move_into_old(path, error);
+    record_release(run.state, run.manifest, received_release_mark(run.folder.root(), run.manifest, run.received));
+    if (rule_checks_on())
+        check_rule(recorded_sizes_on_disk(run),
+                   "the state records a size that is not the file's on disk or the release's");
+    return write_install_state(run.folder.root(), run.state);
 }
 
 bool install_update(UpdateRun& run)
 {
-    const Manifest& manifest = run.manifest;
     InstallState& state = run.state;
     const UpdatePlan& plan = run.plan;
+    const InstallFolder& folder = run.folder;
     if (!wait_for_game(run)) return false;
     set_status(PHASE_INSTALLING, "installing", false);
     // "old" holds what a journal names for as long as the journal is there;
     // the run's start settles a journal before it gets here.
-    if (place_kind(journal_path()) != PlaceKind::missing) return fail_to_write();
+    if (place_kind(folder.journal_path()) != PlaceKind::missing) return fail_to_write();
 
     // What the launcher owns is judged by the records the install started
     // from; the moves below change the records in memory.
-    const OwnedFiles owned = owned_files(state);
-    PlaceSurvey survey;
+    const OwnedFiles owned = owned_files(folder, state);
+    PlaceSurvey survey(folder);
     LayoutChanges layout;
     std::vector<StalePath> stale;
     for (const StaleFile& record : plan.stale_files) {
@@ -399,23 +436,23 @@ bool install_update(UpdateRun& run)
         const PlaceKind kind = survey.kind(path);
         stale.push_back({path, kind != PlaceKind::missing});
         if (aside_action(kind, owned.owns(path), true) == AsideAction::keep)
-            layout.in_the_way.push_back({path, free_kept_place(path)});
+            layout.in_the_way.push_back({path, free_kept_place(folder, path)});
     }
-    std::vector<std::string> removals = paths_to_move_away(plan, manifest, layout.in_the_way);
+    std::vector<std::string> removals = paths_to_move_away(run, layout.in_the_way);
     plan_layout_changes(plan, survey, removals, layout);
     std::set<std::string> kept;
     for (const KeptPlace& place : layout.in_the_way) kept.insert(place.path);
 
-    if (!commit_staged_files(plan)) return fail_to_write();
+    if (!commit_staged_files(folder, plan)) return fail_to_write();
     const std::vector<NewFolder> folders = new_folders(plan.stale_files, survey);
 
     // No journal exists here, so nothing in "old" is needed; a copy left
     // there by an earlier run would otherwise be "restored" over a file this
     // install never touched if it is cut off.
-    check_rule(place_kind(journal_path()) == PlaceKind::missing, "\"old\" emptied while a journal is there");
-    if (!remove_owned_tree(old_folder())) return fail_to_write();
-    create_folders(old_folder());
-    if (!write_file_atomic(journal_path(),
+    check_rule(place_kind(folder.journal_path()) == PlaceKind::missing, "\"old\" emptied while a journal is there");
+    if (!remove_owned_tree(folder.old_folder())) return fail_to_write();
+    create_folders(folder.old_folder());
+    if (!write_file_atomic(folder.journal_path(),
                            journal_text(stale, removals, layout.made_folders, layout.in_the_way)))
         return fail_to_write();
     crash_point("journal-written");
@@ -426,8 +463,9 @@ bool install_update(UpdateRun& run)
     std::vector<std::string> later_removals;
     for (const std::string& path : removals)
         if (!moved_first.count(path)) later_removals.push_back(path);
-    if (!move_files_in_the_way(layout) || !put_stale_files_in_place(plan, stale, folders, kept, survey, state) ||
-        !move_removed_paths_aside(later_removals, kept) || !keep_players_files(layout, owned))
+    if (!move_files_in_the_way(folder, layout) ||
+        !put_stale_files_in_place(plan, stale, folders, kept, survey, state) ||
+        !move_removed_paths_aside(folder, later_removals, kept) || !keep_players_files(folder, layout, owned))
         return roll_back(run);
     for (const std::string& path : plan.paths_to_remove) state.files.erase(path);
     return commit(run);

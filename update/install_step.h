@@ -15,12 +15,16 @@ struct UpdateRun;
 // install folder restored and run.state read back from it).
 bool install_update(UpdateRun& run);
 
-// Moves the installed file (or folder) at a relative path into the update
-// folder's "old". True when it was moved or nothing was there.
-bool move_aside(const std::string& path);
+// Copies the accepted release (version, executable, mark) into run.state and
+// writes the state file: false, GetLastError() telling why, when it could not
+// be written. Every file the state then records lies in the install folder
+// at its recorded size, the release's size for a file of the release
+// (checked in test builds); cache files aside: the game rewrites those, and
+// their records vouch for nothing.
+bool write_run_state(UpdateRun& run);
 
 // Deletes the update folder with everything in it, when no journal is there
 // (a journal is only ever removed by its replay or a commit). Used when the
 // install turns out up to date, so that pieces, stage and saved copies left by
 // a run cut off after its commit do not linger.
-void remove_update_folder();
+void remove_update_folder(const InstallFolder& folder);

@@ -13,7 +13,6 @@
 #include "update/journal.h"
 #include "update/kept_files.h"
 #include "update/place_survey.h"
-#include "update/update_folder.h"
 
 #include <windows.h>
 
@@ -39,11 +38,11 @@ enum class JournalRead { missing, read, unreadable };
 // Reads the journal whole. A journal that is there but cannot be opened or
 // read (held, no rights) is not the same as none: treated as none, the run
 // would go on and empty "old" while the journal still names what it holds.
-JournalRead read_journal(std::string& text)
+JournalRead read_journal(const InstallFolder& folder, std::string& text)
 {
     // No install writes a journal near this size: a larger file is not one.
     constexpr size_t JOURNAL_MAX_BYTES = size_t(64) << 20;
-    if (retry_while_held([&] { return read_whole_file_into(journal_path(), text, JOURNAL_MAX_BYTES); }))
+    if (retry_while_held([&] { return read_whole_file_into(folder.journal_path(), text, JOURNAL_MAX_BYTES); }))
         return JournalRead::read;
     const DWORD error = GetLastError();
     if (names_nothing(error)) return JournalRead::missing;
@@ -62,15 +61,15 @@ bool move_back(const std::wstring& from, const std::wstring& to)
 // new file is a rename, so the new file is in one place or the other. What
 // stands there then appeared on its own and is left alone. True when the
 // place holds nothing of this install afterwards.
-bool take_new_file_out(const std::string& path)
+bool take_new_file_out(const InstallFolder& folder, const std::string& path)
 {
     // A place or stage copy that cannot be looked at is not vouched for
     // either way: the replay counts it as not done and keeps the journal.
-    const std::wstring place = place_of(path);
+    const std::wstring place = folder.place_of(path);
     const PlaceKind at_place = place_kind(place);
     if (at_place == PlaceKind::unknown) return false;
     if (at_place != PlaceKind::file) return true;
-    const std::wstring staged = stage_path_of(path);
+    const std::wstring staged = folder.stage_path_of(path);
     const PlaceKind in_stage = place_kind(staged);
     if (in_stage == PlaceKind::unknown) return false;
     if (in_stage != PlaceKind::missing) return true;
@@ -95,9 +94,9 @@ struct ReplayCount {
 // copy (a folder too) merges into, or anything else, which goes to a kept
 // place -- all but the new files the journal names, which stay and keep the
 // place taken until a later replay gets them out.
-bool make_room(const std::string& path, bool copy_is_folder, const OwnedFiles& made)
+bool make_room(const InstallFolder& folder, const std::string& path, bool copy_is_folder, const OwnedFiles& made)
 {
-    switch (place_kind(place_of(path))) {
+    switch (place_kind(folder.place_of(path))) {
     case PlaceKind::missing:
         return true;
     case PlaceKind::unknown:
@@ -108,23 +107,25 @@ bool make_room(const std::string& path, bool copy_is_folder, const OwnedFiles& m
     case PlaceKind::file:
         break;
     }
-    return keep_aside(path, made);
+    return keep_aside(folder, path, made);
 }
 
 // A saved copy goes back over whatever the install put at its place. Each
 // step looks at the disk afresh, so a replay cut or failed anywhere is taken
 // up by the next one: a copy that is a folder merges into a folder an
 // earlier replay already put back.
-void restore_saved_copy(const std::string& path, const OwnedFiles& made, ReplayCount& count)
+void restore_saved_copy(const InstallFolder& folder, const std::string& path, const OwnedFiles& made,
+                        ReplayCount& count)
 {
-    const std::wstring copy = old_path_of(path);
+    const std::wstring copy = folder.old_path_of(path);
     const PlaceKind saved = place_kind(copy);
     if (saved == PlaceKind::missing) return;   // never moved aside: still the old one
-    const std::wstring place = place_of(path);
+    const std::wstring place = folder.place_of(path);
     create_folders(parent_folder(place));
     const bool copy_is_folder = saved == PlaceKind::folder;
     // A saved copy that cannot be looked at may be there: the journal stays.
-    if (saved == PlaceKind::unknown || !take_new_file_out(path) || !make_room(path, copy_is_folder, made)) {
+    if (saved == PlaceKind::unknown || !take_new_file_out(folder, path) ||
+        !make_room(folder, path, copy_is_folder, made)) {
         count.failure(path);
         return;
     }
@@ -156,10 +157,10 @@ std::vector<std::string> deepest_first(std::vector<std::string> folders)
 // deletes the journal. Restoring last means the places are free by then: a
 // file the release turned into a folder gets its place back only once that
 // folder is gone.
-ReplayResult replay_journal()
+ReplayResult replay_journal(const InstallFolder& folder)
 {
     std::string text;
-    switch (read_journal(text)) {
+    switch (read_journal(folder, text)) {
     case JournalRead::missing:
         return ReplayResult::nothing;
     case JournalRead::unreadable:
@@ -168,7 +169,7 @@ ReplayResult replay_journal()
         break;
     }
     if (text.empty()) {   // written by no install: nothing to undo
-        file_calls::DeleteFileW(journal_path().c_str());
+        file_calls::DeleteFileW(folder.journal_path().c_str());
         return ReplayResult::nothing;
     }
     log_line("journal found: an update was cut off -- putting the old files back");
@@ -185,16 +186,17 @@ ReplayResult replay_journal()
     std::vector<std::string> made_folders;
     OwnedFiles made;   // the new files, which the restore must never keep aside
     for (const JournalEntry& entry : entries) {
-        if (entry.flag == 'k' && !bring_kept_files_back({entry.path, entry.kept})) count.failure(entry.kept);
+        if (entry.flag == 'k' && !bring_kept_files_back(folder, {entry.path, entry.kept})) count.failure(entry.kept);
         if (entry.flag == 'd') made_folders.push_back(entry.path);
         if (entry.flag != '1' && entry.flag != 'k' && entry.flag != 'd') made.add(entry.path);
     }
     for (const JournalEntry& entry : entries)
-        if (entry.flag != '1' && entry.flag != 'k' && entry.flag != 'd' && !take_new_file_out(entry.path))
+        if (entry.flag != '1' && entry.flag != 'k' && entry.flag != 'd' && !take_new_file_out(folder, entry.path))
             count.failure(entry.path);
-    for (const std::string& folder : deepest_first(made_folders)) remove_empty_folders(place_of(folder));
+    for (const std::string& made_folder : deepest_first(made_folders))
+        remove_empty_folders(folder.place_of(made_folder));
     for (const JournalEntry& entry : entries)
-        if (entry.flag == '1') restore_saved_copy(entry.path, made, count);
+        if (entry.flag == '1') restore_saved_copy(folder, entry.path, made, count);
 
     if (count.failed > 0) {
         log_line("rolled back only in part (%d files restored, %d could not be put back) -- the journal and "
@@ -202,14 +204,14 @@ ReplayResult replay_journal()
                  count.restored, count.failed);
         return ReplayResult::incomplete;
     }
-    retry_while_held([] { return file_calls::DeleteFileW(journal_path().c_str()) != 0; });
+    retry_while_held([&] { return file_calls::DeleteFileW(folder.journal_path().c_str()) != 0; });
     log_line("rolled back (%d files restored)", count.restored);
     return ReplayResult::rolled_back;
 }
 
-bool settle_interrupted_install()
+bool settle_interrupted_install(const InstallFolder& folder)
 {
-    switch (replay_journal()) {
+    switch (replay_journal(folder)) {
     case ReplayResult::nothing:
     case ReplayResult::rolled_back:
         return true;

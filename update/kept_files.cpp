@@ -7,7 +7,6 @@
 #include "base/win_handles.h"
 #include "update/held_file.h"
 #include "update/place_survey.h"
-#include "update/update_folder.h"
 
 #include <windows.h>
 
@@ -70,18 +69,18 @@ bool everything(const std::string&) { return true; }
 
 }  // namespace
 
-bool keep_unmanaged_files(const KeptPlace& place, const OwnedFiles& owned, size_t& moved)
+bool keep_unmanaged_files(const InstallFolder& folder, const KeptPlace& place, const OwnedFiles& owned, size_t& moved)
 {
     moved = 0;
-    return move_files(old_path_of(place.path), place_of(place.kept), place.path,
+    return move_files(folder.old_path_of(place.path), folder.place_of(place.kept), place.path,
                       [&](const std::string& relative) { return !owned.owns(relative); }, moved);
 }
 
-bool bring_kept_files_back(const KeptPlace& place)
+bool bring_kept_files_back(const InstallFolder& folder, const KeptPlace& place)
 {
     size_t moved = 0;
-    const std::wstring kept = place_of(place.kept);
-    const bool all = move_files(kept, old_path_of(place.path), place.path, everything, moved);
+    const std::wstring kept = folder.place_of(place.kept);
+    const bool all = move_files(kept, folder.old_path_of(place.path), place.path, everything, moved);
     remove_empty_folders(kept);
     return all;
 }
@@ -92,14 +91,14 @@ bool merge_folder(const std::wstring& from, const std::wstring& to)
     return move_files(from, to, "", everything, moved) && remove_empty_folders(from);
 }
 
-bool keep_aside(const std::string& path, const OwnedFiles& made)
+bool keep_aside(const InstallFolder& folder, const std::string& path, const OwnedFiles& made)
 {
-    const std::string kept = free_kept_place(path);
+    const std::string kept = free_kept_place(folder, path);
     size_t moved = 0;
-    const bool all = move_files(place_of(path), place_of(kept), path,
+    const bool all = move_files(folder.place_of(path), folder.place_of(kept), path,
                                 [&](const std::string& relative) { return !made.owns(relative); }, moved);
     if (moved > 0)
         log_line("%s had to make way for the files put back: kept %zu file(s) the game does not manage in %s",
-                 path.c_str(), moved, to_utf8(place_of(kept)).c_str());
-    return all && remove_empty_folders(place_of(path));
+                 path.c_str(), moved, to_utf8(folder.place_of(kept)).c_str());
+    return all && remove_empty_folders(folder.place_of(path));
 }

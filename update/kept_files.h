@@ -16,11 +16,11 @@
 // Moves the files below old\<place.path> (or that file itself) that the
 // launcher does not own to the kept place, keeping their layout. `moved`
 // counts them. False when one could not be moved (it is then still in "old").
-bool keep_unmanaged_files(const KeptPlace& place, const OwnedFiles& owned, size_t& moved);
+bool keep_unmanaged_files(const InstallFolder& folder, const KeptPlace& place, const OwnedFiles& owned, size_t& moved);
 
 // Moves every file at the kept place back to old\<place.path>, then removes
 // the kept place's empty folders. True when nothing is left to bring back.
-bool bring_kept_files_back(const KeptPlace& place);
+bool bring_kept_files_back(const InstallFolder& folder, const KeptPlace& place);
 
 // Moves the files below folder `from` into folder `to` at the same relative
 // places, then removes what is left of `from` when it is empty. A file never
@@ -31,4 +31,4 @@ bool merge_folder(const std::wstring& from, const std::wstring& to);
 // Moves the files below the place of `path` (or that file itself) that
 // `made` does not name to a free kept place beside it, logging where, then
 // removes the folders this empties. True when nothing is left at the place.
-bool keep_aside(const std::string& path, const OwnedFiles& made);
+bool keep_aside(const InstallFolder& folder, const std::string& path, const OwnedFiles& made);

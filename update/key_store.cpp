@@ -2,7 +2,6 @@
 
 #include "base/log.h"
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/whole_file.h"
 #include "crypto/sha256.h"
 #include "crypto/signature.h"
@@ -10,14 +9,14 @@
 #include "net/server_paths.h"
 #include "update/saved_manifest.h"
 
-std::wstring kept_keys_path() { return join_path(install_dir, L".twkeys"); }
+std::wstring kept_keys_path(const std::wstring& install_folder) { return join_path(install_folder, L".twkeys"); }
 
-TrustedKeys load_trusted_keys()
+TrustedKeys load_trusted_keys(const std::wstring& install_folder)
 {
     TrustedKeys trusted;
     trusted.root = built_in_root_key();
     std::string kept;
-    if (!read_whole_file_into(kept_keys_path(), kept, RECORD_SIGNATURE_BYTES + KEY_RECORDS_MAX_BYTES))
+    if (!read_whole_file_into(kept_keys_path(install_folder), kept, RECORD_SIGNATURE_BYTES + KEY_RECORDS_MAX_BYTES))
         return trusted;   // none kept yet
     const std::string signature = kept.substr(0, RECORD_SIGNATURE_BYTES);
     const std::string text = kept.size() > signature.size() ? kept.substr(signature.size()) : std::string();
@@ -43,14 +42,15 @@ TrustedKeys load_trusted_keys()
     return trusted;
 }
 
-bool keep_key_records(const std::string& text, const std::string& signature)
+bool keep_key_records(const std::wstring& install_folder, const std::string& text, const std::string& signature)
 {
-    return write_file_atomic(kept_keys_path(), signature + text);
+    return write_file_atomic(kept_keys_path(install_folder), signature + text);
 }
 
-std::string manifest_signer_key(const std::string& body, const std::string& signature)
+std::string manifest_signer_key(const std::wstring& install_folder, const std::string& body,
+                                const std::string& signature)
 {
-    const TrustedKeys trusted = load_trusted_keys();
+    const TrustedKeys trusted = load_trusted_keys(install_folder);
     if (verify_signature_with_public_key(trusted.root, body, signature)) return hex_text(trusted.root);
     if (!trusted.has_records) return {};
     const ManifestSigner signer = find_manifest_signer(trusted.records, trusted.root_number - 1, body, signature,
@@ -64,12 +64,13 @@ namespace {
 // judged from the signed bytes when the saved manifest is that release, else
 // by the signer the mark names (a release whose install never finished).
 // `known` is false when neither tells; the mark then stays as it is.
-bool marked_signer_accepted(const TrustedKeys& trusted, const ReleaseMark& installed, bool& known)
+bool marked_signer_accepted(const std::wstring& install_folder, const TrustedKeys& trusted,
+                            const ReleaseMark& installed, bool& known)
 {
     known = true;
     std::string body, signature;
-    if (read_whole_file_into(saved_manifest_path(), body, MANIFEST_MAX_BYTES) &&
-        read_whole_file_into(saved_signature_path(), signature, SIGNATURE_BYTES) &&
+    if (read_whole_file_into(saved_manifest_path(install_folder), body, MANIFEST_MAX_BYTES) &&
+        read_whole_file_into(saved_signature_path(install_folder), signature, SIGNATURE_BYTES) &&
         sha256_bytes(body.data(), body.size()) == installed.manifest_sha256) {
         const ManifestSigner signer = find_manifest_signer(trusted.records, trusted.root_number - 1, body, signature,
                                                            verify_signature_with_public_key);
@@ -85,15 +86,15 @@ bool marked_signer_accepted(const TrustedKeys& trusted, const ReleaseMark& insta
 
 }  // namespace
 
-ReleaseMark release_mark_after_withdrawals(const ReleaseMark& installed)
+ReleaseMark release_mark_after_withdrawals(const std::wstring& install_folder, const ReleaseMark& installed)
 {
     if (!installed.has_serial) return installed;
-    const TrustedKeys trusted = load_trusted_keys();
+    const TrustedKeys trusted = load_trusted_keys(install_folder);
     const KeyRecords& records = trusted.records;
     if (!trusted.has_records || !records.has_lower_mark || installed.serial <= records.lower_mark)
         return installed;
     bool known = false;
-    if (marked_signer_accepted(trusted, installed, known) || !known) return installed;
+    if (marked_signer_accepted(install_folder, trusted, installed, known) || !known) return installed;
     log_line("the installed release (serial %lld) is signed by a key that keys.json %lld no longer accepts -- "
              "taking serial %lld as the installed one",
              static_cast<long long>(installed.serial), static_cast<long long>(records.sequence),

@@ -28,22 +28,23 @@ struct TrustedKeys {
 // it and verify; the built-in root alone otherwise (nothing kept yet, or a
 // launcher built with a root newer than the records reach; damaged records
 // are logged). Never an older root than the built-in one.
-TrustedKeys load_trusted_keys();
+TrustedKeys load_trusted_keys(const std::wstring& install_folder);
 
 // Keeps records that verified (their text and signature) as the newest ones.
 // False, with GetLastError() telling why, when they could not be written.
-bool keep_key_records(const std::string& text, const std::string& signature);
+bool keep_key_records(const std::wstring& install_folder, const std::string& text, const std::string& signature);
 
 // The release mark for the order check: `installed` itself, unless the kept
 // records name a lower mark and no longer accept the key that signed the
 // marked release (seen in the saved manifest pair when that is the release,
 // else the signer the mark names); then a mark at that serial, so that
 // releases numbered above it install.
-ReleaseMark release_mark_after_withdrawals(const ReleaseMark& installed);
+ReleaseMark release_mark_after_withdrawals(const std::wstring& install_folder, const ReleaseMark& installed);
 
 // The key (hex, as ReleaseMark::signer) of the trusted root or of the
 // release key of the kept records that signed these bytes; empty for none.
-std::string manifest_signer_key(const std::string& body, const std::string& signature);
+std::string manifest_signer_key(const std::wstring& install_folder, const std::string& body,
+                                const std::string& signature);
 
-// install_dir joined with ".twkeys".
-std::wstring kept_keys_path();
+// The install folder joined with ".twkeys".
+std::wstring kept_keys_path(const std::wstring& install_folder);

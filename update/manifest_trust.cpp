@@ -68,8 +68,8 @@ bool verify_offered(const TrustedKeys& trusted, const std::string& text, const s
 
 // Records newer than the kept ones are kept (the root they reach with them)
 // before anything relies on them; the kept ones themselves need no write.
-bool keep_if_newer(const TrustedKeys& trusted, const KeyRecords& records, const RecordsVerdict& verdict,
-                   const std::string& text, const std::string& signature)
+bool keep_if_newer(const std::wstring& install_folder, const TrustedKeys& trusted, const KeyRecords& records,
+                   const RecordsVerdict& verdict, const std::string& text, const std::string& signature)
 {
     if (trusted.has_records) {
         const KeyRefusal order = judge_records_order(trusted.records, trusted.text, records, text);
@@ -79,7 +79,7 @@ bool keep_if_newer(const TrustedKeys& trusted, const KeyRecords& records, const 
                                   order);
         if (text == trusted.text) return true;
     }
-    if (!keep_key_records(text, signature)) {
+    if (!keep_key_records(install_folder, text, signature)) {
         log_line("could not keep keys.json %lld (error %lu) -- not relying on it",
                  static_cast<long long>(records.sequence), GetLastError());
         return false;
@@ -122,9 +122,10 @@ bool judge_manifest(const KeyRecords& records, const RecordsVerdict& verdict, co
 
 }  // namespace
 
-bool manifest_signature_trusted(HttpClient& client, const std::string& body, const std::string& signature)
+bool manifest_signature_trusted(const std::wstring& install_folder, HttpClient& client, const std::string& body,
+                                const std::string& signature)
 {
-    const TrustedKeys trusted = load_trusted_keys();
+    const TrustedKeys trusted = load_trusted_keys(install_folder);
     if (verify_signature_with_public_key(trusted.root, body, signature)) return true;
     std::string text, records_signature;
     if (!fetch_key_records(client, text, records_signature)) {
@@ -134,13 +135,14 @@ bool manifest_signature_trusted(HttpClient& client, const std::string& body, con
     KeyRecords records;
     RecordsVerdict verdict;
     return verify_offered(trusted, text, records_signature, records, verdict) &&
-           keep_if_newer(trusted, records, verdict, text, records_signature) &&
+           keep_if_newer(install_folder, trusted, records, verdict, text, records_signature) &&
            judge_manifest(records, verdict, body, signature);
 }
 
-bool saved_manifest_signature_ok(const std::string& body, const std::string& signature)
+bool saved_manifest_signature_ok(const std::wstring& install_folder, const std::string& body,
+                                 const std::string& signature)
 {
-    const TrustedKeys trusted = load_trusted_keys();
+    const TrustedKeys trusted = load_trusted_keys(install_folder);
     if (verify_signature_with_public_key(trusted.root, body, signature)) return true;
     if (!trusted.has_records) return false;
     for (const RootKey& root : trusted.records.roots)

@@ -12,10 +12,12 @@ class HttpClient;
 
 // True when the studio signed this manifest as above; the log says which key
 // did, or which record or rule refused it ("keys.json refused: ... (reason)").
-bool manifest_signature_trusted(HttpClient& client, const std::string& body, const std::string& signature);
+bool manifest_signature_trusted(const std::wstring& install_folder, HttpClient& client, const std::string& body,
+                                const std::string& signature);
 
 // The saved manifest's signature: by the trusted root, or by any root or
 // release key the kept records name, withdrawn ones included. Its release
 // was judged when it was installed; this tells the studio's bytes from
 // damaged ones, and keeps the mark of a release whose key was withdrawn since.
-bool saved_manifest_signature_ok(const std::string& body, const std::string& signature);
+bool saved_manifest_signature_ok(const std::wstring& install_folder, const std::string& body,
+                                 const std::string& signature);

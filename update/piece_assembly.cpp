@@ -11,7 +11,6 @@
 #include "crypto/sha256.h"
 #include "update/piece_cache.h"
 #include "update/planning_rules.h"
-#include "update/update_folder.h"
 #include "update/update_run.h"
 
 #include <windows.h>
@@ -100,8 +99,8 @@ struct PiecesInPart {
 // it is read back from its offset, any other is read from the cache and
 // written there. The file's bytes are exactly the hashed ones: pieces follow
 // each other without gaps, and the file is cut where the last one ends.
-AssemblyResult write_pieces(const ManifestFile& file, HANDLE part, const PiecesInPart& in_part,
-                            const AbandonCheck& abandoned)
+AssemblyResult write_pieces(const InstallFolder& folder, const ManifestFile& file, HANDLE part,
+                            const PiecesInPart& in_part, const AbandonCheck& abandoned)
 {
     Sha256Hash hash;
     if (!hash.ok()) return AssemblyResult::NotVerified;
@@ -116,7 +115,7 @@ AssemblyResult write_pieces(const ManifestFile& file, HANDLE part, const PiecesI
             if (!read_at(part, at, data.data(), data.size())) return AssemblyResult::NotVerified;
             hashed = hash.add(data.data(), data.size());
         } else {
-            read_whole_file_into(piece_cache_path(file.pieces[k].id), data);
+            read_whole_file_into(folder.piece_cache_path(file.pieces[k].id), data);
             if (data.empty() && file.size > 0) return AssemblyResult::NotVerified;   // missing or empty piece
             if (!hash_and_write(hash, part, at, data, hashed)) return not_written(file);
         }
@@ -133,8 +132,8 @@ AssemblyResult write_pieces(const ManifestFile& file, HANDLE part, const PiecesI
 // A verified file is committed to the disk before it is closed: its bytes
 // have been waiting in memory since the download, and writing them out now,
 // while the other workers still hash, spares the install step the wait.
-AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& dest, const PiecesInPart& in_part,
-                                 const AbandonCheck& abandoned, bool& on_disk)
+AssemblyResult build_from_pieces(const InstallFolder& folder, const ManifestFile& file, const std::wstring& dest,
+                                 const PiecesInPart& in_part, const AbandonCheck& abandoned, bool& on_disk)
 {
     const std::wstring part = dest + L".part";
     AssemblyResult result = AssemblyResult::NotVerified;
@@ -145,7 +144,7 @@ AssemblyResult build_from_pieces(const ManifestFile& file, const std::wstring& d
         FileHandle out(file_calls::CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out) return in_part.any() ? AssemblyResult::NotVerified : not_written(file);
-        result = write_pieces(file, out.get(), in_part, abandoned);
+        result = write_pieces(folder, file, out.get(), in_part, abandoned);
         on_disk = result == AssemblyResult::Built && file_calls::FlushFileBuffers(out.get());
     }   // closed before the rename
     // Only replace-existing: the rename needs no write-through; the install
@@ -175,11 +174,12 @@ bool has_one_name(const std::wstring& path)
 // the piece's length as its size. The piece is linked into the stage (one
 // name more, no bytes copied) the first time, copied after that, also in a
 // later run: a piece file with a second name is never linked again.
-AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring& dest, LinkedPieces& linked)
+AssemblyResult build_from_one_piece(const InstallFolder& folder, const ManifestFile& file, const std::wstring& dest,
+                                    LinkedPieces& linked)
 {
     const std::string& id = file.pieces.front().id;
-    if (file.hash != id || cached_piece_size(id) != file.size) return AssemblyResult::NotVerified;
-    const std::wstring piece = piece_cache_path(id);
+    if (file.hash != id || cached_piece_size(folder, id) != file.size) return AssemblyResult::NotVerified;
+    const std::wstring piece = folder.piece_cache_path(id);
     if (linked.claim(id) && has_one_name(piece)) {
         bool made = file_calls::CreateHardLinkW(dest.c_str(), piece.c_str(), nullptr);
         if (!made && GetLastError() == ERROR_ALREADY_EXISTS && file_calls::DeleteFileW(dest.c_str()))   // staged before
@@ -199,13 +199,14 @@ AssemblyResult build_from_one_piece(const ManifestFile& file, const std::wstring
 // Concatenates the cached pieces of `file` into dest. Unless Built, dest is
 // untouched and the ".part" deleted. on_disk tells whether the built file's
 // bytes have been committed to the disk.
-AssemblyResult build_file(const ManifestFile& file, const std::wstring& dest, LinkedPieces& linked,
-                          const PiecesInPart& in_part, const AbandonCheck& abandoned, bool& on_disk)
+AssemblyResult build_file(const InstallFolder& folder, const ManifestFile& file, const std::wstring& dest,
+                          LinkedPieces& linked, const PiecesInPart& in_part, const AbandonCheck& abandoned,
+                          bool& on_disk)
 {
     on_disk = false;
     create_folders(parent_folder(dest));
-    if (file.pieces.size() == 1 && !in_part.any()) return build_from_one_piece(file, dest, linked);
-    return build_from_pieces(file, dest, in_part, abandoned, on_disk);
+    if (file.pieces.size() == 1 && !in_part.any()) return build_from_one_piece(folder, file, dest, linked);
+    return build_from_pieces(folder, file, dest, in_part, abandoned, on_disk);
 }
 
 // The files of one assembly step, shared by its workers. Files are taken in
@@ -213,6 +214,7 @@ AssemblyResult build_file(const ManifestFile& file, const std::wstring& dest, Li
 // already: those are finished (one of them may fail too and become the one
 // reported), while later ones are abandoned.
 struct SharedAssembly {
+    const InstallFolder& folder;
     const std::vector<const ManifestFile*>& files;
     std::vector<PiecesInPart> in_part;     // one per file
     std::vector<AssemblyResult> results;   // one per file, each written by the worker that built it
@@ -220,8 +222,8 @@ struct SharedAssembly {
     std::atomic<size_t> first_failure{SIZE_MAX};
     LinkedPieces linked;
 
-    explicit SharedAssembly(const std::vector<const ManifestFile*>& list)
-        : files(list), in_part(list.size()), results(list.size(), AssemblyResult::Abandoned),
+    SharedAssembly(const InstallFolder& install, const std::vector<const ManifestFile*>& list)
+        : folder(install), files(list), in_part(list.size()), results(list.size(), AssemblyResult::Abandoned),
           on_disk(list.size(), 0) {}
 
     void failed(size_t i)
@@ -239,8 +241,8 @@ bool assemble_one(SharedAssembly& shared, size_t i)
     const ManifestFile& file = *shared.files[i];
     auto abandoned = [&] { return update_status.stop_requested.load() || shared.first_failure.load() < i; };
     bool on_disk = false;
-    const AssemblyResult result =
-        build_file(file, stage_path_of(file.path), shared.linked, shared.in_part[i], abandoned, on_disk);
+    const AssemblyResult result = build_file(shared.folder, file, shared.folder.stage_path_of(file.path), shared.linked,
+                                             shared.in_part[i], abandoned, on_disk);
     shared.results[i] = result;
     shared.on_disk[i] = on_disk;
     if (result == AssemblyResult::Built) update_status.bytes_done.fetch_add(1);
@@ -250,11 +252,12 @@ bool assemble_one(SharedAssembly& shared, size_t i)
 
 }  // namespace
 
-bool assemble_file(const ManifestFile& file, const std::wstring& dest)
+bool assemble_file(const InstallFolder& folder, const ManifestFile& file, const std::wstring& dest)
 {
     LinkedPieces linked;
     bool on_disk = false;
-    return build_file(file, dest, linked, PiecesInPart{}, [] { return false; }, on_disk) == AssemblyResult::Built;
+    return build_file(folder, file, dest, linked, PiecesInPart{}, [] { return false; }, on_disk) ==
+           AssemblyResult::Built;
 }
 
 bool assemble_stale_files(UpdateRun& run)
@@ -274,7 +277,7 @@ bool assemble_stale_files(UpdateRun& run)
     std::vector<const ManifestFile*> files;
     files.reserve(to_build.size());
     for (size_t i : to_build) files.push_back(plan.stale_files[i].file);
-    SharedAssembly shared(files);
+    SharedAssembly shared(run.folder, files);
     for (size_t n = 0; n < to_build.size(); ++n)
         shared.in_part[n] = {&plan.stale_files[to_build[n]].pieces_staged, run.manifest.piece_size};
     // One worker per hardware thread, the calling thread among them.

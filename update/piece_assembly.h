@@ -5,6 +5,7 @@
 // whose bytes this run's download (or reuse) step has already checked against
 // its id: it is linked or copied from the cache without being hashed again.
 #include "formats/manifest.h"
+#include "update/update_folder.h"
 #include "update/update_plan.h"
 
 #include <string>
@@ -13,7 +14,7 @@ struct UpdateRun;
 
 // Builds one file on its own. True when dest now holds the verified file;
 // otherwise dest is untouched and no ".part" is left.
-bool assemble_file(const ManifestFile& file, const std::wstring& dest);
+bool assemble_file(const InstallFolder& folder, const ManifestFile& file, const std::wstring& dest);
 
 // The assembly step of an update: the installing phase, every stale file not
 // yet staged built in the stage folder, several at once (one worker per

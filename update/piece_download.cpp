@@ -15,7 +15,6 @@
 #include "update/piece_cache.h"
 #include "update/piece_delivery.h"
 #include "update/planning_rules.h"
-#include "update/update_folder.h"
 #include "update/update_run.h"
 
 #include <windows.h>
@@ -43,14 +42,15 @@ struct StageTargets {
         if (t.whole) stale.stage = whole_state;
     }
     bool marked(const PieceTarget& t) const { return (*files)[t.file].pieces_staged[t.piece] != 0; }
-    std::wstring path_of(const PieceTarget& t) const
+    std::wstring path_of(const InstallFolder& folder, const PieceTarget& t) const
     {
-        std::wstring path = stage_path_of((*files)[t.file].file->path);
+        std::wstring path = folder.stage_path_of((*files)[t.file].file->path);
         return t.whole ? path : path + L".part";
     }
 };
 
 struct SharedDownload {
+    const InstallFolder& folder;
     MirrorList& mirrors;
     const std::vector<PieceJob>& jobs;
     const std::vector<PieceDelivery>& deliveries;   // one per job
@@ -70,18 +70,18 @@ struct WorkerBuffers {
 
 enum class PieceOutcome { Cached, Failed, NotWritten };
 
-bool cached_copy_is_good(const PieceJob& job)
+bool cached_copy_is_good(const InstallFolder& folder, const PieceJob& job)
 {
-    if (cached_piece_size(job.id) != job.raw_size) return false;
+    if (cached_piece_size(folder, job.id) != job.raw_size) return false;
     std::string digest;
-    return sha256_file(piece_cache_path(job.id), digest) && digest == job.id;
+    return sha256_file(folder.piece_cache_path(job.id), digest) && digest == job.id;
 }
 
 // True when a stage copy left by an earlier run already holds the piece.
-bool target_holds(const PieceJob& job, const StageTargets& stage, const PieceTarget& target,
-                  WorkerBuffers& buffers)
+bool target_holds(const InstallFolder& folder, const PieceJob& job, const StageTargets& stage,
+                  const PieceTarget& target, WorkerBuffers& buffers)
 {
-    const std::wstring path = stage.path_of(target);
+    const std::wstring path = stage.path_of(folder, target);
     const int64_t size = file_size_of(path);
     if (target.whole) {
         std::string digest;
@@ -98,16 +98,16 @@ bool target_holds(const PieceJob& job, const StageTargets& stage, const PieceTar
 // True when nothing needs fetching: every place of the piece holds it from
 // an earlier run, or the cache does (the assembly then copies it to the
 // places still without it).
-bool already_there(const PieceJob& job, const PieceDelivery& delivery, const StageTargets& stage,
-                   WorkerBuffers& buffers)
+bool already_there(const InstallFolder& folder, const PieceJob& job, const PieceDelivery& delivery,
+                   const StageTargets& stage, WorkerBuffers& buffers)
 {
     bool every_target = true;
     for (const PieceTarget& target : delivery.targets) {
-        if (target_holds(job, stage, target, buffers)) stage.mark(target, StageState::Staged);
+        if (target_holds(folder, job, stage, target, buffers)) stage.mark(target, StageState::Staged);
         else every_target = false;
     }
     if (every_target && !delivery.to_cache) return true;
-    return cached_copy_is_good(job);
+    return cached_copy_is_good(folder, job);
 }
 
 // Writes the verified piece into the ".part" of a file of several pieces,
@@ -129,12 +129,13 @@ bool write_into_part(const std::wstring& part, int64_t offset, const std::string
 // Puts the verified piece everywhere it is used. A file that is exactly this
 // piece is written whole and forced to the disk at once, by this thread, so
 // that the install step has nothing left to flush for it.
-bool deliver(const PieceJob& job, const PieceDelivery& delivery, const StageTargets& stage, const std::string& raw)
+bool deliver(const InstallFolder& folder, const PieceJob& job, const PieceDelivery& delivery, const StageTargets& stage,
+             const std::string& raw)
 {
-    if (delivery.to_cache && !store_piece(job.id, raw.data(), raw.size())) return false;
+    if (delivery.to_cache && !store_piece(folder, job.id, raw.data(), raw.size())) return false;
     for (const PieceTarget& target : delivery.targets) {
         if (stage.marked(target)) continue;
-        const std::wstring path = stage.path_of(target);
+        const std::wstring path = stage.path_of(folder, target);
         bool written = target.whole ? write_new_file(path, raw.data(), raw.size(), true)
                                     : write_into_part(path, target.offset, raw);
         if (!written) {
@@ -234,7 +235,7 @@ PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffe
         const std::string* raw = fetch_verified(shared.mirrors, job, buffers, status);
         if (!raw) return PieceOutcome::Failed;
         const PieceDelivery& delivery = shared.deliveries[index];
-        if (deliver(job, delivery, shared.stage, *raw)) return PieceOutcome::Cached;
+        if (deliver(shared.folder, job, delivery, shared.stage, *raw)) return PieceOutcome::Cached;
         if (delivery.to_cache && delivery.targets.empty())
             log_line("could not write piece %s to the cache (error %lu)", job.id.c_str(), GetLastError());
         return PieceOutcome::NotWritten;
@@ -254,7 +255,7 @@ void piece_worker(SharedDownload& shared)
         uint64_t i = shared.next_index.fetch_add(1);
         if (i >= shared.jobs.size()) return;
         const PieceJob& job = shared.jobs[i];
-        if (shared.leftovers && already_there(job, shared.deliveries[i], shared.stage, buffers)) {
+        if (shared.leftovers && already_there(shared.folder, job, shared.deliveries[i], shared.stage, buffers)) {
             update_status.bytes_done.fetch_add(job.transfer_size);
             continue;
         }
@@ -284,14 +285,14 @@ std::vector<PieceJob> distinct_jobs(const std::vector<PieceJob>& jobs)
 
 // Runs the twelve threads over jobs (distinct ids); false as download_pieces,
 // and write_failed set when a piece failed because it could not be written.
-bool run_piece_threads(MirrorList& mirrors, const std::vector<PieceJob>& jobs,
+bool run_piece_threads(const InstallFolder& folder, MirrorList& mirrors, const std::vector<PieceJob>& jobs,
                        const std::vector<PieceDelivery>& deliveries, const StageTargets& stage, bool& write_failed)
 {
     // Without an update folder there is nothing to look for before fetching:
     // a first install skips two lookups per piece.
-    const bool leftovers = file_calls::GetFileAttributesW(update_folder().c_str()) != INVALID_FILE_ATTRIBUTES;
-    create_folders(pieces_folder());   // a failure shows when the pieces are written
-    SharedDownload shared{mirrors, jobs, deliveries, stage, leftovers};
+    const bool leftovers = file_calls::GetFileAttributesW(folder.update_folder().c_str()) != INVALID_FILE_ATTRIBUTES;
+    create_folders(folder.pieces_folder());   // a failure shows when the pieces are written
+    SharedDownload shared{folder, mirrors, jobs, deliveries, stage, leftovers};
     const std::string source = mirrors.in_use_name();
     set_download_source(source);
     log_line("downloading %zu pieces from mirror %s", jobs.size(), source.c_str());
@@ -316,7 +317,8 @@ bool run_piece_threads(MirrorList& mirrors, const std::vector<PieceJob>& jobs,
 // A complete stage copy of a file of several pieces, left by an earlier run
 // that was cut off after its assembly, becomes that file's ".part" again, so
 // that its pieces are found in place instead of being fetched.
-void reopen_staged_copies(const UpdatePlan& plan, const std::vector<PieceDelivery>& deliveries)
+void reopen_staged_copies(const InstallFolder& folder, const UpdatePlan& plan,
+                          const std::vector<PieceDelivery>& deliveries)
 {
     std::vector<char> has_part(plan.stale_files.size(), 0);
     for (const PieceDelivery& delivery : deliveries)
@@ -324,7 +326,7 @@ void reopen_staged_copies(const UpdatePlan& plan, const std::vector<PieceDeliver
             if (!target.whole) has_part[target.file] = 1;
     for (size_t i = 0; i < plan.stale_files.size(); ++i) {
         if (!has_part[i]) continue;
-        const std::wstring staged = stage_path_of(plan.stale_files[i].file->path);
+        const std::wstring staged = folder.stage_path_of(plan.stale_files[i].file->path);
         const std::wstring part = staged + L".part";
         if (file_calls::GetFileAttributesW(part.c_str()) == INVALID_FILE_ATTRIBUTES &&
             file_calls::GetFileAttributesW(staged.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -334,12 +336,12 @@ void reopen_staged_copies(const UpdatePlan& plan, const std::vector<PieceDeliver
 
 }  // namespace
 
-bool download_pieces(MirrorList& mirrors, const std::vector<PieceJob>& jobs)
+bool download_pieces(const InstallFolder& folder, MirrorList& mirrors, const std::vector<PieceJob>& jobs)
 {
     const std::vector<PieceJob> list = distinct_jobs(jobs);
     const std::vector<PieceDelivery> to_cache(list.size(), PieceDelivery{{}, true});
     bool write_failed = false;
-    return run_piece_threads(mirrors, list, to_cache, StageTargets{}, write_failed);
+    return run_piece_threads(folder, mirrors, list, to_cache, StageTargets{}, write_failed);
 }
 
 bool download_update(UpdateRun& run)
@@ -354,10 +356,10 @@ bool download_update(UpdateRun& run)
     const std::vector<PieceDelivery> deliveries =
         plan_piece_delivery(plan.stale_files, jobs, run.manifest.piece_size);
     for (StaleFile& stale : plan.stale_files) stale.forget_stage();   // only what this run finds counts
-    reopen_staged_copies(plan, deliveries);
+    reopen_staged_copies(run.folder, plan, deliveries);
 
     bool write_failed = false;
-    if (run_piece_threads(run.mirrors, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
+    if (run_piece_threads(run.folder, run.mirrors, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
         return true;
     const char* message = "the download failed -- check the connection and open the launcher again";
     const std::string refusal = run.mirrors.proxy_refusal();

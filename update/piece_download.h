@@ -4,6 +4,7 @@
 // in either place is used as is, so an interrupted download resumes where it
 // stopped; everything fetched is decompressed (unless stored), checked for
 // its exact length and SHA-256 and only then written.
+#include "update/update_folder.h"
 #include "update/update_plan.h"
 
 #include <vector>
@@ -15,7 +16,7 @@ constexpr int PIECE_THREADS = 12;
 
 // Runs the twelve piece threads over jobs and joins them. True when no piece
 // failed and no stop was requested. Adds to bytes_done only.
-bool download_pieces(MirrorList& mirrors, const std::vector<PieceJob>& jobs);
+bool download_pieces(const InstallFolder& folder, MirrorList& mirrors, const std::vector<PieceJob>& jobs);
 
 // The download step of an update: the downloading phase with the download
 // size, then the twelve threads, which write each verified piece straight

@@ -9,7 +9,6 @@
 #include "update/piece_cache.h"
 #include "update/piece_sources.h"
 #include "update/saved_manifest.h"
-#include "update/update_folder.h"
 
 #include <windows.h>
 
@@ -42,7 +41,7 @@ bool read_at(const std::wstring& path, int64_t offset, size_t size, std::string&
 // The pieces worth reading: a place per piece in a file whose size on disk is
 // still the recorded one (a file of another size cannot hold them), and no
 // copy of the piece in the cache yet.
-std::vector<Candidate> list_candidates(const Manifest& saved, const InstallState& state,
+std::vector<Candidate> list_candidates(const InstallFolder& folder, const Manifest& saved, const InstallState& state,
                                        const std::vector<PieceJob>& jobs)
 {
     auto sources = find_piece_sources(saved, state, jobs);
@@ -51,13 +50,13 @@ std::vector<Candidate> list_candidates(const Manifest& saved, const InstallState
     for (const PieceJob& job : jobs) {
         auto found = sources.find(job.id);
         if (found == sources.end()) continue;
-        if (cached_piece_size(job.id) == job.raw_size) continue;
+        if (cached_piece_size(folder, job.id) == job.raw_size) continue;
         Candidate c{&job, {}};
         for (PieceSource& source : found->second) {
             auto known = usable.find(source.path);
             if (known == usable.end())
                 known = usable.emplace(source.path,
-                                       file_size_of(place_of(source.path)) == state.files.at(source.path).size)
+                                       file_size_of(folder.place_of(source.path)) == state.files.at(source.path).size)
                             .first;
             if (known->second) c.sources.push_back(std::move(source));
         }
@@ -67,6 +66,7 @@ std::vector<Candidate> list_candidates(const Manifest& saved, const InstallState
 }
 
 struct SharedReuse {
+    const InstallFolder& folder;
     const std::vector<Candidate>& candidates;
     std::vector<char> copied;   // one flag per candidate, each written by one thread
     std::atomic<size_t> next{0};
@@ -79,13 +79,14 @@ struct SharedReuse {
 bool copy_piece(const Candidate& c, std::string& buffer, SharedReuse& shared)
 {
     const PieceJob& job = *c.job;
+    const InstallFolder& folder = shared.folder;
     for (const PieceSource& source : c.sources) {
-        if (!read_at(place_of(source.path), source.offset, static_cast<size_t>(job.raw_size), buffer) ||
+        if (!read_at(folder.place_of(source.path), source.offset, static_cast<size_t>(job.raw_size), buffer) ||
             sha256_bytes(buffer.data(), buffer.size()) != job.id) {
             shared.refused.fetch_add(1);
             continue;
         }
-        if (store_piece(job.id, buffer.data(), buffer.size())) return true;
+        if (store_piece(folder, job.id, buffer.data(), buffer.size())) return true;
         // Left to the download, which reports a disk that is full.
         if (!shared.cache_full.exchange(true))
             log_line("could not write piece %s to the cache (error %lu)", job.id.c_str(), GetLastError());
@@ -110,11 +111,11 @@ void reuse_worker(SharedReuse& shared)
 
 }  // namespace
 
-bool reuse_installed_pieces(const InstallState& state, UpdatePlan& plan, ReuseCount& count)
+bool reuse_installed_pieces(const InstallFolder& folder, const InstallState& state, UpdatePlan& plan, ReuseCount& count)
 {
     Manifest saved;
-    if (plan.jobs.empty() || !load_saved_manifest(saved)) return true;
-    const std::vector<Candidate> candidates = list_candidates(saved, state, plan.jobs);
+    if (plan.jobs.empty() || !load_saved_manifest(folder.root(), saved)) return true;
+    const std::vector<Candidate> candidates = list_candidates(folder, saved, state, plan.jobs);
     if (candidates.empty()) return true;
 
     int64_t total = 0;
@@ -122,7 +123,7 @@ bool reuse_installed_pieces(const InstallState& state, UpdatePlan& plan, ReuseCo
     update_status.bytes_done.exchange(0);
     update_status.bytes_total.exchange(total);
 
-    SharedReuse shared{candidates, std::vector<char>(candidates.size(), 0)};
+    SharedReuse shared{folder, candidates, std::vector<char>(candidates.size(), 0)};
     std::vector<std::thread> threads;
     const size_t readers = std::min<size_t>(MAX_READERS, candidates.size());
     for (size_t t = 1; t < readers; ++t) {

@@ -5,6 +5,7 @@
 // verifies) says where each piece lies; each piece read is checked against
 // its id, so a file changed behind the launcher's back is never used.
 #include "formats/install_state.h"
+#include "update/update_folder.h"
 #include "update/update_plan.h"
 
 #include <cstddef>
@@ -21,4 +22,5 @@ struct ReuseCount {
 // changes without a saved manifest. A piece the cache already holds is left
 // to the download step, which checks it. Counts bytes_done over the bytes to
 // copy. False when a stop was requested (plan.jobs then unchanged).
-bool reuse_installed_pieces(const InstallState& state, UpdatePlan& plan, ReuseCount& count);
+bool reuse_installed_pieces(const InstallFolder& folder, const InstallState& state, UpdatePlan& plan,
+                            ReuseCount& count);

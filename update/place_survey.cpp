@@ -3,7 +3,6 @@
 #include "base/file_calls.h"
 #include "base/paths.h"
 #include "base/win_handles.h"
-#include "update/update_folder.h"
 
 #include <windows.h>
 
@@ -39,11 +38,12 @@ long count_expected(const std::wstring& folder, const std::string& relative,
     return found;
 }
 
-bool stage_holds_exactly(const NewFolder& folder, const std::vector<StaleFile>& stale_files)
+bool stage_holds_exactly(const InstallFolder& install, const NewFolder& folder,
+                         const std::vector<StaleFile>& stale_files)
 {
     std::unordered_set<std::string> expected;
     for (size_t i : folder.files) expected.insert(stale_files[i].file->path);
-    return count_expected(stage_path_of(folder.path), folder.path, expected) ==
+    return count_expected(install.stage_path_of(folder.path), folder.path, expected) ==
            static_cast<long>(expected.size());
 }
 
@@ -64,7 +64,7 @@ PlaceKind PlaceSurvey::folder_kind(const std::string& folder)
 {
     auto known = folders_.find(folder);
     if (known == folders_.end()) {
-        PlaceKind kind = place_kind(place_of(folder));
+        PlaceKind kind = place_kind(folder_.place_of(folder));
         if (kind == PlaceKind::file) {
             files_in_the_way_.push_back(folder);
             kind = PlaceKind::missing;
@@ -97,7 +97,7 @@ PlaceKind PlaceSurvey::kind(const std::string& path)
         const PlaceKind folder = folder_kind(path.substr(0, slash));
         if (folder != PlaceKind::folder) return folder;
     }
-    return place_kind(place_of(path));
+    return place_kind(folder_.place_of(path));
 }
 
 std::vector<NewFolder> new_folders(const std::vector<StaleFile>& stale_files, PlaceSurvey& survey)
@@ -116,6 +116,6 @@ std::vector<NewFolder> new_folders(const std::vector<StaleFile>& stale_files, Pl
     }
     std::vector<NewFolder> whole;
     for (NewFolder& folder : folders)
-        if (stage_holds_exactly(folder, stale_files)) whole.push_back(std::move(folder));
+        if (stage_holds_exactly(survey.folder(), folder, stale_files)) whole.push_back(std::move(folder));
     return whole;
 }

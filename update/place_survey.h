@@ -5,6 +5,7 @@
 // about the folders, not about every file, and moves each new folder in
 // whole instead of file by file.
 #include "formats/manifest.h"
+#include "update/update_folder.h"
 #include "update/update_plan.h"
 
 #include <string>
@@ -19,6 +20,10 @@ PlaceKind place_kind(const std::wstring& place);
 
 class PlaceSurvey {
 public:
+    explicit PlaceSurvey(const InstallFolder& folder) : folder_(folder) {}
+
+    const InstallFolder& folder() const { return folder_; }
+
     // What stands at a relative path's place in the install folder.
     PlaceKind kind(const std::string& path);
 
@@ -35,6 +40,7 @@ public:
 private:
     // A folder on the way: a file there counts as missing (see above).
     PlaceKind folder_kind(const std::string& folder);
+    InstallFolder folder_;
     std::unordered_map<std::string, PlaceKind> folders_;
     std::vector<std::string> files_in_the_way_;
 };

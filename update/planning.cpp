@@ -12,9 +12,7 @@
 #include "update/piece_download.h"
 #include "update/piece_reuse.h"
 #include "update/planning_rules.h"
-#include "update/release_order.h"
 #include "update/saved_manifest.h"
-#include "update/update_folder.h"
 #include "update/update_run.h"
 
 #include <windows.h>
@@ -31,13 +29,11 @@ namespace {
 bool finish_up_to_date(UpdateRun& run)
 {
     const Manifest& manifest = run.manifest;
-    InstallState& state = run.state;
-    record_release(state, manifest, received_release_mark(manifest));
-    if (!write_install_state(run.install_folder, state))
+    if (!write_run_state(run))
         log_line("could not write the install state (error %lu) -- the installed files are checked again at "
                  "the next start", GetLastError());
-    save_received_manifest();
-    remove_update_folder();
+    save_received_manifest(run.folder.root(), run.received);
+    remove_update_folder(run.folder);
     log_line("up to date: %s (%zu files, %d of them hashed)", manifest.version.c_str(),
              manifest.files.size(), run.plan.hashed_count);
     return true;
@@ -47,11 +43,11 @@ bool enough_disk_space(const UpdateRun& run)
 {
     const int64_t needed = disk_space_needed(run.plan);
     int64_t free_bytes = 0;
-    if (!free_disk_bytes(run.install_folder, free_bytes)) return true;   // unknown: the check is skipped
+    if (!free_disk_bytes(run.folder.root(), free_bytes)) return true;   // unknown: the check is skipped
     if (free_bytes >= needed) return true;
     set_status(PHASE_FAILED,
                "not enough disk space: the update needs " + format_size(needed) + " free in " +
-                   to_utf8(run.install_folder) + ", which has " + format_size(free_bytes),
+                   to_utf8(run.folder.root()) + ", which has " + format_size(free_bytes),
                false);
     return false;
 }
@@ -73,14 +69,14 @@ bool update_game(UpdateRun& run)
     const Manifest& manifest = run.manifest;
     InstallState& state = run.state;
     UpdatePlan& plan = run.plan;
-    if (!compare_installed_files(manifest, state, plan, verify_files)) return false;
+    if (!compare_installed_files(run.folder, manifest, state, plan, verify_files)) return false;
     plan.paths_to_remove = removable_paths(state, manifest);
     if (plan.stale_files.empty() && plan.paths_to_remove.empty())
         return finish_up_to_date(run);
 
     plan.jobs = build_piece_jobs(plan.stale_files, manifest.piece_size);
     ReuseCount reused;
-    if (!reuse_installed_pieces(state, plan, reused)) return false;
+    if (!reuse_installed_pieces(run.folder, state, plan, reused)) return false;
     plan.download_total = download_total(plan.jobs);
     log_line("update to %s: %zu files out of date, %zu pieces, %s to download",
              manifest.version.c_str(), plan.stale_files.size(), plan.jobs.size(),

@@ -47,11 +47,11 @@ bool self_update_launcher(UpdateRun& run)
     set_status(PHASE_LAUNCHER_UPDATE, "updating the launcher", false);
     update_status.bytes_done.exchange(0);
     update_status.bytes_total.exchange(0);
-    if (!download_pieces(run.mirrors, launcher_piece_jobs(manifest.launcher, manifest.piece_size)))
+    if (!download_pieces(run.folder, run.mirrors, launcher_piece_jobs(manifest.launcher, manifest.piece_size)))
         return false;   // the failed piece has logged itself
 
     const std::wstring fresh = join_path(parent_folder(own), SWAP_LEFTOVER_NAME);
-    if (!assemble_file(manifest.launcher, fresh)) {
+    if (!assemble_file(run.folder, manifest.launcher, fresh)) {
         log_line("the new launcher did not check out -- keeping this one");
         return false;
     }

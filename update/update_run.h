@@ -7,14 +7,19 @@
 #include "formats/install_state.h"
 #include "formats/manifest.h"
 #include "net/mirror_list.h"
+#include "update/saved_manifest.h"
+#include "update/update_folder.h"
 #include "update/update_plan.h"
 
-#include <string>
+#include <utility>
 
 struct UpdateRun {
-    std::wstring install_folder;
-    InstallState state;   // what is installed, as the state file records it
-    Manifest manifest;    // the accepted manifest; empty until one is
-    UpdatePlan plan;      // what this run fetches, builds and installs
-    MirrorList mirrors;   // the servers of the setting; the one in use serves first
+    explicit UpdateRun(InstallFolder install_folder) : folder(std::move(install_folder)) {}
+
+    InstallFolder folder;        // the folder it serves, and where its work lies in it
+    InstallState state;          // what is installed, as the state file records it
+    Manifest manifest;           // the accepted manifest; empty until one is
+    ReceivedManifest received;   // its bodies as received, saved when the install commits
+    UpdatePlan plan;             // what this run fetches, builds and installs
+    MirrorList mirrors;          // the servers of the setting; the one in use serves first
 };

@@ -3,7 +3,6 @@
 
 #include "base/log.h"
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
 #include "tests/windows/child_scenarios.h"
@@ -38,7 +37,6 @@ class GameLaunch : public testing::Test {
 protected:
     void SetUp() override
     {
-        install_dir = make_temp_folder(L"game launch");   // a blank in the folder name
         log_path = join_path(install_dir, L"launcher.log");
         open_log(log_path);
     }
@@ -55,6 +53,7 @@ protected:
         return read_whole_file(join_path(install_dir, L"out.txt"));
     }
 
+    std::wstring install_dir = make_temp_folder(L"game launch");   // a blank in the folder name
     std::wstring log_path;
     InstallState state_;
 };

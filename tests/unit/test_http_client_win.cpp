@@ -2,7 +2,6 @@
 // TW_TEST_SERVER_URL names a test update server (tests/e2e/test_http_client.py
 // starts one, sets its faults, and checks its request log afterwards).
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/update_status.h"
 #include "crypto/sha256.h"
 #include "crypto/signature.h"
@@ -276,15 +275,9 @@ protected:
     void SetUp() override
     {
         HttpLive::SetUp();
-        saved_ = install_dir;
-        install_dir = make_temp_folder(L"piece-fetch");
         reset_update_status();
     }
-    void TearDown() override
-    {
-        install_dir = saved_;
-        reset_update_status();
-    }
+    void TearDown() override { reset_update_status(); }
     // The piece the environment names under prefix, or false.
     bool job_from_env(const std::string& prefix, PieceJob& job)
     {
@@ -294,7 +287,7 @@ protected:
         job.stored = env((prefix + "_STORED").c_str()) == "1";
         return !job.id.empty();
     }
-    std::wstring saved_;
+    InstallFolder folder{make_temp_folder(L"piece-fetch")};
 };
 
 // The server cuts the body short once, then serves it: the bytes of the cut
@@ -303,9 +296,9 @@ TEST_F(PieceFetch, BodyCutShortOnceCountsThePieceOnce)
 {
     PieceJob job;
     if (!job_from_env("TW_TEST_CUT_PIECE", job)) GTEST_SKIP() << "no piece named";
-    ASSERT_TRUE(download_pieces(mirrors_, {job}));
+    ASSERT_TRUE(download_pieces(folder, mirrors_, {job}));
     EXPECT_EQ(update_status.bytes_done.load(), job.transfer_size);
-    EXPECT_EQ(cached_piece_size(job.id), job.raw_size);
+    EXPECT_EQ(cached_piece_size(folder, job.id), job.raw_size);
 }
 
 // A cache that cannot be written is the disk's failure, not the network's.
@@ -313,12 +306,12 @@ TEST_F(PieceFetch, CacheThatCannotBeWrittenIsReportedAsSuch)
 {
     PieceJob job;
     if (!job_from_env("TW_TEST_PIECE", job)) GTEST_SKIP() << "no piece named";
-    std::wstring folder = parent_folder(piece_cache_path(job.id));
-    ASSERT_TRUE(create_folders(parent_folder(folder)));
-    HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    std::wstring piece_folder = parent_folder(folder.piece_cache_path(job.id));
+    ASSERT_TRUE(create_folders(parent_folder(piece_folder)));
+    HANDLE blocker = CreateFileW(piece_folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(blocker, INVALID_HANDLE_VALUE);   // a file where the piece's folder belongs
     CloseHandle(blocker);
-    UpdateRun run;
+    UpdateRun run(folder);
     ASSERT_TRUE(run.mirrors.open(widen(url_)));
     run.plan.jobs = {job};
     EXPECT_FALSE(download_update(run));

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "crypto/sha256.h"
@@ -25,12 +24,9 @@ class PieceAssembly : public testing::Test {
 protected:
     void SetUp() override
     {
-        saved_ = install_dir;
-        install_dir = make_temp_folder(L"assembly");
-        create_folders(pieces_folder());
+        create_folders(folder.pieces_folder());
         reset_update_status();
     }
-    void TearDown() override { install_dir = saved_; }
 
     // The run's plan, emptied for a new step.
     UpdatePlan& fresh_plan()
@@ -43,7 +39,7 @@ protected:
     PieceRef cache(const std::string& bytes)
     {
         PieceRef ref{sha256_bytes(bytes.data(), bytes.size()), static_cast<int64_t>(bytes.size()), true};
-        EXPECT_TRUE(store_piece(ref.id, bytes.data(), bytes.size()));
+        EXPECT_TRUE(store_piece(folder, ref.id, bytes.data(), bytes.size()));
         return ref;
     }
 
@@ -57,23 +53,23 @@ protected:
         return f;
     }
 
-    std::wstring saved_;
-    UpdateRun run_;
+    InstallFolder folder{make_temp_folder(L"assembly")};
+    UpdateRun run_{folder};
 };
 
 TEST_F(PieceAssembly, EmptyFileWithoutPiecesChecksItsHash)
 {
     ManifestFile empty = file("e/empty.txt", "", {});
     ASSERT_EQ(empty.hash, EMPTY_SHA256);
-    std::wstring dest = stage_path_of(empty.path);
-    EXPECT_TRUE(assemble_file(empty, dest));
+    std::wstring dest = folder.stage_path_of(empty.path);
+    EXPECT_TRUE(assemble_file(folder, empty, dest));
     EXPECT_TRUE(exists(dest));
     EXPECT_EQ(read_whole_file(dest), "");
 
     ManifestFile wrong = empty;
     wrong.hash = std::string(64, 'a');
-    std::wstring other = stage_path_of("e/wrong.txt");
-    EXPECT_FALSE(assemble_file(wrong, other));
+    std::wstring other = folder.stage_path_of("e/wrong.txt");
+    EXPECT_FALSE(assemble_file(folder, wrong, other));
     EXPECT_FALSE(exists(other));
     EXPECT_FALSE(exists(other + L".part"));
 }
@@ -83,11 +79,11 @@ TEST_F(PieceAssembly, MissingPieceFailsAndKeepsAnEarlierStagedCopy)
     PieceRef a = cache("first piece|");
     PieceRef b{std::string(64, 'b'), 10, true};   // never cached
     ManifestFile f = file("data/x.bin", "first piece|0123456789", {a, b});
-    std::wstring dest = stage_path_of(f.path);
+    std::wstring dest = folder.stage_path_of(f.path);
     ASSERT_TRUE(create_folders(parent_folder(dest)));
     ASSERT_TRUE(write_file_atomic(dest, "earlier stage copy"));
 
-    EXPECT_FALSE(assemble_file(f, dest));
+    EXPECT_FALSE(assemble_file(folder, f, dest));
     EXPECT_FALSE(exists(dest + L".part"));
     EXPECT_EQ(read_whole_file(dest), "earlier stage copy");
 }
@@ -96,8 +92,8 @@ TEST_F(PieceAssembly, WrongContentFailsWithoutTouchingDest)
 {
     PieceRef a = cache("some bytes");
     ManifestFile f = file("x.bin", "other bytes", {a});
-    std::wstring dest = stage_path_of(f.path);
-    EXPECT_FALSE(assemble_file(f, dest));
+    std::wstring dest = folder.stage_path_of(f.path);
+    EXPECT_FALSE(assemble_file(folder, f, dest));
     EXPECT_FALSE(exists(dest));
     EXPECT_FALSE(exists(dest + L".part"));
 }
@@ -109,11 +105,11 @@ TEST_F(PieceAssembly, RepeatedAndSharedPiecesComeFromOneCachedCopy)
     ManifestFile twice = file("a/twice.bin", std::string(8192, '\0') + "tail", {zeros, zeros, tail});
     ManifestFile shared = file("b/shared.bin", std::string(4096, '\0'), {zeros});
 
-    ASSERT_TRUE(assemble_file(twice, stage_path_of(twice.path)));
-    ASSERT_TRUE(assemble_file(shared, stage_path_of(shared.path)));
-    EXPECT_EQ(read_whole_file(stage_path_of(twice.path)), std::string(8192, '\0') + "tail");
-    EXPECT_EQ(read_whole_file(stage_path_of(shared.path)), std::string(4096, '\0'));
-    EXPECT_TRUE(exists(piece_cache_path(zeros.id)));   // assembly never consumes the cache
+    ASSERT_TRUE(assemble_file(folder, twice, folder.stage_path_of(twice.path)));
+    ASSERT_TRUE(assemble_file(folder, shared, folder.stage_path_of(shared.path)));
+    EXPECT_EQ(read_whole_file(folder.stage_path_of(twice.path)), std::string(8192, '\0') + "tail");
+    EXPECT_EQ(read_whole_file(folder.stage_path_of(shared.path)), std::string(4096, '\0'));
+    EXPECT_TRUE(exists(folder.piece_cache_path(zeros.id)));   // assembly never consumes the cache
 }
 
 TEST_F(PieceAssembly, StepReportsTheFirstFileThatDoesNotCheckOut)
@@ -130,7 +126,7 @@ TEST_F(PieceAssembly, StepReportsTheFirstFileThatDoesNotCheckOut)
     EXPECT_EQ(s.message, "a downloaded file did not check out: dir/bad.txt");
     EXPECT_EQ(update_status.bytes_done.load(), 1);
     EXPECT_EQ(update_status.bytes_total.load(), 2);
-    EXPECT_EQ(read_whole_file(stage_path_of("good.txt")), "alpha");
+    EXPECT_EQ(read_whole_file(folder.stage_path_of("good.txt")), "alpha");
 }
 
 }  // namespace
@@ -148,12 +144,12 @@ TEST_F(PieceAssembly, FilesOfOneSharedPieceDoNotShareTheirBytes)
     plan.stale_files = {&a, &b};
     ASSERT_TRUE(assemble_stale_files(run_));
 
-    HANDLE h = CreateFileW(stage_path_of(a.path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(folder.stage_path_of(a.path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD written = 0;
     WriteFile(h, "X", 1, &written, nullptr);
     CloseHandle(h);
-    EXPECT_EQ(read_whole_file(stage_path_of(b.path)), "the same bytes twice");
+    EXPECT_EQ(read_whole_file(folder.stage_path_of(b.path)), "the same bytes twice");
 }
 
 // A stage that cannot be written is the disk's failure, whether the file is
@@ -164,7 +160,7 @@ TEST_F(PieceAssembly, StageThatCannotBeWrittenIsReportedAsSuch)
     PieceRef two = cache("two");
     ManifestFile several = file("blocked/several.bin", "one|two", {one, two});
     ManifestFile single = file("blocked/single.bin", "one|", {one});
-    std::wstring blocker = parent_folder(stage_path_of(several.path));
+    std::wstring blocker = parent_folder(folder.stage_path_of(several.path));
     ASSERT_TRUE(create_folders(parent_folder(blocker)));
     ASSERT_TRUE(write_file_atomic(blocker, "a file where the folder belongs"));
     for (const ManifestFile* f : {&several, &single}) {
@@ -189,7 +185,7 @@ TEST_F(PieceAssembly, PartWrittenByTheDownloadIsCompletedFromTheCacheAndCut)
     PieceRef second = cache("efgh");
     PieceRef tail{sha256_bytes("ij", 2), 2, true};
     ManifestFile f = file("x/mixed.bin", "abcdefghij", {first, second, tail});
-    std::wstring part = stage_path_of(f.path) + L".part";
+    std::wstring part = folder.stage_path_of(f.path) + L".part";
     ASSERT_TRUE(create_folders(parent_folder(part)));
     ASSERT_TRUE(write_file_atomic(part, "abcd????ij and a stale tail"));
     UpdatePlan& plan = fresh_plan();
@@ -197,7 +193,7 @@ TEST_F(PieceAssembly, PartWrittenByTheDownloadIsCompletedFromTheCacheAndCut)
     plan.stale_files[0].pieces_staged = {1, 0, 1};
 
     ASSERT_TRUE(assemble_stale_files(run_));
-    EXPECT_EQ(read_whole_file(stage_path_of(f.path)), "abcdefghij");
+    EXPECT_EQ(read_whole_file(folder.stage_path_of(f.path)), "abcdefghij");
     EXPECT_FALSE(exists(part));
     EXPECT_EQ(plan.stale_files[0].stage, StageState::StagedOnDisk);
 }
@@ -222,8 +218,8 @@ TEST_F(PieceAssembly, FirstFailureInManifestOrderWinsOverAQuickerLaterOne)
 
     EXPECT_FALSE(assemble_stale_files(run_));
     EXPECT_EQ(read_status().message, "a downloaded file did not check out: 1-slow.bin");
-    EXPECT_FALSE(exists(stage_path_of(slow_bad.path)));
-    EXPECT_FALSE(exists(stage_path_of(quick_bad.path) + L".part"));
+    EXPECT_FALSE(exists(folder.stage_path_of(slow_bad.path)));
+    EXPECT_FALSE(exists(folder.stage_path_of(quick_bad.path) + L".part"));
 }
 
 }  // namespace
@@ -239,7 +235,7 @@ TEST_F(PieceAssembly, PartWithDownloadedPiecesSurvivesAFailedAssembly)
     PieceRef first{sha256_bytes("abcd", 4), 4, true};
     PieceRef second{sha256_bytes("efgh", 4), 4, true};   // in no cache
     ManifestFile f = file("x/kept.bin", "abcdefgh", {first, second});
-    std::wstring part = stage_path_of(f.path) + L".part";
+    std::wstring part = folder.stage_path_of(f.path) + L".part";
     ASSERT_TRUE(create_folders(parent_folder(part)));
     ASSERT_TRUE(write_file_atomic(part, "abcd"));
     UpdatePlan& plan = fresh_plan();
@@ -257,21 +253,21 @@ TEST_F(PieceAssembly, PieceLinkedByAnEarlierRunIsCopiedNotLinkedAgain)
 {
     PieceRef only = cache("twin bytes");
     ManifestFile twin = file("b/twin.cfg", "twin bytes", {only});
-    std::wstring earlier = stage_path_of("a/first.cfg");
+    std::wstring earlier = folder.stage_path_of("a/first.cfg");
     ASSERT_TRUE(create_folders(parent_folder(earlier)));
-    ASSERT_TRUE(CreateHardLinkW(earlier.c_str(), piece_cache_path(only.id).c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkW(earlier.c_str(), folder.piece_cache_path(only.id).c_str(), nullptr));
     UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&twin};
     ASSERT_TRUE(assemble_stale_files(run_));
 
-    HANDLE h = CreateFileW(stage_path_of(twin.path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+    HANDLE h = CreateFileW(folder.stage_path_of(twin.path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     BY_HANDLE_FILE_INFORMATION info{};
     EXPECT_TRUE(GetFileInformationByHandle(h, &info));
     CloseHandle(h);
     EXPECT_EQ(info.nNumberOfLinks, 1u);
-    EXPECT_EQ(read_whole_file(stage_path_of(twin.path)), "twin bytes");
+    EXPECT_EQ(read_whole_file(folder.stage_path_of(twin.path)), "twin bytes");
 }
 
 // A file counted as staged while one of its pieces is not would be

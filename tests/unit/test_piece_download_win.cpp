@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "crypto/sha256.h"
@@ -20,17 +19,8 @@ namespace {
 
 class PieceDownload : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        saved_ = install_dir;
-        install_dir = make_temp_folder(L"download");
-        reset_update_status();
-    }
-    void TearDown() override
-    {
-        reset_update_status();
-        install_dir = saved_;
-    }
+    void SetUp() override { reset_update_status(); }
+    void TearDown() override { reset_update_status(); }
 
     PieceJob job_for(const std::string& raw, int64_t transfer)
     {
@@ -44,32 +34,32 @@ protected:
         return run_.plan;
     }
 
-    MirrorList offline_;   // no mirror: every fetch fails at once
-    UpdateRun run_;        // with no mirror either
-    std::wstring saved_;
+    InstallFolder folder{make_temp_folder(L"download")};
+    MirrorList offline_;    // no mirror: every fetch fails at once
+    UpdateRun run_{folder};   // with no mirror either
 };
 
 TEST_F(PieceDownload, EmptyListSucceedsAndMakesTheCacheFolder)
 {
-    EXPECT_TRUE(download_pieces(offline_, {}));
-    EXPECT_NE(GetFileAttributesW(pieces_folder().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(download_pieces(folder, offline_, {}));
+    EXPECT_NE(GetFileAttributesW(folder.pieces_folder().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(PieceDownload, VerifiedCachedPiecesCountTheirTransferSizeOnce)
 {
     PieceJob a = job_for(std::string(3000, 'a'), 700);
     PieceJob b = job_for("bbbb", 4);
-    ASSERT_TRUE(store_piece(a.id, std::string(3000, 'a').data(), 3000));
-    ASSERT_TRUE(store_piece(b.id, "bbbb", 4));
+    ASSERT_TRUE(store_piece(folder, a.id, std::string(3000, 'a').data(), 3000));
+    ASSERT_TRUE(store_piece(folder, b.id, "bbbb", 4));
 
-    EXPECT_TRUE(download_pieces(offline_, {a, b, a}));   // a repeated id is taken once
+    EXPECT_TRUE(download_pieces(folder, offline_, {a, b, a}));   // a repeated id is taken once
     EXPECT_EQ(update_status.bytes_done.load(), 704);
 }
 
 TEST_F(PieceDownload, CachedCopyOfTheRightSizeButWrongBytesIsFetchedAgain)
 {
     PieceJob a = job_for("right bytes", 11);
-    ASSERT_TRUE(store_piece(a.id, "wrong bytes", 11));
+    ASSERT_TRUE(store_piece(folder, a.id, "wrong bytes", 11));
     UpdatePlan& plan = fresh_plan();
     plan.jobs = {a};
     plan.download_total = 11;
@@ -80,7 +70,7 @@ TEST_F(PieceDownload, CachedCopyOfTheRightSizeButWrongBytesIsFetchedAgain)
     EXPECT_EQ(s.message, "the download failed -- check the connection and open the launcher again");
     EXPECT_EQ(update_status.bytes_done.load(), 0);
     EXPECT_EQ(update_status.bytes_total.load(), 11);
-    EXPECT_EQ(read_whole_file(piece_cache_path(a.id)), "wrong bytes");
+    EXPECT_EQ(read_whole_file(folder.piece_cache_path(a.id)), "wrong bytes");
 }
 
 TEST_F(PieceDownload, StopRequestFailsTheStepWithStopped)
@@ -102,9 +92,9 @@ TEST_F(PieceDownload, PiecesLeftInTheStageAreFoundInPlace)
     ManifestFile one{"one.txt", sha256_bytes("solo", 4), 4, {{sha256_bytes("solo", 4), 4, true}}};
     ManifestFile big{"d/big.bin", sha256_bytes("abcdef", 6), 6,
                      {{sha256_bytes("abcd", 4), 4, true}, {sha256_bytes("ef", 2), 2, true}}};
-    ASSERT_TRUE(create_folders(parent_folder(stage_path_of(big.path))));
-    ASSERT_TRUE(write_file_atomic(stage_path_of(one.path), "solo"));
-    ASSERT_TRUE(write_file_atomic(stage_path_of(big.path), "abcdef"));
+    ASSERT_TRUE(create_folders(parent_folder(folder.stage_path_of(big.path))));
+    ASSERT_TRUE(write_file_atomic(folder.stage_path_of(one.path), "solo"));
+    ASSERT_TRUE(write_file_atomic(folder.stage_path_of(big.path), "abcdef"));
     UpdatePlan& plan = fresh_plan();
     plan.stale_files = {&one, &big};
     plan.jobs = {job_for("solo", 4), job_for("abcd", 4), job_for("ef", 2)};
@@ -114,7 +104,7 @@ TEST_F(PieceDownload, PiecesLeftInTheStageAreFoundInPlace)
     EXPECT_EQ(plan.stale_files[1].pieces_staged, (std::vector<char>{1, 1}));
     EXPECT_EQ(update_status.bytes_done.load(), 10);
 
-    ASSERT_TRUE(write_file_atomic(stage_path_of(one.path), "SOLO"));
+    ASSERT_TRUE(write_file_atomic(folder.stage_path_of(one.path), "SOLO"));
     EXPECT_FALSE(download_update(run_));   // must be fetched again
     EXPECT_EQ(plan.stale_files[0].stage, StageState::ToBuild);
 }

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "crypto/sha256.h"
@@ -43,13 +42,7 @@ void set_write_time(const std::wstring& path, uint64_t time)
 
 class Comparison : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        saved_ = install_dir;
-        install_dir = make_temp_folder(L"planning");
-        reset_update_status();
-    }
-    void TearDown() override { install_dir = saved_; }
+    void SetUp() override { reset_update_status(); }
 
     // Adds a manifest entry for content and, when on_disk, writes the file.
     void add(const std::string& path, const std::string& content, bool on_disk = true)
@@ -60,15 +53,15 @@ protected:
         f.size = static_cast<int64_t>(content.size());
         manifest_.files.push_back(f);
         if (on_disk) {
-            create_folders(parent_folder(place_of(path)));
-            ASSERT_TRUE(write_file_atomic(place_of(path), content));
+            create_folders(parent_folder(folder.place_of(path)));
+            ASSERT_TRUE(write_file_atomic(folder.place_of(path), content));
         }
     }
 
     // A record that matches the file on disk in size and time.
     void record(const std::string& path, const std::string& hash)
     {
-        Facts f = facts_of(place_of(path));
+        Facts f = facts_of(folder.place_of(path));
         state_.files[path] = InstalledFile{f.size, f.write_time, hash};
     }
 
@@ -79,7 +72,7 @@ protected:
         return out;
     }
 
-    std::wstring saved_;
+    InstallFolder folder{make_temp_folder(L"planning")};
     Manifest manifest_;
     InstallState state_;
     UpdatePlan plan_;
@@ -92,7 +85,7 @@ TEST_F(Comparison, MatchingRecordsAreTrustedWithoutHashing)
     record("a.txt", manifest_.files[0].hash);
     record("dir/b.txt", manifest_.files[1].hash);
 
-    ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_));
+    ASSERT_TRUE(compare_installed_files(folder, manifest_, state_, plan_));
     EXPECT_TRUE(plan_.stale_files.empty());
     EXPECT_EQ(plan_.hashed_count, 0);
     EXPECT_EQ(read_status().phase, PHASE_COMPARING);
@@ -103,7 +96,7 @@ TEST_F(Comparison, RecordNamingAnotherHashIsStaleWithoutHashing)
 {
     add("a.txt", "alpha");
     record("a.txt", std::string(64, '0'));
-    ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_));
+    ASSERT_TRUE(compare_installed_files(folder, manifest_, state_, plan_));
     EXPECT_EQ(stale(), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(plan_.hashed_count, 0);
 }
@@ -112,16 +105,16 @@ TEST_F(Comparison, TouchedFileIsHashedOnceAndItsRecordRefreshed)
 {
     add("a.txt", "alpha");
     record("a.txt", manifest_.files[0].hash);
-    Facts before = facts_of(place_of("a.txt"));
-    set_write_time(place_of("a.txt"), before.write_time + 10'000'000ULL * 100);
+    Facts before = facts_of(folder.place_of("a.txt"));
+    set_write_time(folder.place_of("a.txt"), before.write_time + 10'000'000ULL * 100);
 
-    ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_));
+    ASSERT_TRUE(compare_installed_files(folder, manifest_, state_, plan_));
     EXPECT_TRUE(plan_.stale_files.empty());
     EXPECT_EQ(plan_.hashed_count, 1);
     EXPECT_EQ(state_.files["a.txt"].write_time, before.write_time + 10'000'000ULL * 100);
 
     UpdatePlan again;
-    ASSERT_TRUE(compare_installed_files(manifest_, state_, again));
+    ASSERT_TRUE(compare_installed_files(folder, manifest_, state_, again));
     EXPECT_EQ(again.hashed_count, 0);
 }
 
@@ -129,10 +122,10 @@ TEST_F(Comparison, UnrecordedFilesAreHashedAndChangedOnesStayStale)
 {
     add("same.txt", "same");
     add("changed.txt", "new content");
-    ASSERT_TRUE(write_file_atomic(place_of("changed.txt"), "old content"));   // same size
+    ASSERT_TRUE(write_file_atomic(folder.place_of("changed.txt"), "old content"));   // same size
     state_.files["changed.txt"] = InstalledFile{1, 2, std::string(64, '1')};
 
-    ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_));
+    ASSERT_TRUE(compare_installed_files(folder, manifest_, state_, plan_));
     EXPECT_EQ(stale(), std::vector<std::string>{"changed.txt"});
     EXPECT_EQ(plan_.hashed_count, 2);
     EXPECT_EQ(state_.files["same.txt"].hash, manifest_.files[0].hash);
@@ -143,8 +136,8 @@ TEST_F(Comparison, MissingAndResizedFilesAreStaleWithoutHashing)
 {
     add("missing.txt", "gone", false);
     add("short.txt", "four");
-    ASSERT_TRUE(write_file_atomic(place_of("short.txt"), "abc"));
-    ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_));
+    ASSERT_TRUE(write_file_atomic(folder.place_of("short.txt"), "abc"));
+    ASSERT_TRUE(compare_installed_files(folder, manifest_, state_, plan_));
     EXPECT_EQ(stale(), (std::vector<std::string>{"missing.txt", "short.txt"}));
     EXPECT_EQ(plan_.hashed_count, 0);
 }
@@ -152,11 +145,11 @@ TEST_F(Comparison, MissingAndResizedFilesAreStaleWithoutHashing)
 TEST_F(Comparison, CachePathsAreNeverHashed)
 {
     add(".shadercache/s.bin", "compiled shaders");
-    ASSERT_TRUE(write_file_atomic(place_of(".shadercache/s.bin"), "other local bytes!"));
+    ASSERT_TRUE(write_file_atomic(folder.place_of(".shadercache/s.bin"), "other local bytes!"));
     add("a/__pycache__/m.pyc", "bytecode", false);
     add("__pycachex/y.pyc", "not a cache path");
 
-    ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_));
+    ASSERT_TRUE(compare_installed_files(folder, manifest_, state_, plan_));
     EXPECT_EQ(stale(), std::vector<std::string>{"a/__pycache__/m.pyc"});
     EXPECT_EQ(plan_.hashed_count, 1);   // only __pycachex/y.pyc
 }
@@ -177,7 +170,7 @@ TEST_F(Comparison, VerifyHashesEveryFileOnAllThreadsAndCountsItsBytes)
         bytes += static_cast<int64_t>(content.size());
         if (i % 3 == 0) damaged.push_back(path);
     }
-    ASSERT_TRUE(compare_installed_files(manifest_, state_, plan_, true));
+    ASSERT_TRUE(compare_installed_files(folder, manifest_, state_, plan_, true));
     EXPECT_EQ(stale(), damaged);
     EXPECT_EQ(update_status.bytes_total.load(), bytes);
     EXPECT_EQ(update_status.bytes_done.load(), bytes);
@@ -187,7 +180,7 @@ TEST_F(Comparison, StopRequestEndsTheComparisonAtOnce)
 {
     add("a.txt", "alpha");
     update_status.stop_requested = true;
-    EXPECT_FALSE(compare_installed_files(manifest_, state_, plan_));
+    EXPECT_FALSE(compare_installed_files(folder, manifest_, state_, plan_));
     EXPECT_TRUE(plan_.stale_files.empty());
     EXPECT_TRUE(state_.files.empty());
 }
@@ -195,10 +188,10 @@ TEST_F(Comparison, StopRequestEndsTheComparisonAtOnce)
 TEST_F(Comparison, FreeSpaceTestHookReplacesTheVolumeFigure)
 {
     int64_t bytes = 0;
-    ASSERT_TRUE(free_disk_bytes(install_dir, bytes));
+    ASSERT_TRUE(free_disk_bytes(folder.root(), bytes));
     EXPECT_GT(bytes, 0);
     SetEnvironmentVariableW(L"TW_TEST_FREE_BYTES", L"12345");
-    EXPECT_TRUE(free_disk_bytes(install_dir, bytes));
+    EXPECT_TRUE(free_disk_bytes(folder.root(), bytes));
     SetEnvironmentVariableW(L"TW_TEST_FREE_BYTES", nullptr);
     EXPECT_EQ(bytes, 12345);
 }

@@ -3,9 +3,9 @@
 #include "app/install_lock.h"
 #include "base/file_call_hooks.h"
 #include "base/paths.h"
-#include "base/settings.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
+#include "update/install_step.h"
 #include "update/piece_assembly.h"
 #include "update/update_run.h"
 
@@ -86,14 +86,27 @@ int take_install_lock_then(int argc, wchar_t** argv)
 int assemble_half_staged(int argc, wchar_t** argv)
 {
     if (argc < 2) return 2;
-    install_dir = argv[0];
-    UpdateRun run;
+    UpdateRun run{InstallFolder(argv[0])};
     run.manifest.piece_size = 4;
     ManifestFile file{"half.bin", std::string(64, '0'), 6, {{std::string(64, '1'), 4, true}, {std::string(64, '2'), 2, true}}};
     run.plan.stale_files = {&file};
     run.plan.stale_files[0].stage = StageState::Staged;
     run.plan.stale_files[0].pieces_staged = {1, std::wstring(argv[1]) == L"sound"};
     return assemble_stale_files(run) ? 0 : 1;
+}
+
+// Installs a staged file of three bytes into the install folder argv[0];
+// the manifest says three bytes with argv[1] "sound", four otherwise. The
+// test builds stop rather than write a state that records the four (72).
+int install_other_size(int argc, wchar_t** argv)
+{
+    if (argc < 2) return 2;
+    UpdateRun run{InstallFolder(argv[0])};
+    run.manifest.files = {ManifestFile{"a.txt", std::string(64, 'a'), std::wstring(argv[1]) == L"sound" ? 3 : 4, {}}};
+    run.plan.stale_files = {&run.manifest.files[0]};
+    const std::wstring staged = run.folder.stage_path_of("a.txt");
+    if (!create_folders(parent_folder(staged)) || !write_file_atomic(staged, "abc")) return 3;
+    return install_update(run) ? 0 : 1;
 }
 
 }  // namespace
@@ -105,6 +118,7 @@ int run_child_scenario(const std::wstring& name, int argc, wchar_t** argv)
     if (name == L"share-handle") return share_handle(argc, argv);
     if (name == L"install-lock") return take_install_lock_then(argc, argv);
     if (name == L"half-staged") return assemble_half_staged(argc, argv);
+    if (name == L"other-size") return install_other_size(argc, argv);
     return 99;
 }
 
