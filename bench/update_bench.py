@@ -62,6 +62,11 @@ LIMIT_BURST_AIM = 2.0         # no second above twice the limit
 TRASH = DATA / "trash"
 
 
+def gone_already(func, name, info):
+    if not isinstance(info[1], FileNotFoundError):
+        raise info[1]
+
+
 def discard(path):
     """Deletes a tree, or, when it holds many files, moves it out of the way
     and deletes it at the end of the run (empty_trash). On this machine's
@@ -75,7 +80,8 @@ def discard(path):
     if not path.exists():
         return
     if sum(1 for _ in zip(range(1000), path.rglob("*"))) < 1000:
-        shutil.rmtree(path)
+        # The launcher's lock file can still be going away as its process ends.
+        shutil.rmtree(path, onerror=gone_already)
         return
     TRASH.mkdir(parents=True, exist_ok=True)
     n = 0

@@ -51,6 +51,7 @@ set(TW_PORTABLE_TESTS
     tests/unit/test_cross_fade.cpp
     tests/unit/test_video_timing.cpp
     tests/unit/test_checked_arithmetic.cpp
+    tests/unit/test_work_slots.cpp
     tests/unit/test_owner_table.cpp
 )
 

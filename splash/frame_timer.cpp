@@ -2,6 +2,10 @@
 
 #include <chrono>
 
+namespace {
+constexpr DWORD TIMER_MISSED_MARGIN_MS = 2;
+}
+
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
@@ -32,8 +36,11 @@ void FrameTimer::wait(const FrameWait& wait)
         Sleep(1);
         return;
     }
-    // The bound keeps the loop alive should the timer never fire.
-    WaitForSingleObject(timer_.get(), 100);
+    // The wait is bounded by the frame's own due time, a little after the
+    // timer's: a timer that fires late or not at all (under emulation one
+    // was seen to miss its time while the download kept the machine busy)
+    // costs the frame a couple of milliseconds, not a tenth of a second.
+    WaitForSingleObject(timer_.get(), wait.sleep_ms + TIMER_MISSED_MARGIN_MS);
 }
 
 int64_t splash_clock_ns()

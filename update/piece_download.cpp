@@ -7,6 +7,7 @@
 #include "base/update_status.h"
 #include "base/whole_file.h"
 #include "base/win_handles.h"
+#include "base/work_slots.h"
 #include "crypto/sha256.h"
 #include "formats/piece_codec.h"
 #include "base/thread_priority.h"
@@ -59,6 +60,9 @@ struct SharedDownload {
     std::atomic<uint64_t> next_index{0};
     std::atomic<bool> failed{false};
     std::atomic<bool> write_failed{false};   // the failure was the disk's, not the network's
+    // Decoding and checking a piece takes a core: as many at once as there
+    // are cores, whatever the number of connections.
+    WorkSlots decoding{static_cast<int>(std::thread::hardware_concurrency())};
 };
 
 // One thread's buffers, kept across its pieces so that a thread holds at most
@@ -204,7 +208,8 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
 // Fetches the piece from the mirror in use, then from the other mirrors in
 // turn, until one delivers bytes that verify; returns them, or null. status
 // is the last HTTP status received (0 when no server answered).
-const std::string* fetch_verified(MirrorList& mirrors, const PieceJob& job, WorkerBuffers& buffers, int& status)
+const std::string* fetch_verified(MirrorList& mirrors, WorkSlots& decoding, const PieceJob& job,
+                                  WorkerBuffers& buffers, int& status)
 {
     for (size_t mirror : mirrors.order()) {
         if (update_status.stop_requested.load()) return nullptr;
@@ -214,7 +219,11 @@ const std::string* fetch_verified(MirrorList& mirrors, const PieceJob& job, Work
             continue;
         }
         std::string problem;
-        if (const std::string* raw = decode_and_verify(job, buffers, problem)) return raw;
+        const std::string* raw = [&] {
+            WorkSlots::Held slot(decoding);
+            return decode_and_verify(job, buffers, problem);
+        }();
+        if (raw) return raw;
         mirrors.note_trouble(mirror, "piece " + job.id, HttpTrouble{false, problem});
         // A decoding failure has its own line, just before the next mirror's
         // attempt or the piece's failure line.
@@ -232,7 +241,7 @@ PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffe
     status = 0;
     if (job.raw_size < 0) return PieceOutcome::Failed;   // more pieces than the file's size can fill
     try {
-        const std::string* raw = fetch_verified(shared.mirrors, job, buffers, status);
+        const std::string* raw = fetch_verified(shared.mirrors, shared.decoding, job, buffers, status);
         if (!raw) return PieceOutcome::Failed;
         const PieceDelivery& delivery = shared.deliveries[index];
         if (deliver(shared.folder, job, delivery, shared.stage, *raw)) return PieceOutcome::Cached;
