@@ -6,20 +6,20 @@
 // every thread of the process an equal turn (as an emulated system that
 // ignores thread priorities does) then leaves the splash's frames waiting
 // behind them. Threads over the bound wait blocked, not spinning.
-#include <condition_variable>
-#include <mutex>
+#include <algorithm>
+#include <semaphore>
 
 class WorkSlots {
 public:
-    explicit WorkSlots(int count) : free_(count < 1 ? 1 : count) {}
+    explicit WorkSlots(int count) : free_(std::max(count, 1)) {}
     WorkSlots(const WorkSlots&) = delete;
     WorkSlots& operator=(const WorkSlots&) = delete;
 
     // Holds one slot for its lifetime.
     class Held {
     public:
-        explicit Held(WorkSlots& slots) : slots_(slots) { slots_.take(); }
-        ~Held() { slots_.give_back(); }
+        explicit Held(WorkSlots& slots) : slots_(slots) { slots_.free_.acquire(); }
+        ~Held() { slots_.free_.release(); }
         Held(const Held&) = delete;
         Held& operator=(const Held&) = delete;
 
@@ -28,22 +28,5 @@ public:
     };
 
 private:
-    void take()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        freed_.wait(lock, [this] { return free_ > 0; });
-        --free_;
-    }
-    void give_back()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++free_;
-        }
-        freed_.notify_one();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable freed_;
-    int free_;
+    std::counting_semaphore<> free_;
 };
