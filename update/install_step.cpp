@@ -333,6 +333,15 @@ bool keep_players_files(const InstallFolder& folder, const LayoutChanges& layout
     return true;
 }
 
+// The update folder and everything in it, at once when it is empty; point
+// names the crash points of a test build inside the tree's removal.
+void delete_update_folder(const InstallFolder& folder, const char* point = nullptr)
+{
+    const std::wstring update_folder = folder.update_folder();
+    if (!file_calls::RemoveDirectoryW(update_folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+        remove_owned_tree(update_folder, point);
+}
+
 // The journal's deletion is the commit point. Once it is gone no later run
 // undoes the install, so the state file is written only after it: written
 // before, a crash in between would let the next run's replay restore the old
@@ -352,9 +361,7 @@ bool commit(UpdateRun& run)
     const DWORD error = recorded ? 0 : GetLastError();
     save_received_manifest(folder.root(), run.received);
     crash_point("state-written");
-    const std::wstring update_folder = folder.update_folder();
-    if (!file_calls::RemoveDirectoryW(update_folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
-        remove_owned_tree(update_folder, "update-folder-removing");
+    delete_update_folder(folder, "update-folder-removing");
     if (!recorded) {
         // The new files are in place; the next start finds them by hashing.
         log_line("could not write the install state (error %lu) -- the new files are in place and are checked "
@@ -398,9 +405,7 @@ bool recorded_sizes_on_disk(const UpdateRun& run)
 void remove_update_folder(const InstallFolder& folder)
 {
     if (place_kind(folder.journal_path()) != PlaceKind::missing) return;
-    const std::wstring update_folder = folder.update_folder();
-    if (!file_calls::RemoveDirectoryW(update_folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
-        remove_owned_tree(update_folder);
+    delete_update_folder(folder);
 }
 
 bool write_run_state(UpdateRun& run)
