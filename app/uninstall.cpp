@@ -18,6 +18,7 @@
 #include "app/shortcut_files.h"
 #include "app/apps_features_entry.h"
 #include "app/uninstall_plan.h"
+#include "base/com_apartment.h"
 #include "base/file_calls.h"
 #include "base/folder_entries.h"
 #include "base/log.h"
@@ -236,10 +237,8 @@ bool remove_all_but_launcher(const InstallFolder& folder, Removal& removal, Prog
 
 bool remove_with_com(const InstallFolder& folder, Removal& removal, Progress& progress)
 {
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);   // for the shortcuts
-    const bool went_on = remove_all_but_launcher(folder, removal, progress);
-    if (SUCCEEDED(com)) CoUninitialize();
-    return went_on;
+    ComApartment apartment(COINIT_APARTMENTTHREADED);   // for the shortcuts
+    return remove_all_but_launcher(folder, removal, progress);
 }
 
 // Runs the removal on a worker; the splash's bar appears only when it takes

@@ -5,7 +5,7 @@
 #include "base/splash_hooks.h"
 #include "base/whole_file.h"
 #include "splash/frame_scaler.h"
-#include "splash/com_apartment.h"
+#include "base/com_apartment.h"
 #include "splash/frame_source.h"
 #include "splash/frame_timer.h"
 #include "splash/gdiplus_api.h"

@@ -1,7 +1,7 @@
 #include "splash/splash_state.h"
 
 #include "base/log.h"
-#include "splash/com_apartment.h"
+#include "base/com_apartment.h"
 #include "splash/frame_timer.h"
 #include "splash/gdiplus_api.h"
 #include "splash/handover_stamp.h"

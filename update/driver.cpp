@@ -1,5 +1,6 @@
 #include "update/driver.h"
 
+#include "base/com_apartment.h"
 #include "base/file_calls.h"
 #include "base/log.h"
 #include "base/paths.h"
@@ -24,7 +25,6 @@
 #include "update/update_run.h"
 
 #include <windows.h>
-#include <objbase.h>
 
 #include <utility>
 
@@ -259,9 +259,8 @@ void update_in(UpdateRun& run)
 
 InstallState run_update(const std::wstring& install_folder)
 {
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ComApartment apartment(COINIT_APARTMENTTHREADED);
     UpdateRun run{InstallFolder(install_folder)};
     update_in(run);
-    if (SUCCEEDED(com)) CoUninitialize();   // balances this run's own initialisation
     return std::move(run.state);
 }
