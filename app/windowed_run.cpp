@@ -11,6 +11,7 @@
 #include "base/test_hooks.h"
 #include "base/update_status.h"
 #include "base/win_handles.h"
+#include "splash/frame_timer.h"
 #include "splash/splash_assets.h"
 #include "splash/splash_state.h"
 #include "update/driver.h"
@@ -26,6 +27,20 @@ namespace {
 constexpr int SPLASH_WIDTH = 3820;
 constexpr int SPLASH_HEIGHT = 1990;
 constexpr DWORD POLL_MS = 30;
+// How long after the splash's start the pieces may wait for it to be up.
+constexpr int64_t SPLASH_START_GRACE_NS = 1'500'000'000;
+
+// The splash's start-up (its window's first frame, then the opening of its
+// video) and the first seconds of a download each take every core a small
+// machine has; together they cost the splash its first frames. The pieces
+// wait until the splash is up, or has gone, or the grace has passed; a
+// manifest that took that long to come waits for nothing.
+void wait_for_splash_start()
+{
+    while (splash_state.splash_alive.load() && !splash_state.started.load() &&
+           splash_clock_ns() - splash_state.start_time < SPLASH_START_GRACE_NS)
+        Sleep(10);
+}
 
 // `installed` is the run's outcome for the game's start, read once the
 // worker has been joined.
@@ -35,7 +50,7 @@ void update_work(const std::wstring& install_folder, std::atomic<bool>& worker_d
         std::lock_guard<std::mutex> lock(update_status.status_mutex);
         update_status.phase = PHASE_LAUNCHER_UPDATE;
     } else {
-        installed = run_update(install_folder);
+        installed = run_update(install_folder, wait_for_splash_start);
         if (read_status().phase == PHASE_READY) refresh_uninstall_entry(install_folder);
     }
     worker_done.exchange(true);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The class of the splash window, and of the game's own loading window.
 inline constexpr wchar_t SPLASH_WINDOW_CLASS[] = L"tarnwickSplash";
@@ -47,7 +48,10 @@ struct SplashLoop {
     int64_t window_text_set_ns = 0;   // when (splash clock); 0: never
 
     HWND host = nullptr;              // the host window as last found
+    std::vector<HWND> foreign;        // top-level windows of other processes, as last walked
     HWND last_foreground = nullptr;   // z-order: the foreground at the previous frame
+    HWND owner_asked = nullptr;       // the foreground whose process was last asked
+    bool owner_is_us = false;         // and whether it is this one
     bool user_switched = false;
     bool topmost = false;
     bool hidden_for_host = false;
@@ -60,12 +64,17 @@ struct SplashLoop {
 void update_zorder(SplashLoop& loop, HWND foreground);
 
 // The first captioned window of this process other than the splash, or null.
-HWND find_host_window(HWND splash);
+// foreign holds the windows of other processes the walk before saw; asking a
+// window for its process is a round trip to the window manager on some
+// systems, so those are passed over unasked (a window never changes
+// process). It is replaced by the ones this walk saw.
+HWND find_host_window(HWND splash, std::vector<HWND>& foreign);
 
 // The host for this frame. Walking the window list costs a round trip to the
 // window manager per window on some systems, so it is walked on every sixth
 // frame (and whenever the host found last stops qualifying); in between the
-// host found last is kept. A new host is picked up within 0.1 s.
+// host found last, or none, is kept. A new host is picked up within six
+// frames (0.1 s at 60 frames per second, 0.2 s with a 30 fps video).
 constexpr int HOST_SEARCH_EVERY = 6;
 HWND current_host(SplashLoop& loop);
 
@@ -78,3 +87,7 @@ bool game_loading_window_shown();
 
 // True when the window belongs to this process.
 bool is_own_window(HWND window);
+
+// is_own_window for the foreground window, asked again only when the
+// foreground changes (the answer is a round trip on some systems).
+bool own_foreground(SplashLoop& loop, HWND foreground);

@@ -68,6 +68,7 @@ bool start_splash(const std::string& assets_dir, int width, int height)
     s.default_width = width;
     s.default_height = height;
     s.start_time = splash_clock_ns();
+    s.started.store(false);
     s.splash_alive.exchange(true);
     try {
         s.splash_thread = std::thread([] {

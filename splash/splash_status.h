@@ -11,6 +11,9 @@
 struct SplashStatus {
     std::atomic<bool> splash_alive{false};
     std::atomic<bool> quit_requested{false};
+    // Raised by the splash thread once its start-up is over: the first frame
+    // is on screen and the background video has opened, failed, or is none.
+    std::atomic<bool> started{false};
 
     // The main thread's progress fraction as float bits; negative = unknown.
     void set_progress(float value) { progress_bits.exchange(float_bits(value)); }

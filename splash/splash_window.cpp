@@ -101,9 +101,9 @@ bool toggle_maximise(SplashLoop& loop)
 }
 
 // A message box or dialog of the launcher in front: the splash gives way.
-bool launcher_dialog_in_front(HWND splash, HWND foreground)
+bool launcher_dialog_in_front(SplashLoop& loop, HWND foreground)
 {
-    if (!foreground || foreground == splash || !is_own_window(foreground)) return false;
+    if (!foreground || foreground == loop.window || !own_foreground(loop, foreground)) return false;
     wchar_t name[16] = {};
     GetClassNameW(foreground, name, 16);
     return std::wcscmp(name, L"#32770") == 0;
@@ -197,6 +197,11 @@ double playing_video_fps(const SplashRenderer& r)
 {
     if (!r.frame_source || r.frame_source->state() != VideoFrameSource::State::playing) return 0;
     return r.frame_source->fps();
+}
+
+bool video_opening(const SplashRenderer& r)
+{
+    return r.frame_source && r.frame_source->state() == VideoFrameSource::State::opening;
 }
 
 // The loop's clock: absolute frame deadlines, the timing frame index and the
@@ -302,7 +307,7 @@ LoopEnd frame_loop(SplashLoop& loop)
         // One look at the foreground per frame: under emulation each look is a
         // round trip to the window server.
         const HWND foreground = GetForegroundWindow();
-        if (launcher_dialog_in_front(loop.window, foreground)) {
+        if (launcher_dialog_in_front(loop, foreground)) {
             end = LoopEnd::dialog;
             break;
         }
@@ -345,6 +350,7 @@ LoopEnd frame_loop(SplashLoop& loop)
             start_video_workers(r);
         }
         if (!video_was_shown && r.video_since >= 0) log.note(seconds, "VIDEO first frame");
+        if (!s.started.load() && !video_opening(r)) s.started.store(true);
         log.frame(loop, seconds, dt, foreground);
 
         if (s.quit_requested.load()) break;

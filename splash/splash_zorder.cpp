@@ -5,6 +5,7 @@
 #include "splash/splash_loop.h"
 #include "splash/zorder_rules.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -13,6 +14,8 @@ struct HostSearch {
     HWND splash = nullptr;
     HWND host = nullptr;
     DWORD process = 0;
+    const std::vector<HWND>* known_foreign = nullptr;
+    std::vector<HWND> foreign;
 };
 
 DWORD window_process(HWND window)
@@ -45,7 +48,14 @@ HostCandidate describe(HWND window, HWND splash, DWORD process)
 BOOL CALLBACK consider_host(HWND window, LPARAM param)
 {
     HostSearch& search = *reinterpret_cast<HostSearch*>(param);
-    if (!qualifies_as_host(describe(window, search.splash, search.process))) return TRUE;
+    const std::vector<HWND>& known = *search.known_foreign;
+    if (std::find(known.begin(), known.end(), window) != known.end()) {
+        search.foreign.push_back(window);
+        return TRUE;
+    }
+    const HostCandidate candidate = describe(window, search.splash, search.process);
+    if (!candidate.own_process) search.foreign.push_back(window);
+    if (!qualifies_as_host(candidate)) return TRUE;
     search.host = window;
     return FALSE;
 }
@@ -88,12 +98,21 @@ WindowRect host_target(HWND host)
 
 bool is_own_window(HWND window) { return window && window_process(window) == GetCurrentProcessId(); }
 
+bool own_foreground(SplashLoop& loop, HWND foreground)
+{
+    if (foreground != loop.owner_asked) {
+        loop.owner_asked = foreground;
+        loop.owner_is_us = is_own_window(foreground);
+    }
+    return loop.owner_is_us;
+}
+
 void update_zorder(SplashLoop& loop, HWND foreground)
 {
     if (foreground != loop.last_foreground) {
         loop.last_foreground = foreground;
         ForegroundOwner owner = !foreground ? ForegroundOwner::none
-                                : is_own_window(foreground) ? ForegroundOwner::launcher
+                                : own_foreground(loop, foreground) ? ForegroundOwner::launcher
                                                             : ForegroundOwner::other;
         loop.user_switched = user_switched_after_change(owner, input_age_ms(), loop.user_switched);
     }
@@ -105,18 +124,21 @@ void update_zorder(SplashLoop& loop, HWND foreground)
     loop.topmost = (GetWindowLongW(loop.window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
 }
 
-HWND find_host_window(HWND splash)
+HWND find_host_window(HWND splash, std::vector<HWND>& foreign)
 {
-    HostSearch search{splash, nullptr, GetCurrentProcessId()};
+    HostSearch search{splash, nullptr, GetCurrentProcessId(), &foreign, {}};
     EnumWindows(consider_host, reinterpret_cast<LPARAM>(&search));
+    foreign = std::move(search.foreign);
     return search.host;
 }
 
 HWND current_host(SplashLoop& loop)
 {
-    const bool kept = loop.host && IsWindow(loop.host) &&
-                      qualifies_as_host(describe(loop.host, loop.window, GetCurrentProcessId()));
-    if (!kept || loop.frames % HOST_SEARCH_EVERY == 0) loop.host = find_host_window(loop.window);
+    // No host is the usual case; it is looked for on the sixth frames like a
+    // kept one, not on every frame, which would walk the list every frame.
+    const bool lost = loop.host && !(IsWindow(loop.host) &&
+                                     qualifies_as_host(describe(loop.host, loop.window, GetCurrentProcessId())));
+    if (lost || loop.frames % HOST_SEARCH_EVERY == 0) loop.host = find_host_window(loop.window, loop.foreign);
     return loop.host;
 }
 

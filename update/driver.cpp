@@ -257,10 +257,11 @@ void update_in(UpdateRun& run)
 
 }  // namespace
 
-InstallState run_update(const std::wstring& install_folder)
+InstallState run_update(const std::wstring& install_folder, std::function<void()> before_pieces)
 {
     ComApartment apartment(COINIT_APARTMENTTHREADED);
     UpdateRun run{InstallFolder(install_folder)};
+    run.before_pieces = std::move(before_pieces);
     update_in(run);
     return std::move(run.state);
 }

@@ -3,6 +3,7 @@
 // self-update, planning and install. Leaves its outcome in the update status.
 #include "formats/install_state.h"
 
+#include <functional>
 #include <string>
 
 // The game's arguments when no install has recorded any yet (the executable
@@ -13,5 +14,6 @@ inline constexpr const char* DEFAULT_RUN_ARGS =
     "--no-dome --granite --forest-spawn";
 
 // Runs one update of the install folder; returns what is installed
-// afterwards, for the game's start.
-InstallState run_update(const std::wstring& install_folder);
+// afterwards, for the game's start. before_pieces, when given, is called
+// (and may wait) before the first piece is fetched.
+InstallState run_update(const std::wstring& install_folder, std::function<void()> before_pieces = {});

@@ -208,9 +208,9 @@ const std::string* decode_and_verify(const PieceJob& job, WorkerBuffers& buffers
 // Fetches the piece from the mirror in use, then from the other mirrors in
 // turn, until one delivers bytes that verify; returns them, or null. status
 // is the last HTTP status received (0 when no server answered).
-const std::string* fetch_verified(MirrorList& mirrors, WorkSlots& decoding, const PieceJob& job,
-                                  WorkerBuffers& buffers, int& status)
+const std::string* fetch_verified(SharedDownload& shared, const PieceJob& job, WorkerBuffers& buffers, int& status)
 {
+    MirrorList& mirrors = shared.mirrors;
     for (size_t mirror : mirrors.order()) {
         if (update_status.stop_requested.load()) return nullptr;
         HttpTrouble trouble;
@@ -220,7 +220,7 @@ const std::string* fetch_verified(MirrorList& mirrors, WorkSlots& decoding, cons
         }
         std::string problem;
         const std::string* raw = [&] {
-            WorkSlots::Held slot(decoding);
+            WorkSlots::Held slot(shared.decoding);
             return decode_and_verify(job, buffers, problem);
         }();
         if (raw) return raw;
@@ -241,7 +241,7 @@ PieceOutcome fetch_and_deliver(SharedDownload& shared, size_t index, WorkerBuffe
     status = 0;
     if (job.raw_size < 0) return PieceOutcome::Failed;   // more pieces than the file's size can fill
     try {
-        const std::string* raw = fetch_verified(shared.mirrors, shared.decoding, job, buffers, status);
+        const std::string* raw = fetch_verified(shared, job, buffers, status);
         if (!raw) return PieceOutcome::Failed;
         const PieceDelivery& delivery = shared.deliveries[index];
         if (deliver(shared.folder, job, delivery, shared.stage, *raw)) return PieceOutcome::Cached;
@@ -292,6 +292,20 @@ std::vector<PieceJob> distinct_jobs(const std::vector<PieceJob>& jobs)
     return out;
 }
 
+// Before the next connection opens: true at once when the next piece is
+// small, else once the ramp's time has passed; false when no piece is left
+// to start on (or the download failed or was stopped), so none need opening.
+bool ramp_up_wait(const SharedDownload& shared)
+{
+    const ULONGLONG until = GetTickCount64() + CONNECTION_RAMP_MS;
+    for (;;) {
+        const uint64_t next = shared.next_index.load();
+        if (next >= shared.jobs.size() || shared.failed.load() || update_status.stop_requested.load()) return false;
+        if (shared.jobs[next].transfer_size < RAMP_PIECE_BYTES || GetTickCount64() >= until) return true;
+        Sleep(2);
+    }
+}
+
 // Runs the twelve threads over jobs (distinct ids); false as download_pieces,
 // and write_failed set when a piece failed because it could not be written.
 bool run_piece_threads(const InstallFolder& folder, MirrorList& mirrors, const std::vector<PieceJob>& jobs,
@@ -308,6 +322,7 @@ bool run_piece_threads(const InstallFolder& folder, MirrorList& mirrors, const s
     std::vector<std::thread> threads;
     threads.reserve(PIECE_THREADS);
     for (int i = 0; i < PIECE_THREADS; ++i) {
+        if (i > 0 && !ramp_up_wait(shared)) break;
         try {
             threads.emplace_back(piece_worker, std::ref(shared));
         } catch (const std::system_error&) {
@@ -368,6 +383,7 @@ bool download_update(UpdateRun& run)
     reopen_staged_copies(run.folder, plan, deliveries);
 
     bool write_failed = false;
+    hold_before_pieces(run);
     if (run_piece_threads(run.folder, run.mirrors, jobs, deliveries, StageTargets{&plan.stale_files}, write_failed))
         return true;
     const char* message = "the download failed -- check the connection and open the launcher again";

@@ -47,6 +47,7 @@ bool self_update_launcher(UpdateRun& run)
     set_status(PHASE_LAUNCHER_UPDATE, "updating the launcher", false);
     update_status.bytes_done.exchange(0);
     update_status.bytes_total.exchange(0);
+    hold_before_pieces(run);
     if (!download_pieces(run.folder, run.mirrors, launcher_piece_jobs(manifest.launcher, manifest.piece_size)))
         return false;   // the failed piece has logged itself
 

@@ -11,6 +11,7 @@
 #include "update/update_folder.h"
 #include "update/update_plan.h"
 
+#include <functional>
 #include <utility>
 
 struct UpdateRun {
@@ -22,4 +23,13 @@ struct UpdateRun {
     ReceivedManifest received;   // its bodies as received, saved when the install commits
     UpdatePlan plan;             // what this run fetches, builds and installs
     MirrorList mirrors;          // the servers of the setting; the one in use serves first
+    // Called before the first piece is fetched, the launcher's own or the
+    // game's; may wait. The windowed run lets its splash finish starting.
+    std::function<void()> before_pieces;
 };
+
+// Runs run.before_pieces once (later calls do nothing).
+inline void hold_before_pieces(UpdateRun& run)
+{
+    if (run.before_pieces) std::exchange(run.before_pieces, nullptr)();
+}
