@@ -8,7 +8,7 @@ import time
 import pytest
 
 from games import make_game, publish, random_bytes
-from launcher import WIN, launcher_for, read_log, run_wine, start_wine, wine_folder, winpath
+from launcher import UNIT_TESTS, WIN, launcher_for, read_log, run_wine, start_wine, wine_folder, winpath
 from xdisplay import XDisplay
 
 WINDOW_LIST = WIN / "window_list.exe"
@@ -372,3 +372,11 @@ def test_placement_file_stamp_and_splash_log(placement, rect, windowed, placemen
     assert all(0.45 < b - a < 1.5 for a, b in zip(times, times[1:])), times
     assert frames == sorted(frames) and frames[-1] > frames[0]
     assert tuple(int(states[-1].group(i)) for i in range(3, 7)) == rect
+
+
+def test_the_host_walk_finds_a_window_of_its_own_despite_known_foreign_ones(display):
+    """The unit test that needs a display, run with this one."""
+    proc = run_wine(UNIT_TESTS, ["--gtest_filter=SplashHost.*"], env=display.env(), timeout=120)
+    out = (proc.stdout + proc.stderr).decode("utf-8", "replace")
+    assert proc.returncode == 0, out
+    assert "[  PASSED  ] 1 test" in out and "SKIPPED" not in out, out
