@@ -155,9 +155,20 @@ bool replace_file_through_part(const std::wstring& path, const PartFill& fill)
     return false;
 }
 
+// The fill that writes bytes held in memory; bytes must outlive it.
+static PartFill bytes_fill(const std::string& bytes)
+{
+    return [&bytes](void* file) { return write_to_handle(file, bytes.data(), bytes.size()); };
+}
+
+bool write_part_file(const std::wstring& path, const std::string& bytes)
+{
+    return write_part_file(path, bytes_fill(bytes));
+}
+
 bool write_file_atomic(const std::wstring& path, const std::string& bytes)
 {
-    return replace_file_through_part(path, [&](void* file) { return write_to_handle(file, bytes.data(), bytes.size()); });
+    return replace_file_through_part(path, bytes_fill(bytes));
 }
 
 bool read_whole_file_into(const std::wstring& path, std::string& data, size_t max_bytes)

@@ -23,6 +23,7 @@ using PartFill = std::function<bool(void* file)>;
 //   could not be moved stays whole; the next write replaces it.
 // Both return false on failure, GetLastError() telling the first cause.
 bool write_part_file(const std::wstring& path, const PartFill& fill);
+bool write_part_file(const std::wstring& path, const std::string& bytes);   // fill: these bytes
 bool move_part_into_place(const std::wstring& path);
 
 // Both steps; on failure path is as it was and no ".part" is left.

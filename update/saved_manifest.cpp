@@ -19,11 +19,6 @@ bool holds(const std::wstring& path, const std::string& bytes, size_t bound)
     return read_whole_file_into(path, saved, bound) && saved == bytes;
 }
 
-bool write_part(const std::wstring& path, const std::string& bytes)
-{
-    return write_part_file(path, [&](void* file) { return write_to_handle(file, bytes.data(), bytes.size()); });
-}
-
 bool parse_verified(const std::wstring& install_folder, const std::string& body, const std::string& signature,
                     Manifest& manifest)
 {
@@ -91,7 +86,8 @@ bool save_received_manifest(const std::wstring& install_folder, const ReceivedMa
     // Both halves are whole on the disk before either takes its name, the
     // manifest first: loading finishes a save cut between the two.
     Manifest check;
-    const bool saved = write_part(manifest_path, received.body) && write_part(signature_path, received.signature) &&
+    const bool saved = write_part_file(manifest_path, received.body) &&
+                       write_part_file(signature_path, received.signature) &&
                        move_part_into_place(manifest_path) && move_part_into_place(signature_path) &&
                        load_saved_manifest(install_folder, check);
     if (!saved) log_line("could not save the installed manifest (error %lu)", GetLastError());
