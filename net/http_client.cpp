@@ -125,7 +125,10 @@ std::string winhttp_error_text(DWORD error, DWORD secure_flags)
 {
     const char* name = "";
     switch (error) {
-    case ERROR_WINHTTP_TIMEOUT: name = "timed out"; break;
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:   // what some WinHTTPs pass on from the socket
+        name = "timed out";
+        break;
     case ERROR_WINHTTP_NAME_NOT_RESOLVED: name = "host name not resolved"; break;
     case ERROR_WINHTTP_CANNOT_CONNECT: name = "cannot connect"; break;
     case ERROR_WINHTTP_CONNECTION_ERROR: name = "connection reset"; break;
@@ -393,9 +396,13 @@ HttpClient::Attempt HttpClient::attempt_at(const Place& place, Request& r, std::
     DWORD never_log_on = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &never_log_on, sizeof never_log_on);
     // A server that sends nothing at all fails within the same window as one
-    // that trickles.
+    // that trickles: before its headers as well as in its body. The wait for
+    // the headers has a timeout of its own, unbounded in some WinHTTPs, so a
+    // server that takes the connection and never answers would hold the run
+    // for good.
     DWORD receive_ms = static_cast<DWORD>(std::min<uint64_t>(slow_body_window_ms(), SLOW_BODY_WINDOW_MS));
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive_ms, sizeof receive_ms);
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_ms, sizeof receive_ms);
     if (place.secure)
         WinHttpSetStatusCallback(request.get(), note_secure_failure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
     const Attempt exchanged = send_answering_proxy(request.get(), r);

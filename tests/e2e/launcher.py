@@ -1,6 +1,8 @@
 """Running the Windows launcher and its helper programs under Wine."""
 import os
+import re
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
@@ -40,15 +42,42 @@ def run_wine(exe, args=(), env=None, timeout=300, **kwargs) -> subprocess.Comple
     """Runs a Windows program to its end. Output goes through temporary files,
     not pipes: Wine's own long-lived helpers may inherit the handles, and a
     pipe would then never report its end."""
+    command = ["wine", str(exe), *map(str, args)]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.run(["wine", str(exe), *map(str, args)], env=wine_env(env),
-                              stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                              timeout=timeout, **kwargs)
+        with subprocess.Popen(command, env=wine_env(env), stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                              **kwargs) as process:
+            try:
+                returncode = process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                # Where every thread stands, taken before the kill: a hang
+                # that comes once in hundreds of runs is seen only here.
+                sys.stderr.write(f"{exe} did not end within {timeout} s\n{wine_backtraces(env, exe)}\n")
+                process.kill()
+                raise
         out.seek(0)
         err.seek(0)
-        proc.stdout = out.read()
-        proc.stderr = err.read()
-        return proc
+        return subprocess.CompletedProcess(command, returncode, out.read(), err.read())
+
+
+def wine_backtraces(env=None, exe=None) -> str:
+    """The backtrace of every thread of every program in the prefix, with the
+    frames in exe named from its debug information."""
+    try:
+        text = subprocess.run(["winedbg", "--command", "bt all"], env=wine_env(env), capture_output=True,
+                              timeout=120).stdout.decode("utf-8", "replace")
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return f"no backtraces: {error}"
+    if exe is None:
+        return text
+    frame = re.compile(r"(0x[0-9a-f]+) in " + re.escape(Path(exe).stem) + r" \(\+0x[0-9a-f]+\)")
+    addresses = sorted(set(frame.findall(text)))
+    try:
+        names = subprocess.run(["x86_64-w64-mingw32-addr2line", "-e", str(exe), "-f", "-C", "-p", *addresses],
+                               capture_output=True, timeout=120).stdout.decode("utf-8", "replace").splitlines()
+    except (OSError, subprocess.TimeoutExpired):
+        return text
+    named = dict(zip(addresses, names))
+    return frame.sub(lambda m: f"{m.group(0)} {named.get(m.group(1), '')}", text)
 
 
 def start_wine(exe, args=(), env=None, **kwargs) -> subprocess.Popen:
@@ -72,7 +101,13 @@ def run_launcher(install_dir, args=("--headless",), server_url=None, env=None, t
         extra["TW_UPDATE_URL"] = server_url
     if env:
         extra.update(env)
-    return run_wine(launcher_for(env), args, env=extra, timeout=timeout)
+    try:
+        return run_wine(launcher_for(env), args, env=extra, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        log = Path(install_dir) / "launcher.log"
+        sys.stderr.write("launcher.log ends:\n" + (log.read_bytes()[-4000:].decode("utf-8", "replace")
+                                                   if log.exists() else "(none)\n"))
+        raise
 
 
 def read_log(install_dir) -> list:

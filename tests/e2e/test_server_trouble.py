@@ -66,6 +66,19 @@ def test_trickling_piece_ends_its_attempts_and_the_run(install_dir, update_serve
     assert progress and all(line.endswith(f" from {mirror}") for line in progress), log
 
 
+def test_a_server_that_never_answers_ends_the_run(install_dir, update_server, published):
+    """The request is taken and no header ever comes: each attempt ends when
+    the (shortened) window closes, not when the server would answer."""
+    update_server.fault("manifest.json", delay=120)
+    started = time.monotonic()
+    result = run(install_dir, update_server.url, env={"TW_TEST_SLOW_BODY_WINDOW_MS": "3000"})
+    assert result.returncode == 1 and time.monotonic() - started < 60
+    log = read_log(install_dir)
+    assert any(line.startswith("request manifest.json") and "failed after 3 attempts: winhttp error" in line
+               and line.endswith("(timed out)") for line in log), log
+    assert tree(install_dir) == {}
+
+
 def test_redirect_to_another_host_is_followed(install_dir, update_server, published):
     with UpdateServer(update_server.root, host="127.0.0.2") as cdn:
         update_server.fault("*", redirect=cdn.url)
