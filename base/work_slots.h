@@ -6,8 +6,13 @@
 // every thread of the process an equal turn (as an emulated system that
 // ignores thread priorities does) then leaves the splash's frames waiting
 // behind them. Threads over the bound wait blocked, not spinning.
+//
+// On a mutex and a condition variable, not std::counting_semaphore: the
+// semaphore of the toolchain's C++ library for Windows can lose a release, and
+// a waiter then sleeps for good (seen as a download that never ended).
 #include <algorithm>
-#include <semaphore>
+#include <condition_variable>
+#include <mutex>
 
 class WorkSlots {
 public:
@@ -18,8 +23,8 @@ public:
     // Holds one slot for its lifetime.
     class Held {
     public:
-        explicit Held(WorkSlots& slots) : slots_(slots) { slots_.free_.acquire(); }
-        ~Held() { slots_.free_.release(); }
+        explicit Held(WorkSlots& slots) : slots_(slots) { slots_.take(); }
+        ~Held() { slots_.give_back(); }
         Held(const Held&) = delete;
         Held& operator=(const Held&) = delete;
 
@@ -28,5 +33,22 @@ public:
     };
 
 private:
-    std::counting_semaphore<> free_;
+    void take()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        freed_.wait(lock, [this] { return free_ > 0; });
+        --free_;
+    }
+    void give_back()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++free_;
+        }
+        freed_.notify_one();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    int free_;
 };
