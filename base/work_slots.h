@@ -16,15 +16,15 @@
 
 class WorkSlots {
 public:
-    explicit WorkSlots(int count) : free_(std::max(count, 1)) {}
+    explicit WorkSlots(int count) : slots_free_(std::max(count, 1)) {}
     WorkSlots(const WorkSlots&) = delete;
     WorkSlots& operator=(const WorkSlots&) = delete;
 
     // Holds one slot for its lifetime.
     class Held {
     public:
-        explicit Held(WorkSlots& slots) : slots_(slots) { slots_.take(); }
-        ~Held() { slots_.give_back(); }
+        explicit Held(WorkSlots& slots) : slots_(slots) { slots_.wait_for_slot(); }
+        ~Held() { slots_.free_slot(); }
         Held(const Held&) = delete;
         Held& operator=(const Held&) = delete;
 
@@ -33,22 +33,10 @@ public:
     };
 
 private:
-    void take()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        freed_.wait(lock, [this] { return free_ > 0; });
-        --free_;
-    }
-    void give_back()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++free_;
-        }
-        freed_.notify_one();
-    }
+    void wait_for_slot();
+    void free_slot();
 
-    std::mutex mutex_;
-    std::condition_variable freed_;
-    int free_;
+    std::mutex slot_mutex_;
+    std::condition_variable slot_freed_;
+    int slots_free_;
 };

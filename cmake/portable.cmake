@@ -6,6 +6,7 @@ set(TW_PORTABLE_SOURCES
     app/uninstall_plan.cpp
     base/log_format.cpp
     base/long_path.cpp
+    base/work_slots.cpp
     base/owner_table.cpp
     app/progress_text.cpp
     base/launcher_command_lines.cpp
