@@ -298,7 +298,8 @@ bool HttpClient::certificate_was_refused(const Request& r) const
     if (r.logon.offered) return false;
     WinHttpHandle session = ProxySessions::bare_session(r.route);
     if (!session) return false;
-    WinHttpSetTimeouts(session.get(), 10000, 10000, 10000, 10000);
+    constexpr DWORD PROBE_TIMEOUT_MS = 10000;   // each of its steps, the answer's headers included
+    WinHttpSetTimeouts(session.get(), PROBE_TIMEOUT_MS, PROBE_TIMEOUT_MS, PROBE_TIMEOUT_MS, PROBE_TIMEOUT_MS);
     WinHttpHandle connection(WinHttpConnect(session.get(), r.place.host.c_str(), r.place.port, 0));
     if (!connection) return false;
     WinHttpHandle request(WinHttpOpenRequest(connection.get(), L"HEAD", L"/", nullptr, WINHTTP_NO_REFERER,
@@ -308,7 +309,7 @@ bool HttpClient::certificate_was_refused(const Request& r) const
     WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
     DWORD never_log_on = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &never_log_on, sizeof never_log_on);
-    DWORD answer_ms = 10000;   // sending waits for the answer's headers in some WinHTTPs
+    DWORD answer_ms = PROBE_TIMEOUT_MS;   // sending waits for the answer's headers in some WinHTTPs
     WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &answer_ms, sizeof answer_ms);
     DWORD ignore = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                    SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
